@@ -1,0 +1,122 @@
+#include "tags/id3v1.h"
+
+#include <array>
+#include <cstring>
+
+#include "support/largefile.h"
+#include "support/numtext.h"
+#include "support/textenc.h"
+
+namespace velotag {
+
+namespace {
+
+constexpr std::size_t kBlockSize = 128;
+using Block = std::array<std::uint8_t, kBlockSize>;
+
+std::string FieldText(const Block& b, std::size_t offset, std::size_t width) {
+  std::size_t n = 0;
+  while (n < width && b[offset + n] != 0) ++n;
+  return AnsiToString(b.data() + offset, n);
+}
+
+void PutField(Block& b, std::size_t offset, std::size_t width, const std::string& text) {
+  Bytes bytes = StringToAnsi(text);
+  if (!bytes.empty()) std::memcpy(b.data() + offset, bytes.data(), std::min(width, bytes.size()));
+}
+
+std::string ReplaceAll(std::string s, const std::string& from, const std::string& to) {
+  std::size_t pos = 0;
+  while ((pos = s.find(from, pos)) != std::string::npos) {
+    s.replace(pos, from.size(), to);
+    pos += to.size();
+  }
+  return s;
+}
+
+}  // namespace
+
+bool IsMp3FileName(const std::string& fileName) {
+  if (fileName.size() < 4) return false;
+  std::string ext = fileName.substr(fileName.size() - 4);
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return ext == ".mp3";
+}
+
+int ReadID3v1(const std::string& fileName, ID3v1Tag& tag) {
+  if (!IsMp3FileName(fileName)) return kTagFailed;
+  FileHandle h(LargeFileOpen(fileName, true, false, true, false, kOpenExisting));
+  if (!h.valid()) return kTagFailed;
+  Block b{};
+  LargeFileSeek(h.get(), -static_cast<Offset64>(kBlockSize), false);
+  if (LargeFileRead(h.get(), b.data(), kBlockSize) < kBlockSize) return kTagNone;
+  if (b[0] != 'T' || b[1] != 'A' || b[2] != 'G') return kTagNone;
+  tag.Album = FieldText(b, 63, 30);
+  tag.Artist = FieldText(b, 33, 30);
+  tag.Comment = FieldText(b, 97, 30);
+  tag.Track = b[125] == 0 ? b[126] : 0;
+  tag.Genre = b[127];
+  tag.Title = FieldText(b, 3, 30);
+  tag.Year = LeadingInteger(FieldText(b, 93, 4));
+  return kTagDone;
+}
+
+int WriteID3v1(const std::string& fileName, ID3v1Tag& tag) {
+  ID3v1Tag scratch;
+  int existing = ReadID3v1(fileName, scratch);
+  if (existing != kTagDone && existing != kTagNone) return kTagFailed;
+  FileHandle h(LargeFileOpen(fileName, false, true, true, false, kOpenExisting));
+  if (!h.valid()) return kTagFailed;
+
+  Block b{};
+  b[0] = 'T';
+  b[1] = 'A';
+  b[2] = 'G';
+  PutField(b, 63, 30, tag.Album);
+  PutField(b, 33, 30, tag.Artist);
+  std::string comment = ReplaceAll(tag.Comment, "\r\n", "\n");
+  comment = ReplaceAll(comment, "\r", "\n");
+  comment = ReplaceAll(comment, "\n", " ");
+  tag.Comment = comment;
+  PutField(b, 97, 30, comment);
+  if (tag.Track != 0) {
+    b[125] = 0;
+    b[126] = tag.Track;
+  }
+  b[127] = tag.Genre;
+  PutField(b, 3, 30, tag.Title);
+  if (tag.Year != 0) {
+    std::string year = "0000" + std::to_string(tag.Year);
+    PutField(b, 93, 4, year.substr(year.size() - 4));
+  }
+
+  if (existing == kTagDone) {
+    LargeFileSeek(h.get(), -static_cast<Offset64>(kBlockSize), false);
+  } else {
+    LargeFileSeek(h.get(), 0, false);
+  }
+  return LargeFileWrite(h.get(), b.data(), kBlockSize) == kBlockSize ? kTagDone : kTagNone;
+}
+
+int RemoveID3v1(const std::string& fileName) {
+  ID3v1Tag scratch;
+  int existing = ReadID3v1(fileName, scratch);
+  if (existing != kTagDone) return existing;
+  FileHandle h(LargeFileOpen(fileName, false, true, true, false, kOpenExisting));
+  if (!h.valid()) return kTagFailed;
+  Offset64 before = LargeFileSize(h.get());
+  LargeFileSeek(h.get(), -static_cast<Offset64>(kBlockSize), false);
+  // Reported as "cannot" when the file did not get shorter, so that
+  // RemoveAllID3v1 never loops on a file it cannot cut.
+  if (!LargeFileSetEnd(h.get()) || LargeFileSize(h.get()) != before - 128) return kTagFailed;
+  return kTagDone;
+}
+
+int RemoveAllID3v1(const std::string& fileName) {
+  int count = 0;
+  while (RemoveID3v1(fileName) == kTagDone) ++count;
+  return count;
+}
+
+}  // namespace velotag

@@ -1,0 +1,30 @@
+// The 128-byte ID3v1 / ID3v1.1 block at the end of an MP3 file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tags/status.h"
+
+namespace velotag {
+
+struct ID3v1Tag {
+  std::string Title;
+  std::string Artist;
+  std::string Album;
+  std::int32_t Year = 0;      // 0 = none
+  std::string Comment;
+  std::uint8_t Genre = 255;   // 255 = none
+  std::uint8_t Track = 0;     // 0 = none
+};
+
+// True when the name ends in ".mp3" in any letter case; only such files are touched.
+bool IsMp3FileName(const std::string& fileName);
+
+int ReadID3v1(const std::string& fileName, ID3v1Tag& tag);
+// Turns the line breaks of tag.Comment into blanks, in the caller's record too.
+int WriteID3v1(const std::string& fileName, ID3v1Tag& tag);
+int RemoveID3v1(const std::string& fileName);
+int RemoveAllID3v1(const std::string& fileName);
+
+}  // namespace velotag

@@ -1,0 +1,72 @@
+// Helpers shared by the test binaries: temporary folders, whole-file bytes,
+// running a process with an argument vector, and a small JSON reader for the
+// answers of the Python oracle scripts.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velotag::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder under $TMPDIR, removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  // With a trailing "/".
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + name; }
+
+ private:
+  std::string path_;
+};
+
+void WriteFileBytes(const std::string& path, const Bytes& bytes);
+void WriteFileText(const std::string& path, const std::string& text);
+Bytes ReadFileBytes(const std::string& path);
+Bytes ToBytes(const std::string& s);
+
+struct ProcessResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = "",
+                         const std::map<std::string, std::string>& env = {});
+
+// Runs body as an unprivileged user (nobody) in a child process when the
+// tests run as root, so that permission checks hold; returns body's answer.
+bool RunUnprivileged(const std::function<bool()>& body);
+// Lets an unprivileged child into the folder.
+void OpenToEveryone(const std::string& path);
+
+// The Python with mutagen, and the folders of the test tools and data.
+std::string PythonPath();
+std::string ToolPath(const std::string& name);
+std::string DataPath(const std::string& relative);
+
+struct Json {
+  enum class Type { Null, Bool, Number, String, Array, Object } type = Type::Null;
+  bool boolean = false;
+  double number = 0;
+  std::string string;
+  std::vector<Json> array;
+  std::map<std::string, Json> object;
+
+  const Json& operator[](const std::string& key) const;
+  const Json& operator[](std::size_t i) const { return array.at(i); }
+  bool has(const std::string& key) const { return object.count(key) != 0; }
+  bool isNull() const { return type == Type::Null; }
+};
+// Throws std::runtime_error on malformed input (tests only).
+Json ParseJson(const std::string& text);
+
+}  // namespace velotag::test
