@@ -24,24 +24,42 @@ double ToDouble(std::string_view t) {
 }  // namespace
 
 double LeadingNumber(std::string_view text) {
-  std::string number;
-  bool seenPoint = false, seenDigit = false, seenSign = false;
-  for (char c : text) {
-    if (c == ' ' || c == '\t' || c == '\n') continue;
-    if ((c == '+' || c == '-') && !seenSign && !seenDigit && !seenPoint) {
-      seenSign = true;
-      number.push_back(c);
-    } else if (IsDigit(c)) {
-      seenDigit = true;
-      number.push_back(c);
-    } else if (c == '.' && !seenPoint) {
-      seenPoint = true;
-      number.push_back(c);
-    } else {
-      break;
+  std::string t;
+  t.reserve(text.size());
+  for (char c : text)
+    if (c != ' ' && c != '\t' && c != '\n') t.push_back(c);
+  std::size_t i = 0;
+  if (t.size() >= 2 && t[0] == '&' && (t[1] == 'H' || t[1] == 'h' || t[1] == 'O' || t[1] == 'o')) {
+    bool hex = t[1] == 'H' || t[1] == 'h';
+    double v = 0;
+    for (i = 2; i < t.size(); ++i) {
+      int d = -1;
+      char c = t[i];
+      if (IsDigit(c)) d = c - '0';
+      else if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+      else if (hex && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+      if (d < 0 || (!hex && d > 7)) break;
+      v = v * (hex ? 16 : 8) + d;
     }
+    return v;
   }
-  if (!seenDigit) return 0.0;
+  std::string number;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) number.push_back(t[i++]);
+  std::size_t digits = 0;
+  while (i < t.size() && IsDigit(t[i])) number.push_back(t[i++]), ++digits;
+  if (i < t.size() && t[i] == '.') {
+    number.push_back(t[i++]);
+    while (i < t.size() && IsDigit(t[i])) number.push_back(t[i++]), ++digits;
+  }
+  if (digits == 0) return 0.0;
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    std::size_t j = i + 1;
+    std::string exponent = "e";
+    if (j < t.size() && (t[j] == '+' || t[j] == '-')) exponent.push_back(t[j++]);
+    std::size_t expDigits = 0;
+    while (j < t.size() && IsDigit(t[j])) exponent.push_back(t[j++]), ++expDigits;
+    if (expDigits > 0) number += exponent;
+  }
   return ToDouble(number);
 }
 

@@ -9,8 +9,9 @@
 namespace velotag {
 
 // The leading number of a text: blanks (space, tab, line feed) are skipped
-// wherever they occur, then an optional sign, digits and an optional decimal
-// fraction; any other character ends the number. No digits give 0.
+// wherever they occur, then an optional sign, digits, an optional decimal
+// fraction and exponent, or a hexadecimal number after "&H" / octal after
+// "&O"; any other character ends the number. No digits give 0.
 double LeadingNumber(std::string_view text);
 
 // Nearest integer, halves to the even neighbour, saturated to 32 bits.

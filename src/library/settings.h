@@ -1,0 +1,44 @@
+// The settings file: program folder + executable name + ".ini", section
+// "options" (and "servers", the hosts of the online services).
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace velotag {
+
+inline constexpr int kCheckBoxCount = 17;  // field panel check boxes 0..16
+inline constexpr int kTextBoxCount = 16;   // field panel text boxes 0..15
+
+struct ServerSettings {
+  std::string Fingerprint;  // HOST[:PORT]; empty: none configured
+  std::string Cddb;         // empty: the built-in default
+  std::string Update;       // empty: the built-in default
+};
+
+struct Settings {
+  std::string LastPath;
+  std::array<std::string, kTextBoxCount> TxtID3;
+  std::array<int, kCheckBoxCount> ChkID3v1{};
+  std::string CmbID3v1;
+  int ChkID3v1AutoTrack = 0;
+  std::string RenamePattern;
+  int OptID3editVer = 0;  // 0 "Edit ID3v1", 1 "Edit ID3v2"
+  int OptID3ver = 0;      // 0 "Show ID3v1", 1 "Show ID3v2"
+  ServerSettings Servers;
+};
+
+// The rename variables in their fixed order.
+const std::vector<std::string>& RenameVariables();
+
+// Fills settings from the file; true when the whole file was read. A missing
+// or broken value reads as its default (0, empty); LastPath stays empty when
+// missing and the caller puts the program folder there. A stored rename
+// pattern that is not valid reads as empty.
+bool LoadSettings(const std::string& fileName, Settings& settings);
+std::string BuildSettingsText(const Settings& settings);
+// Replaces the file; true when written.
+bool SaveSettings(const std::string& fileName, const Settings& settings);
+
+}  // namespace velotag

@@ -1,0 +1,102 @@
+#include "library/renamer.h"
+
+#include <gtest/gtest.h>
+
+#include "library/settings.h"
+
+namespace velotag {
+namespace {
+
+// Values in variable order: track, title, artist, album, year, genre.
+const std::vector<std::string> kValues = {"9",    "Song Title", "Harbor Lights Orchestra",
+                                          "Album", "1999",      "Rock"};
+
+TEST(RenamePattern, Engine) {
+  struct Case {
+    std::string pattern, name;
+  } const cases[] = {
+      {"%track:3::0%", "009.mp3"},
+      {"%track:2::0%", "09.mp3"},
+      {"%artist::10:%", "Harbor Lig.mp3"},
+      {"%track:2:1:0%", "09.mp3"},        // a maximum below the minimum does not cut
+      {"%artist:0:2%", "Ha.mp3"},
+      {"%TITLE% - %Title:12%", "Song Title -   Song Title.mp3"},
+      {"%foo% %title%", "%foo% Song Title.mp3"},
+      {"%title%.MP3", "Song Title.mp3"},
+      {"100% %title%", "100% Song Title.mp3"},    // the lone % opens no token
+      {"%%title%%", "%Song Title%.mp3"},
+      {"(%track:2::0%) - %artist% - %title%", "(09) - Harbor Lights Orchestra - Song Title.mp3"},
+      {"%year:6::x%", "xx1999.mp3"},
+      {"%genre:5::é%", "éRock.mp3"},
+      {"plain text", ""},
+      {".mp3", ""},
+      {"", ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ApplyRenamePattern(c.pattern, RenameVariables(), kValues), c.name) << c.pattern;
+}
+
+TEST(RenamePattern, LongNamesAreCutBeforeTheExtension) {
+  std::vector<std::string> values = kValues;
+  values[1] = std::string(300, 't');
+  EXPECT_EQ(ApplyRenamePattern("%title%", RenameVariables(), values),
+            std::string(250, 't') + ".mp3");
+  // 250 characters of two bytes each would not fit in a Linux file name.
+  values[1].clear();
+  for (int i = 0; i < 300; ++i) values[1] += "é";
+  std::string name = ApplyRenamePattern("%title%", RenameVariables(), values);
+  EXPECT_LE(name.size(), 255u);
+  EXPECT_EQ(name.substr(name.size() - 4), ".mp3");
+  EXPECT_EQ(name.size(), 125u * 2 + 4);
+}
+
+TEST(RenamePattern, AnEmptyValueGivesNoName) {
+  std::vector<std::string> values = kValues;
+  values[2] = "";
+  EXPECT_EQ(ApplyRenamePattern("%artist% - %title%", RenameVariables(), values), "");
+  EXPECT_EQ(ApplyRenamePattern("%artist:3::0%", RenameVariables(), values), "");
+  EXPECT_EQ(ApplyRenamePattern("%title%", RenameVariables(), values), "Song Title.mp3");
+  EXPECT_EQ(ApplyRenamePattern("%title%", {}, values), "");
+  EXPECT_EQ(ApplyRenamePattern("%title%", RenameVariables(), {}), "");
+}
+
+TEST(RenamePattern, Validity) {
+  struct Case {
+    std::string pattern;
+    bool valid;
+  } const cases[] = {
+      {"%track:2::0%", true}, {"%TITLE%", true}, {"x %artist: y %", true},
+      {"%artist:", false},    {"plain", false},  {"", false},
+      {"%foo%", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(IsValidRenamePattern(c.pattern, RenameVariables()), c.valid ? c.pattern : "")
+        << c.pattern;
+  EXPECT_EQ(IsValidRenamePattern("%title%", {}), "");
+}
+
+TEST(FormRenamer, ExamplesHelpPresetsAndSave) {
+  std::mt19937 random(7);
+  FormRenamer form("%title%", RenameVariables(), random);
+  const auto& ex = form.ExampleValues();
+  ASSERT_EQ(ex.size(), 6u);
+  int track = std::stoi(ex[0]), year = std::stoi(ex[4]);
+  EXPECT_TRUE(track >= 0 && track <= 9);
+  EXPECT_TRUE(year >= 100 && year <= 2012);
+  EXPECT_EQ(form.Example(), "Title.mp3");
+  EXPECT_EQ(form.HelpText().substr(0, 81),
+            "Usable variable names: %track% %title% %artist% %album% %year% %genre% \r\nVariable");
+  form.Preset(2);
+  EXPECT_EQ(form.Pattern(), "(%track:2::0%) - %artist% - %title% - (%year:4::0%)");
+  EXPECT_EQ(form.Example(), "(0" + ex[0] + ") - Artist - Title - (" +
+                                std::string(4 - ex[4].size(), '0') + ex[4] + ").mp3");
+  form.SetPattern("a/b %album%?");
+  EXPECT_EQ(form.Example(), "a-b Album$.mp3");
+  EXPECT_EQ(form.SavePattern(), "a/b %album%?");
+  form.SetPattern("no variables");
+  EXPECT_EQ(form.Example(), "");
+  EXPECT_EQ(form.SavePattern(), "");
+}
+
+}  // namespace
+}  // namespace velotag

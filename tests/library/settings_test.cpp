@@ -1,0 +1,93 @@
+#include "library/settings.h"
+
+#include <gtest/gtest.h>
+
+#include "support/largefile.h"
+#include "testutil.h"
+
+namespace velotag {
+namespace {
+
+using test::TempDir;
+using test::WriteFileText;
+
+TEST(Settings, MissingFileGivesDefaults) {
+  TempDir dir;
+  Settings s;
+  EXPECT_FALSE(LoadSettings(dir.file("velotag.ini"), s));
+  EXPECT_EQ(s.LastPath, "");
+  EXPECT_EQ(s.OptID3editVer, 0);
+  EXPECT_EQ(s.OptID3ver, 0);
+  EXPECT_EQ(s.RenamePattern, "");
+  for (int c : s.ChkID3v1) EXPECT_EQ(c, 0);
+}
+
+TEST(Settings, WrittenInTheFixedKeyOrder) {
+  Settings s;
+  s.LastPath = "/music";
+  s.ChkID3v1[3] = 1;
+  s.TxtID3[1] = "two\r\nlines";
+  s.RenamePattern = "%title%";
+  s.OptID3ver = 1;
+  std::string text = BuildSettingsText(s);
+  std::string expected = "[options]\r\nLastPath=/music\r\n";
+  for (int i = 0; i < 17; ++i)
+    expected += "ChkID3v1(" + std::to_string(i) + ")=" + (i == 3 ? "1" : "0") + "\r\n";
+  for (int i = 0; i < 16; ++i)
+    expected += "TxtID3(" + std::to_string(i) + ")=" + (i == 1 ? "two\\r\\nlines" : "") + "\r\n";
+  expected += "CmbID3v1=\r\nChkID3v1AutoTrack=0\r\nRenamePattern=%title%\r\nOptID3editVer=0\r\n"
+              "OptID3ver=1\r\n[servers]\r\nfingerprint=\r\ncddb=\r\nupdate=";
+  EXPECT_EQ(text, expected);
+}
+
+TEST(Settings, BrokenAndDuplicatedValues) {
+  TempDir dir;
+  WriteFileText(dir.file("v.ini"),
+                "[options]\r\nOptID3ver=7\r\nChkID3v1(3)=abc\r\nChkID3v1(4)=2\r\n"
+                "RenamePattern=no variables\r\nTxtID3(0)=first\r\n"
+                "[Options]\r\nTxtID3(0)=second\r\nOptID3editVer=1\r\n[servers]\r\n"
+                "fingerprint=127.0.0.1:8080");
+  Settings s;
+  EXPECT_TRUE(LoadSettings(dir.file("v.ini"), s));
+  EXPECT_EQ(s.OptID3ver, 0);
+  EXPECT_EQ(s.OptID3editVer, 1);
+  EXPECT_EQ(s.ChkID3v1[3], 0);
+  EXPECT_EQ(s.ChkID3v1[4], 1);
+  EXPECT_EQ(s.RenamePattern, "");
+  EXPECT_EQ(s.TxtID3[0], "second");
+  EXPECT_EQ(s.Servers.Fingerprint, "127.0.0.1:8080");
+}
+
+TEST(Settings, RoundTripThroughTheFile) {
+  TempDir dir;
+  Settings s;
+  s.LastPath = "/home/u/Zene/Ősz";
+  for (int i = 0; i < 16; ++i) s.TxtID3[static_cast<std::size_t>(i)] = "v" + std::to_string(i);
+  s.TxtID3[5] = "multi\r\nline € \\ comment";
+  s.ChkID3v1 = {1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1};
+  s.CmbID3v1 = "Rock";
+  s.ChkID3v1AutoTrack = 1;
+  s.RenamePattern = "(%track:2::0%) - %title%";
+  s.OptID3editVer = 1;
+  s.OptID3ver = 1;
+  s.Servers.Fingerprint = "fp.example:80";
+  ASSERT_TRUE(SaveSettings(dir.file("r.ini"), s));
+  Settings back;
+  ASSERT_TRUE(LoadSettings(dir.file("r.ini"), back));
+  EXPECT_EQ(back.LastPath, s.LastPath);
+  EXPECT_EQ(back.TxtID3, s.TxtID3);
+  EXPECT_EQ(back.ChkID3v1, s.ChkID3v1);
+  EXPECT_EQ(back.CmbID3v1, s.CmbID3v1);
+  EXPECT_EQ(back.ChkID3v1AutoTrack, 1);
+  EXPECT_EQ(back.RenamePattern, s.RenamePattern);
+  EXPECT_EQ(back.OptID3editVer, 1);
+  EXPECT_EQ(back.OptID3ver, 1);
+  EXPECT_EQ(back.Servers.Fingerprint, s.Servers.Fingerprint);
+  // The file is single-byte text: characters beyond Latin-1 travel escaped.
+  std::string raw;
+  ReadTextFile(dir.file("r.ini"), raw, 0, kTextAnsi);
+  EXPECT_NE(raw.find("Zene/\\x0150sz"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velotag

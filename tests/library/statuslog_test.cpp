@@ -1,0 +1,49 @@
+#include "library/statuslog.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "library/ui.h"
+
+namespace velotag {
+namespace {
+
+TEST(StatusLog, LinesAreSplitTrimmedAndStamped) {
+  StatusLog log;
+  auto added = log.Add("a\r\n\r\n  b  ");
+  ASSERT_EQ(added.size(), 3u);
+  std::regex stamp(R"(\[\d\d:\d\d:\d\d\] )");
+  EXPECT_TRUE(std::regex_match(added[0].substr(0, 11), stamp));
+  EXPECT_EQ(added[0].substr(11), "a");
+  EXPECT_EQ(added[1].size(), 11u);  // the prefix only
+  EXPECT_EQ(added[2].substr(11), "b");
+  EXPECT_TRUE(log.Add("").empty());
+  EXPECT_EQ(log.Add("plain", 10, false), std::vector<std::string>{"plain"});
+  EXPECT_EQ(log.Lines().size(), 4u);
+}
+
+TEST(StatusLog, OldestLinesGoPastTheCap) {
+  StatusLog log;
+  for (int i = 0; i < kStatusMaxLines; ++i) log.Add(std::to_string(i), kStatusMaxLines, false);
+  log.Add("x\r\ny", kStatusMaxLines, false);
+  ASSERT_EQ(log.Lines().size(), static_cast<std::size_t>(kStatusMaxLines));
+  EXPECT_EQ(log.Lines().front(), "2");
+  EXPECT_EQ(log.Lines().back(), "y");
+}
+
+TEST(StatusLog, AddressesOfDoubleClickedLines) {
+  EXPECT_EQ(StatusLineAddress("[10:00:00] * Webpage: HTTP://example.org/x  "),
+            "HTTP://example.org/x");
+  EXPECT_EQ(StatusLineAddress("[10:00:00] Changed 3 MP3(s)"), "");
+  EXPECT_EQ(StatusLineAddress("https://secure.example"), "");
+}
+
+TEST(TimedMessage, TitleCountsTheSeconds) {
+  EXPECT_EQ(TimedMessageTitle("QUIT", 2000), "[02.0 s] QUIT");
+  EXPECT_EQ(TimedMessageTitle("QUIT", 12500), "[12.5 s] QUIT");
+  EXPECT_EQ(TimedMessageTitle("x", 50), "[00.1 s] x");
+}
+
+}  // namespace
+}  // namespace velotag
