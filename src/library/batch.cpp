@@ -1,0 +1,303 @@
+// The field panel's buttons (CmdID3v1): clearing inputs, choosing a picture,
+// and the batch operations Change, Copy and Clear over the media list.
+#include "library/form1.h"
+#include "support/numtext.h"
+#include "support/textenc.h"
+#include "tags/genres.h"
+#include "tags/id3v1.h"
+#include "tags/id3v2.h"
+#include "tags/id3v2_frames.h"
+
+namespace velotag {
+
+namespace {
+
+constexpr const char* kFrame2Idle = "ID3 multi tag editor";
+
+// The ID3v2 frame each field of the panel writes (fields 6, 13 and 16 are
+// the comment, the user link and the picture).
+constexpr std::array<const char*, kCheckBoxCount> kFieldFrames = {
+    "TRCK", "TIT2", "TPE1", "TALB", "TDRC", "TCON", "",     "TPOS", "TPE2",
+    "TCOM", "TPUB", "TOPE", "TCOP", "",     "TENC", "TBPM", ""};
+
+// The input of field k: text box k for 0..4, the genre box for 5, text box
+// k - 1 from 6 on.
+const std::string& FieldInput(const FieldPanel& p, int k) {
+  if (k == 5) return p.CmbID3v1;
+  return p.TxtID3[static_cast<std::size_t>(k < 5 ? k : k - 1)];
+}
+
+std::string LastChars(const std::string& s, std::size_t n) {
+  return s.size() <= n ? s : s.substr(s.size() - n);
+}
+
+// The number a file name starts with, sign dropped; the row's index when
+// there is none.
+long long AutoTrackNumber(const std::string& fileName, std::int32_t rowIndex) {
+  long long t = std::llabs(static_cast<long long>(LeadingInteger(fileName)));
+  return t == 0 ? rowIndex : t;
+}
+
+}  // namespace
+
+void Form1::CmdID3v1_Click(int index) {
+  if ((index >= 0 && index <= 15) || index == kCmdClearAllFields) {
+    ClearFieldTool(index);
+  } else if (index == kCmdBrowsePicture) {
+    ChoosePicture();
+  } else if (index >= kCmdChangeAll && index <= kCmdClearTagSel) {
+    RunBatch(index);
+  }
+  SetFrame2(kFrame2Idle);
+}
+
+void Form1::ClearFieldTool(int index) {
+  if (index >= 0 && index <= 4) {
+    panel_.TxtID3[static_cast<std::size_t>(index)].clear();
+  } else if (index == 5) {
+    panel_.CmbID3v1.clear();
+  } else if (index >= 6 && index <= 15) {
+    panel_.TxtID3[static_cast<std::size_t>(index - 1)].clear();
+  } else if (index == kCmdClearAllFields) {
+    int last = optID3editVer_ == 0 ? 5 : kTextBoxCount - 1;
+    for (int k = 0; k <= last; ++k) panel_.TxtID3[static_cast<std::size_t>(k)].clear();
+    panel_.CmbID3v1.clear();
+  }
+  ui_.FieldPanelChanged();
+}
+
+void Form1::ChoosePicture() {
+  panel_.TxtID3[15] = ui_.ChooseFile(panelCaptions_[kCmdBrowsePicture], options_.LastPath,
+                                     "Pictures|*.jpe;*.jpg;*.jpeg;*.bmp;*.png;*.gif");
+  ui_.FieldPanelChanged();
+}
+
+void Form1::RunBatch(int index) {
+  BatchKind kind = index <= kCmdChangeSel ? BatchKind::Change
+                   : index <= kCmdCopySel ? BatchKind::Copy
+                                          : BatchKind::Clear;
+  bool allRows = (index % 2) == 0;
+  const std::string caption = panelCaptions_[static_cast<std::size_t>(index)];
+  if (busyCount_ != 0) {
+    AddStatusLine("Still working...");
+    return;
+  }
+  if (grid_.ItemCount() == 0) {
+    AddStatusLine("Please load MP3 to media browser");
+    return;
+  }
+  if (kind == BatchKind::Change) {
+    int checked = 0;
+    for (int c : panel_.ChkID3v1) checked += c == 1;
+    if (checked == 0) {
+      AddStatusLine("Please select editable ID3 tag field");
+      return;
+    }
+  }
+  if (kind == BatchKind::Clear &&
+      !ui_.AskYesNo("Do you really want to clear ID3 tag(s)?", caption))
+    return;
+  ++busyCount_;
+  AddStatusLine("WORKING: " + caption);
+  AddStatusLine("Please don't close the program while working!");
+
+  std::uint8_t typedTrack = 0, typedGenre = kNoGenre;
+  if (kind == BatchKind::Change) {
+    typedTrack = static_cast<std::uint8_t>(LeadingInteger(panel_.TxtID3[0]) & 0xFF);
+    std::string genre = panel_.CmbID3v1;
+    typedGenre = GenreIndex(genre, true);
+  }
+  int done = 0;
+  std::vector<std::string> row;
+  for (std::int32_t i = grid_.ItemCount() - 1; i >= 0; --i) {
+    if ((allRows || grid_.GetItemSelected(i)) && grid_.GetItem(i, row)) {
+      row.resize(kMediaColumnCount);
+      bool counted = false;
+      switch (kind) {
+        case BatchKind::Change: counted = ChangeRow(i, row, typedTrack, typedGenre); break;
+        case BatchKind::Copy: counted = CopyRow(row); break;
+        case BatchKind::Clear: counted = ClearRow(i, row); break;
+      }
+      done += counted;
+    }
+    std::int32_t n = grid_.ItemCount();
+    SetFrame2(WorkingCaption(n > 0 ? (n - i) * 100.0 / n : 100.0));
+    PumpMessages();
+    if (busyCount_ == 0) {
+      AddStatusLine("Process killed");
+      break;
+    }
+  }
+  switch (kind) {
+    case BatchKind::Clear: AddStatusLine("Cleared " + std::to_string(done) + " ID3(s)"); break;
+    case BatchKind::Copy: AddStatusLine("Copied " + std::to_string(done) + " ID3(s)"); break;
+    case BatchKind::Change: AddStatusLine("Changed " + std::to_string(done) + " MP3(s)"); break;
+  }
+  if (kind == BatchKind::Copy) {
+    LowerBusy();
+    if (done > 0) CmdInput_Click(kCmdReload);
+  } else {
+    if (done > 0) {
+      listChanged_ = true;
+      RefreshMediaList();
+    }
+    LowerBusy();
+  }
+}
+
+bool Form1::ClearRow(std::int32_t i, std::vector<std::string>& row) {
+  const std::string path = row[kColPath];
+  if (optID3editVer_ == 0) {
+    if (RemoveAllID3v1(path) < 1) return false;
+    if (optID3ver_ == 0)
+      for (int c = kColTrack; c <= kColComment; ++c) row[static_cast<std::size_t>(c)].clear();
+    row[kColSize] = FormatFileSize(GetLargeFileSize(path));
+    row[kColID3v1] = "0";
+    grid_.EditItem(i, row, false);
+    return true;
+  }
+  ID3v2Tag tag;
+  int r = OpenID3v2(path, tag, 4);
+  bool counted = false;
+  if (r == kTagFailed) {
+    LogFileOpenError(path);
+  } else if (r == kTagDone && RemoveID3v2(tag)) {
+    CloseID3v2(tag);
+    counted = true;
+    if (optID3ver_ == 1)
+      for (int c = kColTrack; c <= kColComment; ++c) row[static_cast<std::size_t>(c)].clear();
+    row[kColSize] = FormatFileSize(GetLargeFileSize(path));
+    row[kColID3v2] = "0";
+    grid_.EditItem(i, row, false);
+  }
+  CloseID3v2(tag);
+  return counted;
+}
+
+bool Form1::CopyRow(std::vector<std::string>& row) {
+  const std::string path = row[kColPath];
+  if (optID3editVer_ == 0) {
+    ID3v1Tag v1;
+    if (ReadID3v1(path, v1) != kTagDone) return false;
+    ID3v2Tag tag;
+    if (OpenID3v2(path, tag, 4) == kTagFailed) {
+      LogFileOpenError(path);
+      return false;
+    }
+    ReadID3v2Frames(tag);
+    if (v1.Track != 0) SetID3v2Text(tag, "TRCK", std::to_string(v1.Track), kID3Utf8, false);
+    SetID3v2Text(tag, "TPE1", v1.Artist, kID3Utf8, false);
+    SetID3v2Text(tag, "TIT2", v1.Title, kID3Utf8, false);
+    SetID3v2Text(tag, "TALB", v1.Album, kID3Utf8, false);
+    if (v1.Year != 0) SetID3v2Text(tag, "TDRC", std::to_string(v1.Year), kID3Utf8, false);
+    SetID3v2Text(tag, "TCON", GenreName(v1.Genre), kID3Utf8, false);
+    SetID3v2Comment(tag, "hun", "", v1.Comment, kID3Utf8, false);
+    return WriteID3v2(tag);
+  }
+  ID3v2Tag tag;
+  int r = OpenID3v2(path, tag, 4);
+  if (r == kTagFailed) {
+    LogFileOpenError(path);
+    return false;
+  }
+  if (r != kTagDone) return false;
+  ReadID3v2Frames(tag);
+  ID3v1Tag v1;
+  v1.Track = static_cast<std::uint8_t>(LeadingInteger(GetID3v2Field(tag, kFieldTrack)) & 0xFF);
+  v1.Artist = GetID3v2Field(tag, kFieldArtist);
+  v1.Title = GetID3v2Field(tag, kFieldTitle);
+  v1.Album = GetID3v2Field(tag, kFieldAlbum);
+  v1.Comment = GetID3v2Field(tag, kFieldComment);
+  v1.Year = LeadingInteger(GetID3v2Field(tag, kFieldYear));
+  std::string genre = GetID3v2Field(tag, kFieldGenre);
+  v1.Genre = GenreIndex(genre, true);
+  CloseID3v2(tag);
+  return WriteID3v1(path, v1) == kTagDone;
+}
+
+bool Form1::ChangeRow(std::int32_t i, std::vector<std::string>& row, std::uint8_t typedTrack,
+                      std::uint8_t typedGenre) {
+  const std::string path = row[kColPath];
+  auto checked = [this](int k) { return panel_.ChkID3v1[static_cast<std::size_t>(k)] == 1; };
+  if (optID3editVer_ == 0) {
+    ID3v1Tag v1;
+    if (ReadID3v1(path, v1) != kTagDone) v1 = ID3v1Tag{};
+    if (checked(0)) {
+      v1.Track = panel_.ChkID3v1AutoTrack
+                     ? static_cast<std::uint8_t>(AutoTrackNumber(row[kColFileName], i) % 256)
+                     : typedTrack;
+    }
+    if (checked(1)) v1.Title = panel_.TxtID3[1];
+    if (checked(2)) v1.Artist = panel_.TxtID3[2];
+    if (checked(3)) v1.Album = panel_.TxtID3[3];
+    if (checked(4)) v1.Year = LeadingInteger(panel_.TxtID3[4]);
+    if (checked(5)) v1.Genre = typedGenre;
+    if (checked(6)) v1.Comment = panel_.TxtID3[5];
+    if (WriteID3v1(path, v1) != kTagDone) return false;
+    if (optID3ver_ == 0) {
+      row[kColTrack] = v1.Track ? LastChars("00" + std::to_string(v1.Track), 3) : "";
+      row[kColArtist] = Utf8Left(v1.Artist, 30);
+      row[kColTitle] = Utf8Left(v1.Title, 30);
+      row[kColAlbum] = Utf8Left(v1.Album, 30);
+      row[kColYear] = v1.Year ? LastChars("000" + std::to_string(v1.Year), 4) : "";
+      row[kColGenre] = GenreName(v1.Genre);
+      row[kColComment] = Utf8Left(v1.Comment, 30);
+    }
+    row[kColSize] = FormatFileSize(GetLargeFileSize(path));
+    row[kColID3v1] = "1";
+    grid_.EditItem(i, row, false);
+    return true;
+  }
+
+  ID3v2Tag tag;
+  bool counted = false;
+  if (OpenID3v2(path, tag, 4) == kTagFailed) {
+    LogFileOpenError(path);
+    row[kColID3v2] = "?";
+  } else {
+    ReadID3v2Frames(tag);
+    std::string trackText;
+    for (int k = 0; k < kCheckBoxCount; ++k) {
+      if (!checked(k)) continue;
+      const std::string& input = FieldInput(panel_, k);
+      if (k == 0) {
+        trackText = panel_.ChkID3v1AutoTrack ? std::to_string(AutoTrackNumber(row[kColFileName], i))
+                                             : panel_.TxtID3[0];
+        SetID3v2Text(tag, "TRCK", trackText, kID3Utf8, false);
+      } else if (k == 6) {
+        SetID3v2Comment(tag, "hun", "", input, kID3Utf8, false);
+      } else if (k == 13) {
+        SetID3v2UserURL(tag, "", input, kID3Ansi, false);
+      } else if (k == 16) {
+        // An empty path removes the pictures; a path that cannot be read
+        // leaves them alone rather than losing them for nothing.
+        if (input.empty() || GetLargeFileSize(input) > 0) {
+          DeleteID3v2Frame(tag, "APIC", false);
+          SetID3v2Picture(tag, "", input, kID3Utf8, false);
+        }
+      } else {
+        SetID3v2Text(tag, kFieldFrames[static_cast<std::size_t>(k)], input, kID3Utf8, false);
+      }
+    }
+    if (WriteID3v2(tag)) {
+      counted = true;
+      row[kColID3v2] = std::to_string(tag.Version);
+      if (optID3ver_ == 1) {
+        if (checked(0)) row[kColTrack] = trackText;
+        if (checked(1)) row[kColTitle] = panel_.TxtID3[1];
+        if (checked(2)) row[kColArtist] = panel_.TxtID3[2];
+        if (checked(3)) row[kColAlbum] = panel_.TxtID3[3];
+        if (checked(4)) row[kColYear] = panel_.TxtID3[4];
+        if (checked(5)) row[kColGenre] = panel_.CmbID3v1;
+        if (checked(6)) row[kColComment] = panel_.TxtID3[5];
+        if (HasID3v2Picture(tag)) row[kColID3v2] = "p" + row[kColID3v2];
+      }
+      row[kColSize] = FormatFileSize(GetLargeFileSize(path));
+    }
+  }
+  CloseID3v2(tag);
+  grid_.EditItem(i, row, false);
+  return counted;
+}
+
+}  // namespace velotag

@@ -1,0 +1,576 @@
+// The media browser's commands (CmdInput): filling and emptying the list,
+// selection, search, loading one file into the panel, pictures, rename,
+// auto tag, CSV and the local database.
+#include <ctime>
+
+#include "library/form1.h"
+#include "library/renamer.h"
+#include "support/numtext.h"
+#include "support/paths.h"
+#include "support/textenc.h"
+#include "tags/genres.h"
+#include "tags/id3v1.h"
+#include "tags/id3v2.h"
+#include "tags/id3v2_frames.h"
+
+namespace velotag {
+
+namespace {
+
+constexpr const char* kFrame1Idle = "MP3 browser (right click=external open selected file)";
+
+std::string Padded(long long value, int digits) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%0*lld", digits, value);
+  return buf;
+}
+
+// An entry of a folder listing that may become a row: its extension occurs
+// in "*.mp3" (so x.mp and y.3 qualify, as they always did), and it is a file
+// or a link to one, never a folder.
+bool QualifiesAsMedia(const FolderEntry& e) {
+  if (e.Attributes & kAttrDirectory) return false;
+  if ((e.Attributes & kAttrLink) && GetPathType(e.Name) != kPathFile) return false;
+  std::string ext = GetExtension(e.Name);
+  if (ext.empty()) return false;
+  return CaseFold("*.mp3").find(CaseFold(ext)) != std::string::npos;
+}
+
+}  // namespace
+
+int ListFilesRecursive(const std::string& folder, std::vector<FolderEntry>& entries,
+                       const std::function<void()>& pump) {
+  entries.clear();
+  if (GetPathType(folder) < kPathFolder) return 0;
+  std::vector<std::string> level = {WithTrailingSlash(folder)};
+  while (true) {
+    if (pump) pump();
+    std::vector<std::string> next;
+    bool listed = false;
+    for (std::string& dir : level) {
+      if (dir.empty() || GetPathType(dir) < kPathFolder) continue;
+      std::vector<FolderEntry> items;
+      ListFolder(dir, items);
+      listed = true;
+      for (FolderEntry& e : items) {
+        if ((e.Attributes & kAttrDirectory) && !(e.Attributes & kAttrLink)) {
+          next.push_back(e.Name);
+        } else if (!(e.Attributes & kAttrDirectory) && GetPathType(e.Name) == kPathFile) {
+          entries.push_back(std::move(e));
+        }
+      }
+      dir.clear();
+    }
+    if (!listed) break;
+    level = std::move(next);
+  }
+  return static_cast<int>(entries.size());
+}
+
+// ---- the command frame ----
+
+void Form1::CmdInput_Click(int index) {
+  if (busyCount_ != 0) {
+    AddStatusLine("Still working...");
+    return;
+  }
+  busyCount_ = 1;
+  RunBrowserCommand(index);
+  SetGridToolTip();
+  LowerBusy();
+  SetFrame1(kFrame1Idle);
+}
+
+void Form1::RunBrowserCommand(int index) {
+  switch (index) {
+    case kCmdInvertSelection: InvertSelection(); break;
+    case kCmdAddFolder: AddMediaFolder(); break;
+    case kCmdAddFile: AddMediaFile(); break;
+    case kCmdDelSelected: DeleteSelectedRows(); break;
+    case kCmdDelAll: DeleteAllRows(); break;
+    case kCmdLoadID3: LoadID3Data(); break;
+    case kCmdReload: ReloadRows(); break;
+    case kCmdSearch: Search(); break;
+    case kCmdSavePicturesAll: SavePictures(true); break;
+    case kCmdSavePicturesSel: SavePictures(false); break;
+    case kCmdRenamePattern: ui_.ShowRenamer(); break;
+    case kCmdRename: RenameFiles(); break;
+    case kCmdAutoTag: AutoTag(); break;
+    case kCmdSaveCsv: SaveListCsv(); break;
+    case kCmdClearLocalDb: ClearLocalDatabase(); break;
+    case kCmdDeselectAll: DeselectAll(); break;
+    case kCmdTrackSelected: TrackSelected(); break;
+    default: break;
+  }
+}
+
+void Form1::AddMediaPaths(const std::vector<std::string>& paths, bool recursive) {
+  if (busyCount_ != 0) {
+    AddStatusLine("Still working...");
+    return;
+  }
+  busyCount_ = 1;
+  for (const std::string& path : paths) {
+    int type = GetPathType(path);
+    if (type >= kPathFolder) {
+      options_.LastPath = WithTrailingSlash(path);
+      AddFolderRows(path, recursive);
+    } else if (type == kPathFile) {
+      options_.LastPath = GetFolderPart(path);
+      AddFileRow(path);
+    }
+  }
+  SetGridToolTip();
+  LowerBusy();
+  SetFrame1(kFrame1Idle);
+}
+
+// ---- filling and emptying the list ----
+
+std::vector<std::string> Form1::BuildRow(const std::string& path, Offset64 size) {
+  std::vector<std::string> row(kMediaColumnCount);
+  row[kColFileName] = GetFileNamePart(path);
+  FillTagColumns(row, path);
+  row[kColSize] = FormatFileSize(size);
+  return row;
+}
+
+void Form1::FillTagColumns(std::vector<std::string>& row, const std::string& path) {
+  ID3v1Tag v1;
+  if (ReadID3v1(path, v1) == kTagDone) {
+    row[kColID3v1] = "1";
+    if (optID3ver_ == 0) {
+      row[kColTrack] = v1.Track ? Padded(v1.Track, 3) : "";
+      row[kColArtist] = v1.Artist;
+      row[kColTitle] = v1.Title;
+      row[kColAlbum] = v1.Album;
+      row[kColYear] = v1.Year ? Padded(v1.Year, 4) : "";
+      row[kColGenre] = GenreName(v1.Genre);
+      row[kColComment] = v1.Comment;
+    }
+  } else {
+    row[kColID3v1] = "0";
+  }
+  ID3v2Tag tag;
+  int r = OpenID3v2(path, tag, 4);
+  if (r == kTagDone) {
+    row[kColID3v2] = std::to_string(tag.Version);
+    if (optID3ver_ == 1) {
+      ReadID3v2Frames(tag);
+      row[kColTrack] = GetID3v2Field(tag, kFieldTrack);
+      row[kColArtist] = GetID3v2Field(tag, kFieldArtist);
+      row[kColTitle] = GetID3v2Field(tag, kFieldTitle);
+      row[kColAlbum] = GetID3v2Field(tag, kFieldAlbum);
+      row[kColYear] = GetID3v2Field(tag, kFieldYear);
+      row[kColGenre] = GetID3v2Field(tag, kFieldGenre);
+      row[kColComment] = GetID3v2Field(tag, kFieldComment);
+      if (HasID3v2Picture(tag)) row[kColID3v2] = "p" + row[kColID3v2];
+    }
+  } else if (r == kTagNone || r == kTagBadHeader) {
+    row[kColID3v2] = "0";
+  } else {
+    row[kColID3v2] = "?";
+    LogFileOpenError(path);
+  }
+  CloseID3v2(tag);
+  row[kColPath] = path;
+}
+
+void Form1::AddMediaFolder() {
+  const std::string& caption = inputCaptions_[kCmdAddFolder];
+  std::string folder = ui_.ChooseFolder(caption, options_.LastPath);
+  if (folder.empty() || GetPathType(folder) < kPathFolder) return;
+  options_.LastPath = WithTrailingSlash(folder);
+  bool recursive = ui_.AskYesNo("Search in subfolders?", caption);
+  AddFolderRows(folder, recursive);
+}
+
+void Form1::AddFolderRows(const std::string& folder, bool recursive) {
+  std::vector<FolderEntry> entries;
+  int found = recursive ? ListFilesRecursive(folder, entries, [this] { PumpMessages(); })
+                        : ListFolder(folder, entries);
+  if (found == 0) return;
+  for (const FolderEntry& e : entries) {
+    if (!QualifiesAsMedia(e)) continue;
+    grid_.InsertItem(BuildRow(e.Name, e.Size), -1, false);
+  }
+  listChanged_ = true;
+  RefreshMediaList();
+}
+
+void Form1::AddMediaFile() {
+  std::string path =
+      ui_.ChooseFile(inputCaptions_[kCmdAddFile], options_.LastPath, "MP3|*.mp3");
+  if (path.empty()) return;
+  options_.LastPath = GetFolderPart(path);
+  AddFileRow(path);
+}
+
+void Form1::AddFileRow(const std::string& path) {
+  grid_.InsertItem(BuildRow(path, GetLargeFileSize(path)), -1, false);
+  listChanged_ = true;
+  RefreshMediaList();
+}
+
+void Form1::ReloadRows() {
+  std::vector<std::string> row;
+  for (std::int32_t i = grid_.ItemCount() - 1; i >= 0; --i) {
+    if (!grid_.GetItem(i, row)) continue;
+    row.resize(kMediaColumnCount);
+    for (int c = kColTrack; c <= kColComment; ++c) row[static_cast<std::size_t>(c)].clear();
+    std::string path = row[kColPath];
+    FillTagColumns(row, path);
+    row[kColSize] = FormatFileSize(GetLargeFileSize(path));
+    grid_.EditItem(i, row, false);
+  }
+  listChanged_ = true;
+  RefreshMediaList();
+}
+
+void Form1::DeleteSelectedRows() {
+  int removed = 0;
+  for (std::int32_t i = grid_.ItemCount() - 1; i >= 0; --i) {
+    if (grid_.GetItemSelected(i) && grid_.RemoveItem(i, false)) ++removed;
+  }
+  listChanged_ = true;
+  grid_.Refresh();
+  if (removed > 0) AddStatusLine(std::to_string(removed) + " media file(s) deleted");
+}
+
+void Form1::DeleteAllRows() {
+  if (grid_.ItemCount() > 0)
+    AddStatusLine("Delete all media file(s) (" + std::to_string(grid_.ItemCount()) + ")");
+  listChanged_ = true;
+  grid_.Clear(true);
+  RefreshMediaList();
+}
+
+// ---- selection and search ----
+
+void Form1::InvertSelection() { grid_.SetAllItemSelectCheckbox(kBulkToggle, kBulkLeave, true); }
+
+void Form1::DeselectAll() { grid_.SetAllItemSelectCheckbox(kBulkClear, kBulkLeave, true); }
+
+void Form1::TrackSelected() {
+  std::int32_t top = grid_.VSCROLL_VALUE();
+  std::int32_t found = -1;
+  for (std::int32_t i = top; i < grid_.ItemCount() && found < 0; ++i)
+    if (grid_.GetItemSelected(i)) found = i;
+  for (std::int32_t i = 0; i < top && found < 0; ++i)
+    if (grid_.GetItemSelected(i)) found = i;
+  if (found < 0) {
+    AddStatusLine("No selection");
+    return;
+  }
+  grid_.TrackVisible(found, true);
+}
+
+void Form1::Search() {
+  if (searchText_.empty()) {
+    ui_.FocusSearchBox();
+    return;
+  }
+  if (grid_.ItemCount() == 0) {
+    AddStatusLine("Please load MP3 to media browser");
+    return;
+  }
+  std::int32_t found = grid_.FindString(grid_.VSCROLL_VALUE(), -1, searchText_, false, kCompareText);
+  if (found < 0) found = grid_.FindString(0, -1, searchText_, false, kCompareText);
+  if (found < 0) {
+    ui_.ShowMessage("Can't find '" + searchText_ + "'", inputCaptions_[kCmdSearch],
+                    MessageIcon::Information);
+    return;
+  }
+  grid_.TrackVisible(found, true);
+}
+
+// ---- load one file into the panel ----
+
+void Form1::LoadID3Data() {
+  if (grid_.ItemCount() == 0) return;
+  std::int32_t first = grid_.GetFirstSelectedItemID();
+  if (first < 0) {
+    AddStatusLine("Please select an MP3");
+    return;
+  }
+  grid_.TrackVisible(first, true);
+  std::vector<std::string> row;
+  grid_.GetItem(first, row);
+  row.resize(kMediaColumnCount);
+  const std::string& path = row[kColPath];
+  if (optID3editVer_ == 0) {
+    if (optID3ver_ == 0) {
+      panel_.TxtID3[0] = row[kColTrack];
+      panel_.TxtID3[1] = row[kColTitle];
+      panel_.TxtID3[2] = row[kColArtist];
+      panel_.TxtID3[3] = row[kColAlbum];
+      panel_.TxtID3[4] = row[kColYear];
+      panel_.TxtID3[5] = row[kColComment];
+      panel_.CmbID3v1 = row[kColGenre];
+    } else {
+      ID3v1Tag v1;
+      if (ReadID3v1(path, v1) == kTagDone) {
+        panel_.TxtID3[0] = v1.Track ? Padded(v1.Track, 3) : "";
+        panel_.TxtID3[1] = v1.Title;
+        panel_.TxtID3[2] = v1.Artist;
+        panel_.TxtID3[3] = v1.Album;
+        panel_.TxtID3[4] = v1.Year ? Padded(v1.Year, 4) : "";
+        panel_.TxtID3[5] = v1.Comment;
+        panel_.CmbID3v1 = GenreName(v1.Genre);
+      } else {
+        for (int k = 0; k <= 5; ++k) panel_.TxtID3[static_cast<std::size_t>(k)].clear();
+        panel_.CmbID3v1.clear();
+      }
+    }
+    ui_.FieldPanelChanged();
+    return;
+  }
+  ID3v2Tag tag;
+  int r = OpenID3v2(path, tag, 4);
+  if (r == kTagDone) {
+    ReadID3v2Frames(tag);
+    static const int kFieldOfBox[15] = {kFieldTrack,     kFieldTitle,      kFieldArtist,
+                                        kFieldAlbum,     kFieldYear,       kFieldComment,
+                                        kFieldPartOfSet, kFieldBand,       kFieldComposer,
+                                        kFieldPublisher, kFieldOrigArtist, kFieldCopyright,
+                                        kFieldUrl,       kFieldEncodedBy,  kFieldBpm};
+    for (int k = 0; k < 15; ++k)
+      panel_.TxtID3[static_cast<std::size_t>(k)] = GetID3v2Field(tag, kFieldOfBox[k]);
+    panel_.CmbID3v1 = GetID3v2Field(tag, kFieldGenre);
+    if (HasID3v2Picture(tag)) AddStatusLine("The file contain picture(s) " + row[kColFileName]);
+    panel_.CmbTXXX.clear();
+    panel_.CmbTXXXIndex = -1;
+    std::vector<ID3v2UserField> texts;
+    if (GetID3v2UserTexts(tag, texts, false) > 0) {
+      for (const ID3v2UserField& t : texts) panel_.CmbTXXX.push_back(t.Description + "=" + t.Value);
+      panel_.CmbTXXXIndex = 0;
+    }
+    ui_.FieldPanelChanged();
+  } else if (r == kTagFailed) {
+    LogFileOpenError(path);
+  } else {
+    CmdID3v1_Click(kCmdClearAllFields);
+  }
+  CloseID3v2(tag);
+}
+
+// ---- pictures ----
+
+void Form1::SavePictures(bool all) {
+  if (grid_.ItemCount() == 0) {
+    AddStatusLine("Please load MP3 to media browser");
+    return;
+  }
+  const std::string& caption = inputCaptions_[all ? kCmdSavePicturesAll : kCmdSavePicturesSel];
+  AddStatusLine("WORKING: " + caption);
+  AddStatusLine("Please don't close the program while working!");
+  SetFrame1(WorkingCaption(0));
+  int total = 0;
+  for (std::int32_t i = 0; i < grid_.ItemCount(); ++i) {
+    if (all || grid_.GetItemSelected(i)) {
+      std::string path;
+      grid_.GetItemCol(i, kColPath, path);
+      ID3v2Tag tag;
+      int r = OpenID3v2(path, tag, 4);
+      if (r == kTagDone) {
+        ReadID3v2Frames(tag);
+        std::vector<std::string> written;
+        total += ExtractID3v2Pictures(tag, "", written);
+        for (const std::string& w : written) AddStatusLine("Picture: " + w);
+      } else if (r == kTagFailed) {
+        LogFileOpenError(path);
+      }
+      CloseID3v2(tag);
+      PumpMessages();
+    }
+    SetFrame1(WorkingCaption((i + 1) * 100.0 / grid_.ItemCount()));
+    if (busyCount_ == 0) {
+      AddStatusLine("Process killed");
+      break;
+    }
+  }
+  AddStatusLine("Saved picture(s): " + std::to_string(total));
+}
+
+// ---- rename ----
+
+void Form1::RenameFiles() {
+  const auto& variables = RenameVariables();
+  if (IsValidRenamePattern(options_.RenamePattern, variables).empty()) {
+    options_.RenamePattern.clear();
+    AddStatusLine("Please create rename pattern");
+    return;
+  }
+  if (grid_.ItemCount() == 0) {
+    AddStatusLine("Please load MP3 to media browser");
+    return;
+  }
+  const std::string& pattern = options_.RenamePattern;
+  if (!ui_.AskYesNo("Are you really want to rename selected MP3-s?\r\nPattern: " + pattern,
+                    inputCaptions_[kCmdRename]))
+    return;
+  AddStatusLine("File renaming pattern: " + pattern);
+  int renamed = 0;
+  std::vector<std::string> row;
+  for (std::int32_t i = 0; i < grid_.ItemCount(); ++i) {
+    if (!grid_.GetItemSelected(i)) continue;
+    grid_.GetItem(i, row);
+    row.resize(kMediaColumnCount);
+    std::vector<std::string> values = {row[kColTrack], row[kColTitle], row[kColArtist],
+                                       row[kColAlbum], row[kColYear],  row[kColGenre]};
+    std::string name = ApplyRenamePattern(pattern, variables, values, kMaxRenameLength);
+    if (name.empty()) {
+      AddStatusLine("File doesn't contain enough ID3 tag: " + row[kColFileName]);
+      continue;
+    }
+    // Tag texts may hold "/" or start with "..": the name stays a name.
+    name = MakeValidFileName(SafeFileNameComponent(name));
+    std::string folder = GetFolderPart(row[kColPath]);
+    std::string target = folder + name;
+    if (GetPathType(target) > kPathMissing) {
+      AddStatusLine("File exist: " + name);
+      continue;
+    }
+    // The move itself never replaces a file that appeared since the check.
+    if (FileMove(row[kColPath], target, true)) {
+      row[kColFileName] = name;
+      row[kColPath] = target;
+      grid_.EditItem(i, row, false);
+      ++renamed;
+    }
+    if (busyCount_ == 0) {
+      AddStatusLine("Process killed");
+      break;
+    }
+  }
+  AddStatusLine("Renamed file(s): " + std::to_string(renamed));
+  if (renamed >= 1) {
+    listChanged_ = true;
+    RefreshMediaList();
+  }
+}
+
+// ---- auto tag ----
+
+void Form1::AutoTag() {
+  if (grid_.ItemCount() == 0) {
+    AddStatusLine("Please load MP3 to media browser");
+    return;
+  }
+  if (grid_.GetFirstSelectedItemID() < 0) {
+    AddStatusLine("No selection");
+    return;
+  }
+  AddStatusLine("WORKING: " + inputCaptions_[kCmdAutoTag]);
+  AddStatusLine("Please don't close the program while working!");
+  SetFrame1(WorkingCaption(0));
+  int tagged = 0;
+  std::vector<std::string> row;
+  for (std::int32_t i = 0; i < grid_.ItemCount(); ++i) {
+    if (grid_.GetItemSelected(i)) {
+      grid_.GetItem(i, row);
+      row.resize(kMediaColumnCount);
+      std::vector<std::string> lines;
+      if (fingerprint_) lines = fingerprint_->GetID3infoByFinger(row[kColPath], LocalDbFile());
+      if (lines.empty()) {
+        if (!fingerprint_ || !fingerprint_->DriverInstalled()) {
+          AddStatusLine("Libofa driver error");
+          break;
+        }
+        AddStatusLine(row[kColFileName] + ": " + fingerprint_->LastError());
+      } else {
+        std::string artist, title;
+        bool hasArtist = false, hasTitle = false;
+        for (const std::string& line : lines) {
+          std::string key, value;
+          if (!SplitKeyValue(line, key, value)) continue;
+          key = CaseFold(key);
+          if (key == "art") {
+            artist = value;
+            hasArtist = true;
+          } else if (key == "ttl") {
+            title = value;
+            hasTitle = true;
+          }
+        }
+        const std::string& path = row[kColPath];
+        if (optID3ver_ == 0) {
+          ID3v1Tag v1;
+          if (ReadID3v1(path, v1) != kTagDone) v1 = ID3v1Tag{};
+          if (hasArtist) v1.Artist = artist;
+          if (hasTitle) v1.Title = title;
+          if ((hasArtist || hasTitle) && WriteID3v1(path, v1) == kTagDone) {
+            ++tagged;
+            row[kColArtist] = Utf8Left(v1.Artist, 30);
+            row[kColTitle] = Utf8Left(v1.Title, 30);
+            row[kColSize] = FormatFileSize(GetLargeFileSize(path));
+            row[kColID3v1] = "1";
+            grid_.EditItem(i, row, false);
+            AddStatusLine(row[kColFileName] + ": " + row[kColArtist] + " - " + row[kColTitle]);
+          }
+        } else {
+          ID3v2Tag tag;
+          if (OpenID3v2(path, tag, 4) == kTagFailed) {
+            LogFileOpenError(path);
+          } else {
+            ReadID3v2Frames(tag);
+            if (hasArtist) SetID3v2Text(tag, "TPE1", artist, kID3Utf8, false);
+            if (hasTitle) SetID3v2Text(tag, "TIT2", title, kID3Utf8, false);
+            if ((!artist.empty() || !title.empty()) && WriteID3v2(tag)) {
+              ++tagged;
+              if (!title.empty()) row[kColTitle] = title;
+              if (!artist.empty()) row[kColArtist] = artist;
+              row[kColSize] = FormatFileSize(GetLargeFileSize(path));
+              row[kColID3v2] = std::to_string(tag.Version);
+              grid_.EditItem(i, row, false);
+              AddStatusLine(row[kColFileName] + ": " + row[kColArtist] + " - " + row[kColTitle]);
+            }
+          }
+          CloseID3v2(tag);
+        }
+      }
+      PumpMessages();
+    }
+    SetFrame1(WorkingCaption((i + 1) * 100.0 / grid_.ItemCount()));
+    if (busyCount_ == 0) {
+      AddStatusLine("Process killed");
+      break;
+    }
+  }
+  AddStatusLine("Auto tagged file(s): " + std::to_string(tagged));
+  if (tagged >= 1) {
+    listChanged_ = true;
+    RefreshMediaList();
+  }
+}
+
+// ---- CSV and the local database ----
+
+std::string Form1::SaveListCsv(const std::string& fileName) {
+  std::string target = fileName;
+  if (target.empty()) {
+    std::time_t now = std::time(nullptr);
+    std::tm tm {};
+    ::localtime_r(&now, &tm);
+    char date[16];
+    std::snprintf(date, sizeof date, "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday);
+    target = GetUniqueFileName(paths_.ProgramFolder + (optID3ver_ == 1 ? "ID3v2_" : "ID3v1_") +
+                               date + ".csv");
+  }
+  if (!grid_.SaveCSV(target, true, false)) {
+    AddStatusLine("File write error: " + target);
+    return {};
+  }
+  // People do not look in the program folder: say where the list went.
+  AddStatusLine("Saved to CSV: " + target);
+  return target;
+}
+
+void Form1::ClearLocalDatabase() {
+  const std::string& caption = inputCaptions_[kCmdClearLocalDb];
+  if (!ui_.AskYesNo("Are you really want to delete local database file?", caption)) return;
+  if (FileDelete(LocalDbFile())) AddStatusLine(caption + ": SUCCESSFUL");
+}
+
+}  // namespace velotag

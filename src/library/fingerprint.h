@@ -1,0 +1,27 @@
+// What the auto-tag command needs of the fingerprint lookup: the one
+// fingerprint object of the program, seen through the calls the command makes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velotag {
+
+class FingerprintLookup {
+ public:
+  virtual ~FingerprintLookup() = default;
+  // DRIVER_INSTALLED: the fingerprint library could be loaded.
+  virtual bool DriverInstalled() const = 0;
+  // The fingerprint library's file and version, and the library it needs.
+  virtual std::string DriverName() const = 0;
+  virtual std::string DriverVersion() const = 0;
+  virtual std::string SupportLibraryName() const = 0;
+  // Last_Error: why the last lookup gave nothing.
+  virtual std::string LastError() const = 0;
+  // GetID3infoByFinger: "KEY=value" lines ("ART=...", "TTL=..."), empty when
+  // nothing was found; dbFile is the local answer cache.
+  virtual std::vector<std::string> GetID3infoByFinger(const std::string& mp3File,
+                                                      const std::string& dbFile) = 0;
+};
+
+}  // namespace velotag

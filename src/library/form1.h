@@ -1,0 +1,228 @@
+// Form1: everything the main window does, without a widget. The window binds
+// its controls to the state held here and calls the handlers; the command
+// line drives the same handlers through its own UserInterface.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "grid/mylistview.h"
+#include "library/fingerprint.h"
+#include "library/settings.h"
+#include "library/statuslog.h"
+#include "library/ui.h"
+
+namespace velotag {
+
+// The twelve media list columns.
+enum MediaColumn : int {
+  kColFileName = 0, kColTrack, kColArtist, kColTitle, kColAlbum, kColYear, kColGenre,
+  kColComment, kColPath, kColSize, kColID3v1, kColID3v2, kMediaColumnCount
+};
+
+// CmdInput, the media browser's buttons.
+enum BrowserCommand : int {
+  kCmdInvertSelection = 0, kCmdAddFolder = 1, kCmdAddFile = 2, kCmdDelSelected = 3,
+  kCmdDelAll = 4, kCmdLoadID3 = 5, kCmdReload = 6, kCmdSearch = 7, kCmdSavePicturesAll = 8,
+  kCmdSavePicturesSel = 9, kCmdRenamePattern = 10, kCmdRename = 11, kCmdAutoTag = 12,
+  kCmdSaveCsv = 13, kCmdClearLocalDb = 14, kCmdDeselectAll = 15, kCmdTrackSelected = 16,
+  kBrowserCommandCount = 17
+};
+
+// CmdID3v1, the field panel's buttons (0..16 and 20 are field tools).
+enum PanelCommand : int {
+  kCmdBrowsePicture = 16, kCmdClearAllFields = 20, kCmdChangeAll = 30, kCmdChangeSel = 31,
+  kCmdCopyAll = 32, kCmdCopySel = 33, kCmdClearTagAll = 34, kCmdClearTagSel = 35,
+  kPanelCommandCount = 36
+};
+
+// The field panel: plain state that the window's widgets are bound to.
+struct FieldPanel {
+  std::array<std::string, kTextBoxCount> TxtID3;
+  std::array<bool, kTextBoxCount> TxtEnabled;
+  std::array<int, kCheckBoxCount> ChkID3v1{};
+  std::array<bool, kCheckBoxCount> ChkEnabled;
+  std::string CmbID3v1;
+  std::string CmbID3v1ToolTip;
+  int ChkID3v1AutoTrack = 0;
+  int ChkID3 = 0;
+  std::vector<std::string> CmbTXXX;  // "description=value" of the loaded file
+  int CmbTXXXIndex = -1;
+  bool TxxxEnabled = false;
+  FieldPanel() {
+    TxtEnabled.fill(true);
+    ChkEnabled.fill(true);
+  }
+};
+
+// Where the program lives: its folder (with a trailing "/") and the
+// executable's name, which names the settings, lock and download files.
+struct AppPaths {
+  std::string ProgramFolder;
+  std::string ExeName = "velotag";
+  // The paths of the running executable.
+  static AppPaths ForThisProcess();
+};
+
+class InstanceLock;
+
+class Form1 : public MyListviewEvents {
+ public:
+  Form1(UserInterface& ui, AppPaths paths, std::unique_ptr<FingerprintLookup> fingerprint);
+  ~Form1() override;
+  Form1(const Form1&) = delete;
+  Form1& operator=(const Form1&) = delete;
+
+  // Life cycle of the window. Form_Initialize is false when the program must
+  // end (another instance runs); Form_QueryUnload is false when the close is
+  // cancelled (No to "QUIT?", or still working: the timer closes later).
+  bool Form_Initialize();
+  void Form_Load();
+  bool Form_QueryUnload(bool byUser);
+  void Form_Unload();
+
+  // Button groups and controls.
+  void CmdInput_Click(int index);
+  void CmdID3v1_Click(int index);
+  void CmdSTOP_Click();
+  void OptID3editVer_Click(int index);
+  void OptID3ver_Click(int index);
+  void ChkID3_Click();
+  void CmbID3v1_Click();
+  // The once-a-second tick; false when the timer must not run again.
+  bool Timer1_Timer();
+  void LstStat_DblClick(int lineIndex);
+
+  // Media list events.
+  void ItemClick(std::int32_t itemId, bool selected) override;
+  void ColumnClick(std::int32_t colIndex) override;
+  void ColumnArrange(std::int32_t colIndex, std::int32_t width) override;
+  void DblClick() override;
+  void MouseUp(int button, int shift, int x, int y) override;
+
+  // Entry points for the command line and for files dropped on the grid:
+  // the work of "Add media folder" / "Add media file" after the dialog, in
+  // the same command frame.
+  void AddMediaPaths(const std::vector<std::string>& paths, bool recursive);
+  // "Save to CSV" into a chosen file ("" = the dated name in the program
+  // folder); the path written, "" when it failed.
+  std::string SaveListCsv(const std::string& fileName = "");
+
+  void AddStatusLine(const std::string& text);
+  bool PumpMessages();
+  void RefreshMediaList();
+  // Selects the view and edit modes without running their handlers' reload,
+  // for a front end that sets them before any row exists.
+  void SetModes(int showVersion, int editVersion);
+
+  // State.
+  MyListview& Grid() { return grid_; }
+  FieldPanel& Panel() { return panel_; }
+  const StatusLog& Log() const { return log_; }
+  Settings& Options() { return options_; }
+  const AppPaths& Paths() const { return paths_; }
+  FingerprintLookup* Fingerprint() { return fingerprint_.get(); }
+  int BusyCount() const { return busyCount_; }
+  bool ClosingRequest() const { return closingRequest_; }
+  void RequestClose() { closingRequest_ = true; }
+  int ShowVersion() const { return optID3ver_; }  // 0 ID3v1, 1 ID3v2
+  int EditVersion() const { return optID3editVer_; }
+  bool StopEnabled() const { return stopEnabled_; }
+  const std::string& WindowCaption() const { return windowCaption_; }
+  const std::string& Frame1Caption() const { return frame1Caption_; }
+  const std::string& Frame2Caption() const { return frame2Caption_; }
+  const std::string& GridToolTip() const { return gridToolTip_; }
+  const std::string& InputCaption(int index) const;
+  const std::string& PanelCaption(int index) const;
+  std::string& SearchText() { return searchText_; }
+  std::string SettingsFile() const;
+  std::string LocalDbFile() const { return paths_.ProgramFolder + "LocalDB.ini"; }
+  std::mt19937& Random() { return random_; }
+
+  // The genre box's 256 entries: the names, the numbers 148..254, "".
+  static std::vector<std::string> GenreBoxEntries();
+  static const std::array<const char*, kMediaColumnCount> kColumnHeaders;
+
+ private:
+  enum class BatchKind { Change, Copy, Clear };
+
+  // The frame every CmdInput command runs in.
+  void RunBrowserCommand(int index);
+  void AddMediaFolder();
+  void AddMediaFile();
+  void AddFolderRows(const std::string& folder, bool recursive);
+  void AddFileRow(const std::string& path);
+  void DeleteSelectedRows();
+  void DeleteAllRows();
+  void ReloadRows();
+  void InvertSelection();
+  void DeselectAll();
+  void TrackSelected();
+  void Search();
+  void LoadID3Data();
+  void SavePictures(bool all);
+  void RenameFiles();
+  void AutoTag();
+  void ClearLocalDatabase();
+  std::vector<std::string> BuildRow(const std::string& path, Offset64 size);
+  void FillTagColumns(std::vector<std::string>& row, const std::string& path);
+
+  void RunBatch(int index);
+  bool ChangeRow(std::int32_t i, std::vector<std::string>& row, std::uint8_t typedTrack,
+                 std::uint8_t typedGenre);
+  bool CopyRow(std::vector<std::string>& row);
+  bool ClearRow(std::int32_t i, std::vector<std::string>& row);
+  void ClearFieldTool(int index);
+  void ChoosePicture();
+
+  void SetFrame1(const std::string& caption);
+  void SetFrame2(const std::string& caption);
+  void SetGridToolTip();
+  void ApplyEditCaptions();
+  void ApplyViewCaptions();
+  void LowerBusy();
+  std::string ProgressText(double percent) const;
+  void LogFileOpenError(const std::string& path);
+
+  UserInterface& ui_;
+  AppPaths paths_;
+  std::unique_ptr<FingerprintLookup> fingerprint_;
+  std::unique_ptr<InstanceLock> lock_;
+  MyListview grid_;
+  FieldPanel panel_;
+  StatusLog log_;
+  Settings options_;
+  int busyCount_ = 0;
+  bool closingRequest_ = false;
+  bool listChanged_ = false;
+  bool stopEnabled_ = false;
+  int optID3editVer_ = 0;
+  int optID3ver_ = 0;
+  std::int32_t lastClickId_ = -1;
+  bool lastClickSelected_ = false;
+  std::string windowCaption_;
+  std::string frame1Caption_;
+  std::string frame2Caption_;
+  std::string gridToolTip_;
+  std::string searchText_;
+  std::array<std::string, kBrowserCommandCount> inputCaptions_;
+  std::array<std::string, kPanelCommandCount> panelCaptions_;
+  std::mt19937 random_;
+};
+
+// "   1,50 KB": the size column's text.
+std::string FormatFileSize(Offset64 size);
+// "WORKING: 33.3 %".
+std::string WorkingCaption(double percent);
+// Every file below folder, breadth-first, level by level; links to folders
+// are not followed. pump runs once per level.
+int ListFilesRecursive(const std::string& folder, std::vector<FolderEntry>& entries,
+                       const std::function<void()>& pump);
+// The line's key before the first "=", trimmed, and the value after it.
+bool SplitKeyValue(const std::string& line, std::string& key, std::string& value);
+
+}  // namespace velotag
