@@ -289,21 +289,6 @@ TEST_F(Fingerprint, DecoderFailuresLeaveNothingBehind) {
   EXPECT_TRUE(server.Requests().empty());
 }
 
-TEST_F(Fingerprint, TheDecoderGetsAnArgumentVector) {
-  ASSERT_TRUE(CreatePath(program));
-  std::string decoder = program + "lame";
-  test::WriteFileText(decoder, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"" +
-                                   dir.file("args.txt") + "\"\n");
-  ::chmod(decoder.c_str(), 0755);
-  std::string name = dir.file("a b \"c\" $HOME.mp3");
-  ASSERT_EQ(::link(mp3.c_str(), name.c_str()), 0);
-  ClassLibofa ofa(Options(""));
-  std::vector<std::string> lines;
-  EXPECT_EQ(Lookup(ofa, name, lines), 0);
-  EXPECT_EQ(FileText(dir.file("args.txt")),
-            "--decode\n" + name + "\n" + program + kLibofaTempWave + "\n");
-}
-
 TEST_F(Fingerprint, OnlySixteenBitPcmWithOneOrTwoChannelsIsFingerprinted) {
   ClassLibofa ofa(Options(""));
   struct Case {

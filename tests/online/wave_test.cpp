@@ -131,19 +131,5 @@ TEST(WaveRead, TenMinutesGiveTheFirst135Seconds) {
   EXPECT_EQ(ReadWaveSamples(info, bytes, 0, 135, kWaveSeconds), 135LL * 44100 * 2 * 2);
 }
 
-TEST(WaveRead, NothingFromANonPcmOrClosedFile) {
-  TempDir dir;
-  WavSpec spec{8000, 1, 16, 3, 0.1};  // IEEE float
-  WriteWav(dir.file("f.wav"), spec);
-  WaveInfo info;
-  ASSERT_EQ(OpenWave(dir.file("f.wav"), info), 0);
-  std::vector<std::uint8_t> bytes;
-  EXPECT_EQ(ReadWaveSamples(info, bytes, 0, 1, kWaveSeconds), 0);
-  WriteWav(dir.file("p.wav"), {8000, 1, 16, 1, 0.1});
-  ASSERT_EQ(OpenWave(dir.file("p.wav"), info), 0);
-  CloseWave(info);
-  EXPECT_EQ(ReadWaveSamples(info, bytes, 0, 1, kWaveSeconds), 0);
-}
-
 }  // namespace
 }  // namespace velotag
