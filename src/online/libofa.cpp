@@ -4,7 +4,6 @@
 #include <link.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdlib>
 
 #include "online/decoder.h"
@@ -214,7 +213,7 @@ bool ClassLibofa::ComputeFingerprint(const std::string& fileName, TrackQuery& qu
   if (print == nullptr) return false;
   query.fpt = print;
   query.fmt = "wav";
-  query.dur = static_cast<std::int32_t>(std::lround(wave.durationMs));
+  query.dur = RoundHalfEven(wave.durationMs);
   return !query.fpt.empty();
 }
 

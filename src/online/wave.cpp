@@ -1,7 +1,8 @@
 #include "online/wave.h"
 
+#include "support/numtext.h"
+
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 namespace velotag {
@@ -79,8 +80,7 @@ int OpenWave(const std::string& fileName, WaveInfo& info) {
   if (factFrames >= 1) {
     info.frameCount = factFrames;
   } else if (align > 0) {
-    double frames = std::round(static_cast<double>(info.dataSize) / align);
-    info.frameCount = static_cast<std::int32_t>(std::min(frames, 2147483647.0));
+    info.frameCount = RoundHalfEven(static_cast<double>(info.dataSize) / align);
   }
   info.durationMs = static_cast<float>(static_cast<double>(info.frameCount) / info.sampleRate * 1000.0);
   LargeFileSeek(fd, info.dataOffset, true);
@@ -95,7 +95,7 @@ std::int64_t ReadWaveSamples(WaveInfo& info, std::vector<std::uint8_t>& bytes, d
     return 0;
   auto toFrames = [&](double v) {
     if (unit == kWaveSeconds) return v * info.sampleRate;
-    if (unit == kWaveMilliseconds) return std::round(v / 1000.0 * info.sampleRate);
+    if (unit == kWaveMilliseconds) return static_cast<double>(RoundHalfEven(v / 1000.0 * info.sampleRate));
     return v;
   };
   double first = std::max(0.0, toFrames(start));
