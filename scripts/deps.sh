@@ -4,7 +4,8 @@
 set -eu
 
 PACKAGES="cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev
-  libutf8proc-dev python3 python3-mutagen clang libclang-rt-14-dev"
+  libutf8proc-dev python3 python3-mutagen clang libclang-rt-14-dev
+  libssl-dev openssl libofa0-dev lame curl"
 
 missing=""
 for p in $PACKAGES; do

@@ -1,0 +1,105 @@
+#include "online/localdb.h"
+
+#include "online/text.h"
+#include "support/ini.h"
+#include "support/largefile.h"
+#include "support/textenc.h"
+
+namespace velotag {
+
+namespace {
+
+bool IsAnswerLine(const std::string& line) {
+  std::string key = online::AsciiLower(line.substr(0, 4));
+  return key == "art=" || key == "ttl=" || key == "uid=";
+}
+
+std::string LeftTrimSpaces(const std::string& s) {
+  std::size_t b = s.find_first_not_of(' ');
+  return b == std::string::npos ? std::string() : s.substr(b);
+}
+
+}  // namespace
+
+bool AddDBSection(const std::string& dbFile, const std::string& sectionText) {
+  if (sectionText.empty()) return false;
+  std::vector<std::string> lines;
+  std::size_t pos = 0;
+  while (pos <= sectionText.size()) {
+    std::size_t eol = sectionText.find("\r\n", pos);
+    if (eol == std::string::npos) eol = sectionText.size();
+    std::string line = TrimSpaces(sectionText.substr(pos, eol - pos));
+    pos = eol + 2;
+    if (!line.empty()) lines.push_back(line);
+  }
+  if (lines.empty() || lines[0][0] != '[' || lines[0].find(']', 2) == std::string::npos)
+    return false;
+  std::string text = lines[0] + "\r\n";
+  int used = 0;
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    if (!IsAnswerLine(lines[i])) continue;
+    text += EscapeIniValue(lines[i]) + "\r\n";
+    ++used;
+  }
+  if (used < 2) return false;
+  FileSetAttributes(dbFile, 0);
+  // Append mode puts CR LF before the text when the file already holds data.
+  return WriteTextFile(dbFile, text, kWriteAppend, false) == 1;
+}
+
+std::int32_t GetDBSection(const std::string& dbFile, const std::string& sectionName,
+                          std::vector<std::string>& lines) {
+  lines.clear();
+  std::string name = sectionName;
+  if (std::size_t open = name.find('['); open != std::string::npos) {
+    name = name.substr(open + 1);
+    name = name.substr(0, name.find(']'));
+  }
+  name = TrimSpaces(name);
+  if (name.empty() || dbFile.empty()) return -1;
+  FileSetAttributes(dbFile, 0);
+  FileHandle file(LargeFileOpen(dbFile, true, false, true, true, kOpenExisting));
+  if (!file.valid()) return 0;
+
+  bool inSection = false, finished = false;
+  // One line: false once the wanted section has ended.
+  auto takeLine = [&](const std::string& raw) {
+    std::string line = LeftTrimSpaces(AnsiToString(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size()));
+    if (line.empty()) return true;
+    std::size_t close = line.find(']', 1);
+    if (line[0] == '[' && close != std::string::npos) {
+      if (inSection) return false;
+      inSection = TextEquals(line.substr(1, close - 1), name);
+      return true;
+    }
+    if (inSection && line[0] != ';' && line.find('=', 1) != std::string::npos)
+      lines.push_back(UnescapeIniValue(line));
+    return true;
+  };
+
+  // A line ends only at CR immediately followed by LF; other CR and LF bytes
+  // are dropped from the line.
+  std::string current;
+  bool pendingCr = false;
+  char block[1024];
+  while (!finished) {
+    std::size_t n = LargeFileRead(file.get(), block, sizeof block);
+    if (n == 0) break;
+    for (std::size_t i = 0; i < n && !finished; ++i) {
+      char c = block[i];
+      if (pendingCr && c == '\n') {
+        pendingCr = false;
+        finished = !takeLine(current);
+        current.clear();
+        continue;
+      }
+      pendingCr = c == '\r';
+      if (c != '\r' && c != '\n') current.push_back(c);
+    }
+    if (n < sizeof block) break;
+  }
+  if (!finished && !current.empty()) takeLine(current);
+  return static_cast<std::int32_t>(lines.size());
+}
+
+}  // namespace velotag

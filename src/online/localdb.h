@@ -1,0 +1,26 @@
+// The local fingerprint database ("LocalDB.ini" in the program folder): one
+// section per identified fingerprint, appended and never edited. Written in
+// the single-byte code page with the INI escapes, so any text survives.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velotag {
+
+inline constexpr const char* kLocalDbFileName = "LocalDB.ini";
+
+// Appends one section: a "[name]" header line and value lines separated by
+// CR LF. Only "art=", "ttl=" and "uid=" lines are kept (escaped), and nothing
+// is written unless the header is valid and at least two of them remain.
+// True when the whole text was written.
+bool AddDBSection(const std::string& dbFile, const std::string& sectionText);
+
+// The value lines of the first section named sectionName (case ignored),
+// unescaped, in file order. Returns their count: 0 when the file cannot be
+// read or has no such section, -1 when dbFile or the name is empty.
+std::int32_t GetDBSection(const std::string& dbFile, const std::string& sectionName,
+                          std::vector<std::string>& lines);
+
+}  // namespace velotag

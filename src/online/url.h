@@ -1,0 +1,36 @@
+// ModURL and BASE64: the URL helpers of the HTTP client.
+//
+// Every operation works on the characters' codes in the single-byte code page
+// (ISO-8859-1); a character beyond it counts as "?".
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velotag {
+
+using NameValue = std::pair<std::string, std::string>;
+
+// Percent-encodes, with upper-case hex digits. Control characters and codes of
+// 127 and above are always encoded; the three flags add the mark characters
+// ! $ ' ( ) * + , - . _, the reserved ones $ & + , / : ; = ? @ and the unsafe
+// ones (blank " # % < > [ \ ] ^ ` { | } ~). A blank becomes "%20", never "+".
+std::string UrlEncode(const std::string& text, bool encodeReserved, bool encodeMarks,
+                      bool encodeUnsafe);
+
+// name=value pairs joined by "&"; names are trimmed and empty names skipped.
+// With encode, both sides go through UrlEncode(reserved, no marks, unsafe).
+std::string BuildQueryString(const std::vector<NameValue>& pairs, bool encode);
+
+// The last path segment of a URL without its query and fragment; empty when
+// the URL has no path or ends in "/".
+std::string UrlFileName(const std::string& url);
+
+// Scheme and authority of a URL ("http://host:81"), query and path dropped.
+std::string UrlOrigin(const std::string& url);
+
+// Standard Base64 with "=" padding over the single-byte codes of text.
+std::string Base64Encode(const std::string& text);
+
+}  // namespace velotag

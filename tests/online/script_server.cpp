@@ -1,0 +1,81 @@
+#include "script_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+extern char** environ;
+
+namespace velotag::test {
+
+ScriptServer::ScriptServer(const std::string& logFile, const std::string& cert,
+                           const std::string& key)
+    : log_(logFile), tls_(!cert.empty()) {
+  int in[2], out[2];
+  if (::pipe2(in, O_CLOEXEC) != 0) return;
+  if (::pipe2(out, O_CLOEXEC) != 0) {
+    ::close(in[0]);
+    ::close(in[1]);
+    return;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  std::vector<std::string> argv = {PythonPath(), ToolPath("http_script_server.py"), "--log", log_};
+  if (tls_) {
+    argv.push_back("--tls");
+    argv.push_back(cert);
+    argv.push_back(key);
+  }
+  std::vector<char*> args;
+  for (std::string& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  int rc = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(in[0]);
+  ::close(out[1]);
+  stdinFd_ = in[1];
+  if (rc != 0) {
+    ::close(out[0]);
+    return;
+  }
+  pid_ = pid;
+  std::string line;
+  char c;
+  pollfd p{out[0], POLLIN, 0};
+  while (line.find('\n') == std::string::npos && ::poll(&p, 1, 10000) > 0 &&
+         ::read(out[0], &c, 1) == 1)
+    line.push_back(c);
+  ::close(out[0]);
+  if (line.rfind("PORT ", 0) == 0) port_ = std::stoi(line.substr(5));
+}
+
+ScriptServer::~ScriptServer() {
+  if (stdinFd_ >= 0) ::close(stdinFd_);  // the server leaves when its input closes
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+}
+
+std::string ScriptServer::base() const {
+  return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_);
+}
+
+std::vector<Json> ScriptServer::Requests() const {
+  std::vector<Json> out;
+  std::ifstream f(log_);
+  for (std::string line; std::getline(f, line);)
+    if (!line.empty()) out.push_back(ParseJson(line));
+  return out;
+}
+
+}  // namespace velotag::test

@@ -1,0 +1,37 @@
+// Starts tests/tools/http_script_server.py on 127.0.0.1 for one test and
+// stops it at the end; the requests it saw are read back from its log.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "testutil.h"
+
+namespace velotag::test {
+
+class ScriptServer {
+ public:
+  // With a certificate and key the server speaks TLS.
+  explicit ScriptServer(const std::string& logFile, const std::string& cert = "",
+                        const std::string& key = "");
+  ~ScriptServer();
+  ScriptServer(const ScriptServer&) = delete;
+  ScriptServer& operator=(const ScriptServer&) = delete;
+
+  bool ok() const { return port_ > 0; }
+  int port() const { return port_; }
+  // "http://127.0.0.1:port" (or https).
+  std::string base() const;
+  std::string url(const std::string& path) const { return base() + path; }
+  // The requests logged so far, oldest first.
+  std::vector<Json> Requests() const;
+
+ private:
+  std::string log_;
+  bool tls_ = false;
+  int pid_ = -1;
+  int stdinFd_ = -1;
+  int port_ = 0;
+};
+
+}  // namespace velotag::test
