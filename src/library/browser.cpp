@@ -463,6 +463,10 @@ void Form1::AutoTag() {
   }
   AddStatusLine("WORKING: " + inputCaptions_[kCmdAutoTag]);
   AddStatusLine("Please don't close the program while working!");
+  if (fingerprint_ && fingerprint_->DriverInstalled() && !fingerprint_->ServiceConfigured())
+    AddStatusLine(
+        "No fingerprint service configured: only answers already in LocalDB.ini are used "
+        "(set one with --fingerprint-server or [servers] fingerprint=host:port)");
   SetFrame1(WorkingCaption(0));
   int tagged = 0;
   std::vector<std::string> row;

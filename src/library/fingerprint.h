@@ -2,6 +2,8 @@
 // fingerprint object of the program, seen through the calls the command makes.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,19 @@ class FingerprintLookup {
   // nothing was found; dbFile is the local answer cache.
   virtual std::vector<std::string> GetID3infoByFinger(const std::string& mp3File,
                                                       const std::string& dbFile) = 0;
+  // False when no fingerprint service is set: only cached answers are found.
+  virtual bool ServiceConfigured() const { return true; }
+  // "host[:port]" of the fingerprint service; "" for none.
+  virtual void SetServiceHost(const std::string& /*host*/) {}
+  // Runs while a lookup waits (the decoder, the network), so Stop works.
+  virtual void SetPump(std::function<void()> /*pump*/) {}
+  // Ends a lookup that is running (called from within the pump).
+  virtual void Cancel() {}
 };
+
+// The real lookup: libofa, the decoder and the fingerprint service at
+// serviceHost ("" = none configured), with the program folder's files.
+std::unique_ptr<FingerprintLookup> MakeLibofaLookup(const std::string& programFolder,
+                                                    const std::string& serviceHost);
 
 }  // namespace velotag

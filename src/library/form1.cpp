@@ -58,6 +58,7 @@ Form1::Form1(UserInterface& ui, AppPaths paths, std::unique_ptr<FingerprintLooku
   frame2Caption_ = kFrame2Idle;
 
   // The media grid, as the window shows it.
+  if (fingerprint_) fingerprint_->SetPump([this] { PumpMessages(); });
   grid_.SetEventSink(this);
   grid_.SetFontColor({0, 0, 0});
   grid_.SetBackColor({255, 238, 221});
@@ -134,6 +135,7 @@ void Form1::Form_Load() {
     AddStatusLine("Configuration file open error (check the file security settings)");
   if (loaded.LastPath.empty()) loaded.LastPath = paths_.ProgramFolder;
   options_ = loaded;
+  if (fingerprint_) fingerprint_->SetServiceHost(options_.Servers.Fingerprint);
   panel_.ChkID3v1AutoTrack = loaded.ChkID3v1AutoTrack;
   panel_.ChkID3v1 = loaded.ChkID3v1;
   panel_.TxtID3 = loaded.TxtID3;
@@ -183,6 +185,8 @@ bool Form1::PumpMessages() { return ui_.PumpEvents(); }
 
 void Form1::CmdSTOP_Click() {
   if (busyCount_ > 0) --busyCount_;
+  // A lookup waiting on the decoder or the network ends now, not later.
+  if (busyCount_ == 0 && fingerprint_) fingerprint_->Cancel();
 }
 
 void Form1::LowerBusy() {
