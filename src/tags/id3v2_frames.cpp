@@ -67,6 +67,17 @@ bool TwoStrings(const Payload& p, std::size_t descAt, std::string& first, std::s
   return true;
 }
 
+// A URL or MIME type of a frame in UTF-16. The format keeps both in
+// ISO-8859-1, but frames written with them in the frame's encoding exist;
+// they start with a byte-order mark (encoding 1) or a zero byte (2), which
+// neither field can start with.
+bool WideLatinField(int encoding, const std::uint8_t* data, std::size_t size, std::size_t at) {
+  if (at + 2 > size) return false;
+  if (encoding == 1)
+    return (data[at] == 0xFF && data[at + 1] == 0xFE) || (data[at] == 0xFE && data[at + 1] == 0xFF);
+  return encoding == 2 && data[at] == 0 && data[at + 1] != 0;
+}
+
 // The three-letter image format of a 2.2 picture frame.
 std::string V22ImageFormat(const std::string& mime) {
   std::string sub = mime.size() > 6 ? mime.substr(6) : "";
@@ -128,7 +139,9 @@ bool SetID3v2UserURL(ID3v2Tag& tag, const std::string& description, const std::s
   const int enc = DecideEncoding(tag, slot, encoding);
   Bytes body{static_cast<std::uint8_t>(enc)};
   Append(body, EncodeString(enc, description));
-  Append(body, EncodeString(enc, url));
+  // The URL is ISO-8859-1 whatever the frame's encoding: that is where
+  // every other reader looks for it.
+  Append(body, EncodeString(kID3Ansi, url));
   slot.Size = static_cast<std::int32_t>(body.size());
   slot.Data = std::move(body);
   RecountFrames(tag);
@@ -158,7 +171,8 @@ bool SetID3v2Picture(ID3v2Tag& tag, const std::string& description,
     std::string format = V22ImageFormat(mime);
     body.insert(body.end(), format.begin(), format.end());
   } else {
-    Append(body, EncodeString(enc, mime));
+    // Like a URL, the MIME type is ISO-8859-1 with one zero byte.
+    Append(body, EncodeString(kID3Ansi, mime));
   }
   body.push_back(kFrontCover);
   Append(body, EncodeString(enc, description));
@@ -191,7 +205,17 @@ bool DecodeID3v2UserField(const ID3v2Tag& tag, const ID3v2Frame& frame, ID3v2Use
   Payload p = FramePayload(tag, frame);
   if (!p.valid || p.size < 1) return false;
   ID3v2UserField u;
-  if (!TwoStrings(p, 1, u.Description, u.Value)) return false;
+  if (!IsOneOf(frame.FrameID, "WXX", "WXXX")) {
+    if (!TwoStrings(p, 1, u.Description, u.Value)) return false;
+  } else {
+    const int enc = p.data[0];
+    std::size_t next = 0;
+    if (!TerminatedString(enc, p.data, p.size, 1, u.Description, next) || next >= p.size)
+      return false;
+    u.Value = CutAtNul(WideLatinField(enc, p.data, p.size, next)
+                           ? DecodeString(enc, p.data + next, p.size - next)
+                           : AnsiToString(p.data + next, p.size - next));
+  }
   out = std::move(u);
   return true;
 }
@@ -202,10 +226,11 @@ bool DecodeID3v2Picture(const ID3v2Tag& tag, const ID3v2Frame& frame, ID3v2Pictu
   const int enc = p.data[0];
   ID3v2Picture pic;
   std::size_t next = 0;
-  const bool mimeString = !SameID(frame.FrameID, "PIC") ||
+  const bool mimeString = !SameID(frame.FrameID, "PIC") || WideLatinField(enc, p.data, p.size, 1) ||
                           (p.size >= 7 && SameID(std::string(p.data + 1, p.data + 7), "image/"));
   if (mimeString) {
-    if (!TerminatedString(enc, p.data, p.size, 1, pic.MimeType, next)) return false;
+    const int mimeEncoding = WideLatinField(enc, p.data, p.size, 1) ? enc : kID3Ansi;
+    if (!TerminatedString(mimeEncoding, p.data, p.size, 1, pic.MimeType, next)) return false;
   } else {
     // A 2.2 picture as other programs write it: a three-letter format.
     if (p.size < 4) return false;

@@ -34,7 +34,8 @@ struct ID3v2Picture {
 };
 
 // Setters: with append false they replace the first frame of their kind and
-// remove the others.
+// remove the others. Texts use the frame's encoding; a URL and a MIME type
+// are always ISO-8859-1, as every reader expects them.
 bool SetID3v2Comment(ID3v2Tag& tag, const std::string& language, const std::string& description,
                      const std::string& text, std::int32_t encoding = kID3Utf8,
                      bool append = false);
