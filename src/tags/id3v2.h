@@ -59,8 +59,8 @@ struct ID3v2Tag {
   std::vector<ID3v2Frame> Frames;
   std::int32_t FrameCount = -1;
 
-  // Beyond the described record: what the file itself says, so that the
-  // writer never trusts a header it could not use.
+  // What the file itself says, so that the writer never trusts a header
+  // it could not use.
   bool ReadOnly = false;            // the file could only be opened for reading
   bool HeaderValid = false;         // OpenID3v2 returned kTagDone
   std::array<std::uint8_t, 10> HeaderOnDisk{};  // the header as found

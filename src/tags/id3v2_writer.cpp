@@ -60,8 +60,8 @@ std::uint8_t HeaderFlags(const ID3v2Tag& tag) {
   return flags;
 }
 
-// Body bytes: the extended header, then every live frame, then zeros.
-// False when something cannot be described in this version's fields.
+// Body bytes before the padding: the extended header and every live frame
+// with its header.
 std::int64_t ContentSize(const ID3v2Tag& tag) {
   std::int64_t size = tag.ExtHeaderSize > 0 ? tag.ExtHeaderSize : 0;
   for (const ID3v2Frame& f : tag.Frames)
@@ -69,6 +69,7 @@ std::int64_t ContentSize(const ID3v2Tag& tag) {
   return size;
 }
 
+// False when something cannot be expressed in this version's size fields.
 bool FitsTheFormat(const ID3v2Tag& tag) {
   if (ContentSize(tag) > kID3v2MaxTagSize) return false;
   if (tag.Version == 2)

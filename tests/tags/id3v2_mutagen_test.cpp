@@ -126,7 +126,7 @@ TEST(ID3v2Mutagen, WeReadWhatMutagenWrites) {
                ",\"text\":\"" + value + "\"}";
       };
       std::string e = std::to_string(encoding);
-      std::string spec =
+      std::string tagJson =
           "{\"version\":" + std::to_string(version) + ",\"frames\":[" + frame("TIT2", text) + "," +
           frame("TALB", "Album " + text) + "," + frame("TRCK", "3/12") + "," + frame("TDRC", "1999") +
           "," + frame("TCON", "Jazz") + "," +
@@ -137,7 +137,7 @@ TEST(ID3v2Mutagen, WeReadWhatMutagenWrites) {
           ",\"desc\":\"two\",\"text\":\"2\"}," + "{\"id\":\"APIC\",\"encoding\":" + e +
           ",\"mime\":\"image/png\",\"type\":3,\"desc\":\"" + text + "\",\"data\":\"" +
           Hex(kImage) + "\"}]}";
-      ProcessResult w = RunProcess({PythonPath(), ToolPath("mutagen_id3v2.py"), "write", f, spec});
+      ProcessResult w = RunProcess({PythonPath(), ToolPath("mutagen_id3v2.py"), "write", f, tagJson});
       ASSERT_EQ(w.exitCode, 0) << w.err;
 
       ID3v2Tag tag;

@@ -489,7 +489,7 @@ TEST(ID3v2Rewrite, AFailedCopyLeavesTheFileAndTheTemporaryFile) {
     return tag.FileHandle.valid() && ReadID3v2Frames(tag);
   }));
   EXPECT_EQ(ReadFileBytes(f), before);
-  EXPECT_EQ(GetPathType(f + ".id3tmp"), kPathFile) << "left behind, as described";
+  EXPECT_EQ(GetPathType(f + ".id3tmp"), kPathFile) << "left for the next write to replace";
 }
 
 TEST(ID3v2Write, OpeningClearsTheReadOnlyAttribute) {

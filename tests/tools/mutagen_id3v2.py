@@ -2,7 +2,7 @@
 
   mutagen_id3v2.py read FILE...         the tags through mutagen's public API, as JSON
   mutagen_id3v2.py fields FILE...       the 16 media-list fields per file, as JSON
-  mutagen_id3v2.py write FILE SPEC      writes the frames of SPEC (JSON) as a new tag
+  mutagen_id3v2.py write FILE TAG       writes the frames of TAG (JSON) as a new tag
 
 `read` output, per file: {"version": [2, 4, 0], "frames": [{"id": ..., ...}, ...]} with the
 frames sorted by id and their decoded members (text values, lang, desc, url,
@@ -13,7 +13,7 @@ frame parser under its loader), and joins them the way the media list does:
 the first value of each frame with that id, separated by blanks, trailing
 blanks dropped; comments and user links from every COMM / WXXX frame.
 
-SPEC for `write`: {"version": 3 or 4, "frames": [
+TAG for `write`: {"version": 3 or 4, "frames": [
    {"id": "TIT2", "encoding": 3, "text": "..."},
    {"id": "COMM", "encoding": 1, "lang": "eng", "desc": "", "text": "..."},
    {"id": "WXXX", "encoding": 0, "desc": "", "url": "..."},
@@ -115,29 +115,29 @@ def fields(paths):
     print(json.dumps({p: fields_of(p) for p in paths}, ensure_ascii=False))
 
 
-def make_frame(spec):
-    fid = spec["id"]
-    enc = spec.get("encoding", 3)
+def make_frame(fields):
+    fid = fields["id"]
+    enc = fields.get("encoding", 3)
     if fid == "COMM":
-        return id3.COMM(encoding=enc, lang=spec["lang"], desc=spec["desc"], text=spec["text"])
+        return id3.COMM(encoding=enc, lang=fields["lang"], desc=fields["desc"], text=fields["text"])
     if fid == "WXXX":
-        return id3.WXXX(encoding=enc, desc=spec["desc"], url=spec["url"])
+        return id3.WXXX(encoding=enc, desc=fields["desc"], url=fields["url"])
     if fid == "TXXX":
-        return id3.TXXX(encoding=enc, desc=spec["desc"], text=spec["text"])
+        return id3.TXXX(encoding=enc, desc=fields["desc"], text=fields["text"])
     if fid == "APIC":
-        return id3.APIC(encoding=enc, mime=spec["mime"], type=spec["type"], desc=spec["desc"],
-                        data=bytes.fromhex(spec["data"]))
-    return getattr(id3, fid)(encoding=enc, text=spec["text"])
+        return id3.APIC(encoding=enc, mime=fields["mime"], type=fields["type"], desc=fields["desc"],
+                        data=bytes.fromhex(fields["data"]))
+    return getattr(id3, fid)(encoding=enc, text=fields["text"])
 
 
-def write(path, spec_text):
-    spec = json.loads(spec_text)
+def write(path, tag_text):
+    tag = json.loads(tag_text)
     tags = id3.ID3()
-    for frame_spec in spec["frames"]:
-        tags.add(make_frame(frame_spec))
-    if spec["version"] == 3:
+    for frame in tag["frames"]:
+        tags.add(make_frame(frame))
+    if tag["version"] == 3:
         tags.update_to_v23()
-    tags.save(path, v2_version=spec["version"], v23_sep="/")
+    tags.save(path, v2_version=tag["version"], v23_sep="/")
 
 
 if __name__ == "__main__":
