@@ -5,5 +5,6 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh
-echo "Velotag's core libraries are built (build/src). The window and velotag-cli"
-echo "are not there yet: they come with the tag, media-library and window work."
+echo "velotag-cli is built: build/src/cli/velotag-cli. For example:"
+echo "  build/src/cli/velotag-cli frames --format json FILE-OR-FOLDER..."
+echo "The window comes with the media-library and window work."

@@ -1,0 +1,113 @@
+#include "cli.h"
+
+#include <algorithm>
+
+#include "commands.h"
+#include "media_list.h"
+#include "support/paths.h"
+
+namespace velotag::cli {
+
+namespace {
+
+constexpr const char* kProgram = "velotag-cli";
+
+std::string UsageText() {
+  std::string text =
+      "Usage: velotag-cli [OPTIONS] COMMAND [COMMAND ARGS] [PATH...]\n"
+      "\n"
+      "Runs a Velotag command on the MP3 files named by PATH (a folder stands for\n"
+      "its MP3 files).\n"
+      "\n"
+      "Commands:\n";
+  for (const Command& c : Commands()) text += std::string("  ") + c.synopsis + "\n";
+  text +=
+      "\n"
+      "Options (anywhere before --):\n"
+      "  -r, --recursive              add folders with their subfolders\n"
+      "  --show v1|v2                 the tag version the list shows (default v1)\n"
+      "  --edit v1|v2                 the tag version commands edit (default v1)\n"
+      "  -y, --yes                    answer Yes to every question\n"
+      "  --home DIR                   the program folder\n"
+      "  -q, --quiet                  print no status lines\n"
+      "  --cddb-server HOST[:PORT]    where CDDB lookups connect\n"
+      "  --fingerprint-server HOST[:PORT]\n"
+      "                               where fingerprint lookups connect\n"
+      "  --update-server HOST[:PORT]  where the version check connects\n"
+      "  --format tsv|csv|json        output format\n"
+      "  -h, --help                   show this help\n"
+      "  --version                    show the program's version\n"
+      "\n"
+      "Exit status: 0 done, 1 a file failed or the command refused to start,\n"
+      "2 usage error.\n";
+  return text;
+}
+
+int UsageError(std::FILE* err, const std::string& message) {
+  std::string text = std::string(kProgram) + ": " + message + "\n" +
+                     "Try 'velotag-cli --help' for more information.\n";
+  std::fwrite(text.data(), 1, text.size(), err);
+  return kExitUsage;
+}
+
+const Command* FindCommand(const std::string& name) {
+  for (const Command& c : Commands())
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+}  // namespace
+
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> kCommands = {
+      {"frames", "frames [--format json] PATH...   the ID3v2 header and frames of each file",
+       {}, 0, {"json"}, RunFrames},
+  };
+  return kCommands;
+}
+
+int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  const Command* command = FindCommand(FindCommandName(args));
+  Options options;
+  std::string error;
+  if (!ParseOptions(args, command ? command->options : std::vector<CommandOption>{}, options,
+                    error))
+    return UsageError(err, error);
+  if (options.help) {
+    std::string text = UsageText();
+    std::fwrite(text.data(), 1, text.size(), out);
+    return std::fflush(out) == 0 ? kExitDone : kExitFailed;
+  }
+  if (options.version) {
+    std::string text = std::string(kProgram) + " " + VELOTAG_VERSION + "\n";
+    std::fwrite(text.data(), 1, text.size(), out);
+    return std::fflush(out) == 0 ? kExitDone : kExitFailed;
+  }
+  if (options.command.empty()) return UsageError(err, "no command given");
+  if (!command) return UsageError(err, "unknown command \"" + options.command + "\"");
+  if (!options.format.empty() &&
+      std::find(command->formats.begin(), command->formats.end(), options.format) ==
+          command->formats.end())
+    return UsageError(err, std::string(command->name) + " has no --format " + options.format);
+  if (options.arguments.size() < command->leadingArguments)
+    return UsageError(err, std::string(command->name) + " needs more arguments");
+
+  std::vector<std::string> own(options.arguments.begin(),
+                               options.arguments.begin() +
+                                   static_cast<std::ptrdiff_t>(command->leadingArguments));
+  std::vector<std::string> paths(
+      options.arguments.begin() + static_cast<std::ptrdiff_t>(command->leadingArguments),
+      options.arguments.end());
+  // Every PATH is checked before anything runs.
+  for (const std::string& p : paths)
+    if (GetPathType(p) == kPathMissing) return UsageError(err, "no such file or folder: " + p);
+
+  Console console(out, err, options.quiet);
+  CommandContext context{options, console, std::move(own),
+                         ExpandMediaPaths(paths, options.recursive)};
+  int status = command->run(context);
+  if (console.OutputFailed() && status == kExitDone) status = kExitFailed;
+  return status;
+}
+
+}  // namespace velotag::cli

@@ -1,0 +1,34 @@
+// The terminal side of velotag-cli: results to standard output, status
+// lines ("[hh:mm:ss] text", as the window's status log shows them) to
+// standard error, and the exit status they add up to.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace velotag::cli {
+
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+class Console {
+ public:
+  Console(std::FILE* out, std::FILE* err, bool quiet) : out_(out), err_(err), quiet_(quiet) {}
+
+  void Print(const std::string& text);
+  void AddStatusLine(const std::string& text);
+  // A status line for a file that failed; the run then ends with 1.
+  void FileFailed(const std::string& text);
+  bool failed() const { return failed_; }
+  // Any output that could not be written is a failure too.
+  bool OutputFailed() const;
+
+ private:
+  std::FILE* out_;
+  std::FILE* err_;
+  bool quiet_;
+  bool failed_ = false;
+};
+
+}  // namespace velotag::cli

@@ -1,0 +1,109 @@
+// The ID3v2 tag of an MP3 file: finding and parsing it, reading its text
+// frames, editing frames in memory and putting the tag back into the file,
+// in place or through a temporary copy that replaces the file.
+//
+// Versions 2.2, 2.3 and 2.4 are read and each tag is written in its own
+// version. Callers name frames in their 2.4 form (TALB, TDRC); the setters
+// translate to the tag's version.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/largefile.h"
+#include "tags/id3v2_catalogue.h"
+#include "tags/status.h"
+
+namespace velotag {
+
+// Text encodings of ID3v2 frame bodies.
+inline constexpr int kID3Ansi = 0;      // the single-byte code page (ISO-8859-1)
+inline constexpr int kID3Utf16 = 1;     // UTF-16 with a byte-order mark
+inline constexpr int kID3Utf16BE = 2;   // UTF-16 big-endian, no mark (2.4 only)
+inline constexpr int kID3Utf8 = 3;      // UTF-8 (2.4 only)
+inline constexpr int kID3KeepEncoding = -1;
+
+// The largest tag body a synchsafe size can describe.
+inline constexpr std::int32_t kID3v2MaxTagSize = 268435455;
+
+struct ID3v2Frame {
+  std::string FrameID;       // "" marks an emptied slot
+  std::int32_t Size = 0;     // bytes in Data
+  // The two flag bytes of a 2.3/2.4 frame header, the first in the low half.
+  // A frame that was unsynchronised in the file has that flag cleared here:
+  // Data always holds the plain bytes.
+  std::uint16_t Flags = 0;
+  Bytes Data;
+};
+
+// One tag bound to its open file. The record owns the file handle: it is
+// closed when the record is destroyed, reopened by OpenID3v2, or closed
+// explicitly with CloseID3v2.
+struct ID3v2Tag {
+  std::string FileName;
+  velotag::FileHandle FileHandle;
+  Offset64 TagOffset = -1;          // position of "ID3"; -1 = no tag
+  std::uint8_t Version = 4;
+  std::uint8_t Revision = 0;
+  bool Unsynchronisation = false;
+  bool Compression = false;         // 2.2 only
+  bool ExtendedHeader = false;      // 2.3 / 2.4
+  bool Experimental = false;        // 2.3 / 2.4
+  bool Footer = false;              // 2.4 only
+  std::int32_t TagSize = 0;         // header size field: body bytes, footer excluded
+  std::int32_t NewTagSize = 0;      // the body size the writer last built
+  std::int32_t ExtHeaderSize = 0;
+  Bytes ExtHeader;
+  std::vector<ID3v2Frame> Frames;
+  std::int32_t FrameCount = -1;
+
+  // What the file itself says, so that the writer never trusts a header
+  // it could not use.
+  bool ReadOnly = false;            // the file could only be opened for reading
+  bool HeaderValid = false;         // OpenID3v2 returned kTagDone
+  std::array<std::uint8_t, 10> HeaderOnDisk{};  // the header as found
+};
+
+// Opens the file for ID3v2 work and parses the tag header. Results:
+// kTagDone (-1) a 2.2/2.3/2.4 header was read; kTagBadHeader (2) "ID3" was
+// found but the header is cut off or of another version; kTagNone (1) no
+// tag; kTagFailed (0) not an ".mp3" name or the file cannot be opened. With
+// -1, 1 and 2 the file stays open. A file that cannot be opened for writing
+// is opened read-only: reading works and a later write returns false.
+int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersion = 4);
+// Sets TagOffset to the first "ID3" before any MPEG audio frame header, or -1.
+void FindID3v2Header(ID3v2Tag& tag, std::int32_t blockSize);
+// Loads the frames; true when the whole tag body was read.
+bool ReadID3v2Frames(ID3v2Tag& tag);
+void CloseID3v2(ID3v2Tag& tag);
+
+std::int32_t DecodeBigEndian(const std::uint8_t* bytes, std::size_t first, std::size_t last,
+                             bool synchsafe);
+void EncodeBigEndian(std::int32_t value, std::uint8_t* bytes, std::size_t first,
+                     std::size_t last, bool synchsafe);
+// The smallest multiple of block strictly greater than value.
+std::int32_t NextBlockMultiple(std::int32_t value, std::int32_t block);
+
+// The texts of the frames with that identifier (the tag's own version's
+// form), joined by blanks; only the first of several zero-separated values
+// of a frame counts.
+std::string GetID3v2Text(const std::string& frameID, const ID3v2Tag& tag, bool firstOnly);
+// The 16 fields the media list shows, by index:
+inline constexpr int kFieldAlbum = 0, kFieldArtist = 1, kFieldBand = 2, kFieldBpm = 3,
+                     kFieldComment = 4, kFieldComposer = 5, kFieldGenre = 6,
+                     kFieldCopyright = 7, kFieldPartOfSet = 8, kFieldEncodedBy = 9,
+                     kFieldOrigArtist = 10, kFieldPublisher = 11, kFieldTitle = 12,
+                     kFieldTrack = 13, kFieldUrl = 14, kFieldYear = 15;
+inline constexpr int kID3v2FieldCount = 16;
+std::string GetID3v2Field(const ID3v2Tag& tag, int fieldIndex);
+
+bool SetID3v2Text(ID3v2Tag& tag, const std::string& frameID, const std::string& text,
+                  std::int32_t encoding = kID3Utf8, bool append = false);
+bool DeleteID3v2Frame(ID3v2Tag& tag, const std::string& frameID, bool deleteAll = false);
+void ComputeID3v2Size(ID3v2Tag& tag);
+bool WriteID3v2(ID3v2Tag& tag);
+bool RemoveID3v2(ID3v2Tag& tag);
+
+}  // namespace velotag

@@ -1,0 +1,61 @@
+// Helpers shared by the ID3v2 reader, writer and multi-field frames. Not
+// part of the tag module's interface.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "support/largefile.h"
+#include "tags/id3v2.h"
+
+namespace velotag::id3v2 {
+
+// Positioned transfers that retry interrupted and partial calls; the count
+// actually moved comes back (short only at the end of the file or on error).
+std::size_t ReadAt(int handle, void* buffer, std::size_t count, Offset64 offset);
+std::size_t WriteAt(int handle, const void* buffer, std::size_t count, Offset64 offset);
+
+// Identifiers are ASCII; the comparison folds ASCII letters only.
+bool SameID(std::string_view a, std::string_view b);
+std::string UpperAscii(std::string_view s);
+// TXX, TXXX and the like: text frames that hold a description and a value.
+bool IsUserTextID(std::string_view id);
+
+// Undoes ID3v2 unsynchronisation: every FF 00 becomes FF.
+Bytes RemoveUnsynchronisation(const std::uint8_t* data, std::size_t size);
+
+// The part of a frame body that holds the frame's own fields: after a group
+// byte or a data length indicator. Compressed or encrypted bodies have no
+// readable part (valid = false).
+struct Payload {
+  const std::uint8_t* data = nullptr;
+  std::size_t size = 0;
+  bool valid = false;
+};
+Payload FramePayload(const ID3v2Tag& tag, const ID3v2Frame& frame);
+
+// A string of a frame body by its encoding byte: 1 UTF-16 (little-endian
+// unless a mark says otherwise), 2 UTF-16 (big-endian unless a mark says
+// otherwise), 3 UTF-8, anything else the single-byte code page.
+std::string DecodeString(int encoding, const std::uint8_t* data, std::size_t size);
+// The bytes of a string for a frame body, with a terminator unless the text
+// already ends in a zero character. Encoding 1 carries its FF FE mark;
+// anything outside 1..3 is the single-byte code page.
+Bytes EncodeString(int encoding, std::string_view text);
+// Where a terminated string starting at `from` ends: the offset of its
+// terminator, or npos. Encodings 1 and 2 look for an aligned pair of zeros.
+std::size_t FindTerminator(int encoding, const std::uint8_t* data, std::size_t size,
+                           std::size_t from);
+inline std::size_t TerminatorLength(int encoding) {
+  return (encoding == 1 || encoding == 2) ? 2 : 1;
+}
+
+// The slot a setter writes into (replacing or appending), its FrameID set.
+ID3v2Frame& ChooseSlot(ID3v2Tag& tag, const std::string& frameID, bool append);
+// The encoding a setter writes with, for the chosen slot.
+int DecideEncoding(const ID3v2Tag& tag, const ID3v2Frame& slot, std::int32_t encoding);
+void RecountFrames(ID3v2Tag& tag);
+
+}  // namespace velotag::id3v2

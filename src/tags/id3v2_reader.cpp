@@ -1,0 +1,287 @@
+#include <algorithm>
+#include <cstring>
+
+#include "support/textenc.h"
+#include "tags/id3v1.h"
+#include "tags/id3v2.h"
+#include "tags/id3v2_frames.h"
+#include "tags/id3v2_internal.h"
+
+namespace velotag {
+
+using namespace id3v2;
+
+namespace {
+
+constexpr std::int32_t kScanBlock = 4096;
+
+// Eleven sync bits, a defined MPEG version and layer, a usable bitrate and
+// sample rate: the audio starts here, and no tag comes after it.
+bool PlausibleFrameHeader(const std::uint8_t* p) {
+  return p[0] == 0xFF && p[1] >= 0xE0 && (p[1] & 0x18) != 0x08 && (p[1] & 0x06) != 0 &&
+         (p[2] & 0xF0) != 0xF0 && (p[2] & 0x0C) != 0x0C;
+}
+
+// The scan behind FindID3v2Header. When the 10 header bytes lie inside the
+// block that found "ID3", they are handed back so that opening a file costs
+// one read for the header and one for the body.
+Offset64 ScanForHeader(int handle, std::int32_t blockSize, std::uint8_t* header,
+                       bool& headerCaptured) {
+  headerCaptured = false;
+  std::size_t block = static_cast<std::size_t>(std::clamp(blockSize, 128, 65536));
+  Bytes buf(block);
+  Offset64 start = 0;
+  for (;;) {
+    std::size_t n = ReadAt(handle, buf.data(), block, start);
+    if (n == 0) return -1;
+    std::size_t i = 0;
+    while (i + 2 < n) {
+      if (buf[i] == 'I' && buf[i + 1] == 'D') {
+        if (buf[i + 2] == '3') {
+          if (i + 10 <= n) {
+            std::memcpy(header, buf.data() + i, 10);
+            headerCaptured = true;
+          }
+          return start + static_cast<Offset64>(i);
+        }
+        i += 2;
+        continue;
+      }
+      if (buf[i] == 0xFF && PlausibleFrameHeader(buf.data() + i)) return -1;
+      ++i;
+    }
+    if (n < block) return -1;
+    start += static_cast<Offset64>(n - 2);
+  }
+}
+
+void ResetRecord(ID3v2Tag& tag, const std::string& fileName, std::int32_t newVersion) {
+  tag.FileHandle.reset();
+  tag.FileName = fileName;
+  tag.TagOffset = -1;
+  tag.Frames.clear();
+  tag.FrameCount = -1;
+  tag.Version = static_cast<std::uint8_t>((newVersion >= 2 && newVersion <= 4) ? newVersion : 3);
+  tag.Revision = 0;
+  tag.Unsynchronisation = tag.Compression = tag.ExtendedHeader = tag.Experimental =
+      tag.Footer = false;
+  tag.TagSize = 0;
+  tag.NewTagSize = 0;
+  tag.ExtHeaderSize = 0;
+  tag.ExtHeader.clear();
+  tag.ReadOnly = false;
+  tag.HeaderValid = false;
+  tag.HeaderOnDisk.fill(0);
+}
+
+// The extended header's length, or 0 when the flag is not backed by one:
+// some taggers set the flag and start with a frame, and a length that does
+// not fit the body cannot be trusted with anything that follows.
+std::size_t ExtendedHeaderLength(const ID3v2Tag& tag, const Bytes& body) {
+  if (body.size() < 4) return 0;
+  std::string firstID(body.begin(), body.begin() + 4);
+  if (!ID3v2FrameDescription(firstID, tag.Version).empty()) return 0;
+  std::int64_t length;
+  if (tag.Version == 4) {
+    length = DecodeBigEndian(body.data(), 0, 3, true);
+  } else {
+    std::uint32_t plain = (std::uint32_t{body[0]} << 24) | (std::uint32_t{body[1]} << 16) |
+                          (std::uint32_t{body[2]} << 8) | body[3];
+    length = std::int64_t{plain} + 4;
+  }
+  if (length < 6 || length > static_cast<std::int64_t>(body.size())) return 0;
+  return static_cast<std::size_t>(length);
+}
+
+}  // namespace
+
+std::int32_t DecodeBigEndian(const std::uint8_t* bytes, std::size_t first, std::size_t last,
+                             bool synchsafe) {
+  if (last > first + 3) last = first + 3;
+  std::uint32_t value = 0;
+  int shift = 0;
+  for (std::size_t i = last + 1; i-- > first;) {
+    std::uint32_t b = synchsafe ? (bytes[i] & 0x7Fu) : bytes[i];
+    value |= b << shift;
+    shift += synchsafe ? 7 : 8;
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+void FindID3v2Header(ID3v2Tag& tag, std::int32_t blockSize) {
+  std::uint8_t header[10];
+  bool captured = false;
+  tag.TagOffset = ScanForHeader(tag.FileHandle.get(), blockSize, header, captured);
+}
+
+int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersion) {
+  ResetRecord(tag, fileName, newVersion);
+  if (!IsMp3FileName(fileName)) return kTagFailed;
+  FileSetAttributes(fileName, 0);
+  tag.FileHandle.reset(LargeFileOpen(fileName, true, true, true, false, kOpenExisting));
+  if (!tag.FileHandle.valid()) {
+    // A read-only medium or a file we may not write: reading still works,
+    // and the writer refuses cleanly later.
+    tag.FileHandle.reset(LargeFileOpen(fileName, true, false, true, false, kOpenExisting));
+    if (!tag.FileHandle.valid()) return kTagFailed;
+    tag.ReadOnly = true;
+  }
+
+  std::uint8_t header[10];
+  bool captured = false;
+  tag.TagOffset = ScanForHeader(tag.FileHandle.get(), kScanBlock, header, captured);
+  if (tag.TagOffset < 0) return kTagNone;
+  if (!captured && ReadAt(tag.FileHandle.get(), header, 10, tag.TagOffset) < 10)
+    return kTagBadHeader;
+  tag.TagSize = DecodeBigEndian(header, 6, 9, true);
+  if (header[3] < 2 || header[3] > 4) return kTagBadHeader;
+  tag.Version = header[3];
+  tag.Revision = header[4];
+  const std::uint8_t flags = header[5];
+  tag.Unsynchronisation = flags & 0x80;
+  if (tag.Version == 2) {
+    tag.Compression = flags & 0x40;
+  } else {
+    tag.ExtendedHeader = flags & 0x40;
+    tag.Experimental = flags & 0x20;
+    if (tag.Version == 4) tag.Footer = flags & 0x10;
+  }
+  std::memcpy(tag.HeaderOnDisk.data(), header, 10);
+  tag.HeaderValid = true;
+  return kTagDone;
+}
+
+void CloseID3v2(ID3v2Tag& tag) { tag.FileHandle.reset(); }
+
+bool ReadID3v2Frames(ID3v2Tag& tag) {
+  tag.FrameCount = 0;
+  tag.Frames.clear();
+  tag.ExtHeaderSize = 0;
+  tag.ExtHeader.clear();
+  // Only a header we accepted describes a body; an unknown version's bytes
+  // are not read as frames.
+  if (!tag.FileHandle.valid() || !tag.HeaderValid || tag.TagOffset < 0 || tag.TagSize <= 0)
+    return false;
+  // The declared size is checked against the file before anything is
+  // allocated: a cut or lying header never costs more than the file holds.
+  const Offset64 fileSize = LargeFileSize(tag.FileHandle.get());
+  const std::size_t tagSize = static_cast<std::size_t>(tag.TagSize);
+  if (fileSize < 0 || tag.TagOffset + 10 + tag.TagSize > fileSize) return false;
+  Bytes body(tagSize);
+  if (ReadAt(tag.FileHandle.get(), body.data(), tagSize, tag.TagOffset + 10) < tagSize)
+    return false;
+
+  // 2.2 and 2.3 unsynchronise the whole body, 2.4 each frame on its own.
+  if (tag.Unsynchronisation && tag.Version < 4)
+    body = RemoveUnsynchronisation(body.data(), body.size());
+
+  std::size_t pos = 0;
+  if (tag.ExtendedHeader && tag.Version >= 3) {
+    std::size_t length = ExtendedHeaderLength(tag, body);
+    if (length > 0) {
+      tag.ExtHeaderSize = static_cast<std::int32_t>(length);
+      tag.ExtHeader.assign(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(length));
+      pos = length;
+    } else {
+      // The flag is not backed by a header: a write must not repeat it.
+      tag.ExtendedHeader = false;
+    }
+  }
+
+  const std::size_t end = body.size();
+  const std::size_t headerSize = tag.Version == 2 ? 6 : 10;
+  const std::size_t idLength = tag.Version == 2 ? 3 : 4;
+  while (pos + headerSize <= end) {
+    const std::uint8_t* h = body.data() + pos;
+    if (std::all_of(h, h + idLength, [](std::uint8_t b) { return b == 0; })) break;
+    ID3v2Frame frame;
+    frame.FrameID = AnsiToString(h, idLength);
+    if (tag.Version == 2) {
+      frame.Size = DecodeBigEndian(h, 3, 5, false);
+    } else {
+      frame.Size = DecodeBigEndian(h, 4, 7, tag.Version == 4);
+      frame.Flags = static_cast<std::uint16_t>(h[8] | (h[9] << 8));
+    }
+    pos += headerSize;
+    if (frame.Size > 0) {
+      const auto size = static_cast<std::size_t>(frame.Size);
+      if (size > end - pos) continue;  // runs past the tag: dropped, its slot reused
+      frame.Data.assign(body.begin() + static_cast<std::ptrdiff_t>(pos),
+                        body.begin() + static_cast<std::ptrdiff_t>(pos + size));
+      pos += size;
+      if (tag.Version == 4 && (tag.Unsynchronisation || (frame.Flags & 0x0200))) {
+        frame.Data = RemoveUnsynchronisation(frame.Data.data(), frame.Data.size());
+        frame.Size = static_cast<std::int32_t>(frame.Data.size());
+        frame.Flags &= static_cast<std::uint16_t>(~0x0200);
+      }
+    }
+    tag.Frames.push_back(std::move(frame));
+  }
+  tag.FrameCount = static_cast<std::int32_t>(tag.Frames.size());
+  return true;
+}
+
+std::string GetID3v2Text(const std::string& frameID, const ID3v2Tag& tag, bool firstOnly) {
+  std::string result;
+  if (tag.FrameCount <= 0 || frameID.empty() || (frameID[0] != 'T' && frameID[0] != 't') ||
+      IsUserTextID(frameID))
+    return result;
+  for (const ID3v2Frame& f : tag.Frames) {
+    if (f.Size <= 1 || !SameID(f.FrameID, frameID)) continue;
+    Payload p = FramePayload(tag, f);
+    if (!p.valid || p.size <= 1) continue;
+    result += DecodeString(p.data[0], p.data + 1, p.size - 1);
+    std::size_t nul = result.find('\0');
+    if (nul != std::string::npos) result.erase(nul);
+    if (firstOnly) return result;
+    result += ' ';
+  }
+  while (!result.empty() && result.back() == ' ') result.pop_back();
+  return result;
+}
+
+namespace {
+
+std::string TrimBlanks(const std::string& s) {
+  std::size_t a = s.find_first_not_of(' ');
+  if (a == std::string::npos) return {};
+  std::size_t b = s.find_last_not_of(' ');
+  return s.substr(a, b - a + 1);
+}
+
+std::string CrLfToBlank(std::string s) {
+  std::size_t pos = 0;
+  while ((pos = s.find("\r\n", pos)) != std::string::npos) s.replace(pos, 2, " ");
+  return s;
+}
+
+}  // namespace
+
+std::string GetID3v2Field(const ID3v2Tag& tag, int fieldIndex) {
+  if (tag.Version < 2 || tag.Version > 4 || fieldIndex < 0 || fieldIndex >= kID3v2FieldCount)
+    return {};
+  static constexpr const char* kIDs[kID3v2FieldCount][2] = {
+      {"TALB", "TAL"}, {"TPE1", "TP1"}, {"TPE2", "TP2"}, {"TBPM", "TBP"},
+      {"", ""},        {"TCOM", "TCM"}, {"TCON", "TCO"}, {"TCOP", "TCR"},
+      {"TPOS", "TPA"}, {"TENC", "TEN"}, {"TOPE", "TOA"}, {"TPUB", "TPB"},
+      {"TIT2", "TT2"}, {"TRCK", "TRK"}, {"", ""},        {"TYER", "TYE"}};
+  std::string text;
+  if (fieldIndex == kFieldComment) {
+    std::vector<ID3v2Comment> items;
+    GetID3v2Comments(tag, items, false);
+    for (const ID3v2Comment& c : items) text += c.Text + " ";
+    text = TrimBlanks(text);
+  } else if (fieldIndex == kFieldUrl) {
+    std::vector<ID3v2UserField> items;
+    GetID3v2UserURLs(tag, items, false);
+    for (const ID3v2UserField& u : items) text += u.Value + " ";
+    text = TrimBlanks(text);
+  } else {
+    std::string id = kIDs[fieldIndex][tag.Version == 2 ? 1 : 0];
+    if (fieldIndex == kFieldYear && tag.Version == 4) id = "TDRC";
+    text = GetID3v2Text(id, tag, false);
+  }
+  return CrLfToBlank(std::move(text));
+}
+
+}  // namespace velotag
