@@ -4,9 +4,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "grid/mylistview.h"
 #include "support/largefile.h"
@@ -21,96 +26,247 @@ constexpr std::size_t kFlushChars = 4096;
 constexpr std::int64_t kMinReadSize = 128;
 constexpr std::int64_t kMaxReadSize = 1048576;
 
-// The text buffer of a save: holds the encoded bytes of at most a little more
-// than kFlushChars characters (a whole row more), so a list of any size is
-// written with a bounded buffer.
+// One well-formed UTF-8 sequence at p (n bytes left): its code point and
+// length, or length 0 when the bytes are not well formed.
+std::uint32_t DecodeOne(const unsigned char* p, std::size_t n, std::size_t& length) {
+  length = 0;
+  std::uint32_t b = p[0];
+  auto cont = [&](std::size_t i, unsigned lo = 0x80, unsigned hi = 0xBF) {
+    return i < n && p[i] >= lo && p[i] <= hi;
+  };
+  if (b >= 0xC2 && b < 0xE0 && cont(1)) {
+    length = 2;
+    return ((b & 0x1F) << 6) | (p[1] & 0x3F);
+  }
+  if (b >= 0xE0 && b < 0xF0 && cont(1, b == 0xE0 ? 0xA0 : 0x80, b == 0xED ? 0x9F : 0xBF) &&
+      cont(2)) {
+    length = 3;
+    return ((b & 0x0F) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3F);
+  }
+  if (b >= 0xF0 && b < 0xF5 && cont(1, b == 0xF0 ? 0x90 : 0x80, b == 0xF4 ? 0x8F : 0xBF) &&
+      cont(2) && cont(3)) {
+    length = 4;
+    return ((b & 0x07) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3F);
+  }
+  return 0;
+}
+
+// The save buffer: the encoded bytes of at most a little more than
+// kFlushChars characters (one row more), so a list of any size is written
+// with a bounded buffer.
+//
+// Texts are encoded straight into the buffer. Most cells are short, so the
+// ASCII runs are copied in blocks of 16 bytes that may read past the end of a
+// cell (never past `readable`, the end of the row's own text) and write past
+// the end of its encoding (into kSlack, overwritten by what follows).
 class CsvWriter {
  public:
-  CsvWriter(int handle, bool unicode) : handle_(handle), unicode_(unicode) {
-    bytes_.reserve(2 * kFlushChars + 1024);
-  }
+  CsvWriter(int handle, bool unicode)
+      : handle_(handle), unitBytes_(unicode ? 2 : 1), capacity_(4 * kFlushChars + 1024),
+        buffer_(new char[capacity_]) {}
 
-  void Text(std::string_view text) {
-    if (grid_detail::IsAscii(text)) {
-      if (unicode_) {
-        std::size_t at = bytes_.size();
-        bytes_.resize(at + 2 * text.size());
-        char* out = bytes_.data() + at;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-          out[2 * i] = text[i];
-          out[2 * i + 1] = 0;
-        }
-      } else {
-        bytes_.append(text);
-      }
-      chars_ += text.size();
-      return;
-    }
-    if (unicode_) {
-      for (char16_t u : Utf8ToUtf16(text)) {
-        bytes_.push_back(static_cast<char>(u & 0xFF));
-        bytes_.push_back(static_cast<char>(u >> 8));
-        ++chars_;
-      }
-    } else {
-      Bytes ansi = StringToAnsi(text);
-      bytes_.append(ansi.begin(), ansi.end());
-      chars_ += ansi.size();
-    }
-  }
-
+  // The byte order mark of UTF-16 little-endian.
   void Mark() {
-    bytes_.append("\xFF\xFE", 2);
-    ++chars_;
+    char* out = Room(1);
+    out[0] = '\xFF';
+    out[1] = '\xFE';
+    used_ += 2;
   }
 
-  // The text in quotes, every quote inside doubled.
-  void Quoted(std::string_view text) {
-    Text("\"");
-    std::size_t from = 0;
-    for (std::size_t q = text.find('"'); q != std::string_view::npos; q = text.find('"', from)) {
-      Text(text.substr(from, q + 1 - from));
-      Text("\"");
-      from = q + 1;
+  void Header(const std::vector<std::string>& texts) {
+    for (std::size_t c = 0; c < texts.size(); ++c) {
+      char* out = Room(2 * texts[c].size() + 4);
+      if (c) out = Char(';', out);
+      Commit(Quoted(texts[c], out));
     }
-    Text(text.substr(from));
-    Text("\"");
+    Commit(Char('\n', Char('\r', Room(2))));
+    FlushIfFull();
   }
 
-  void Cell(std::string_view text) {
-    if (text.find('"') != std::string_view::npos) {
-      Quoted(text);
-    } else if (text.find(';') != std::string_view::npos) {
-      Text("\"");
-      Text(text);
-      Text("\"");
-    } else {
-      Text(text);
+  void DataRow(const grid_detail::Row* row, std::size_t columns) {
+    const char* text = row->Text();
+    std::size_t total = row->Ends()[row->cells - 1];
+    const char* end = text + total;
+    // One look at the whole row spares most cells their own.
+    bool plain = !std::memchr(text, ';', total) && !std::memchr(text, '"', total);
+    bool ascii = (row->state & grid_detail::kStateAscii) != 0;
+    // Doubled quotes, two more quotes and a separator per cell, the Flags, CR LF.
+    char* out = Room(2 * total + 3 * columns + 16);
+    for (std::size_t c = 0; c < columns; ++c) {
+      std::string_view cell = row->CellOrEmpty(c);
+      std::size_t readable = cell.empty() ? 0 : static_cast<std::size_t>(end - cell.data());
+      if (!plain) {
+        out = Cell(cell, out);
+      } else if (ascii) {
+        out = Ascii(cell.data(), cell.size(), readable, out);
+      } else {
+        out = Text(cell, readable, out);
+      }
+      out = Char(';', out);
     }
-  }
-
-  // After each line: the buffer goes out once it holds kFlushChars.
-  void EndLine() {
-    Text("\r\n");
-    if (chars_ >= kFlushChars) Flush();
+    char number[16];
+    auto done = std::to_chars(number, number + sizeof number, row->flags);
+    std::size_t n = static_cast<std::size_t>(done.ptr - number);
+    out = Ascii(number, n, n, out);
+    Commit(Char('\n', Char('\r', out)));
+    FlushIfFull();
   }
 
   bool Flush() {
-    if (!bytes_.empty() && LargeFileWrite(handle_, bytes_.data(), bytes_.size()) != bytes_.size())
-      failed_ = true;
-    bytes_.clear();
-    chars_ = 0;
+    if (used_ > 0 && LargeFileWrite(handle_, buffer_.get(), used_) != used_) failed_ = true;
+    used_ = 0;
     return !failed_;
   }
 
   bool failed() const { return failed_; }
 
  private:
+  static constexpr std::size_t kSlack = 64;
+
+  // Room for n more characters' worth of UTF-8 bytes (one unit each at most).
+  char* Room(std::size_t n) {
+    std::size_t need = used_ + n * unitBytes_ + kSlack;
+    if (need > capacity_) {
+      std::size_t grown = std::max(need, 2 * capacity_);
+      std::unique_ptr<char[]> bigger(new char[grown]);
+      std::memcpy(bigger.get(), buffer_.get(), used_);
+      buffer_ = std::move(bigger);
+      capacity_ = grown;
+    }
+    return buffer_.get() + used_;
+  }
+  void Commit(char* out) { used_ = static_cast<std::size_t>(out - buffer_.get()); }
+  void FlushIfFull() {
+    if (used_ >= kFlushChars * unitBytes_) Flush();
+  }
+
+  char* Char(char c, char* out) {
+    *out++ = c;
+    if (unitBytes_ == 2) *out++ = 0;
+    return out;
+  }
+
+  char* Unit(std::uint32_t u, char* out) {
+    out[0] = static_cast<char>(u & 0xFF);
+    out[1] = static_cast<char>(u >> 8);
+    return out + 2;
+  }
+
+  char* CodePoint(std::uint32_t cp, char* out) {
+    if (unitBytes_ == 1) {
+      *out++ = static_cast<char>(cp <= 0xFF ? cp : '?');
+      return out;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out = Unit(0xD800 + (cp >> 10), out);
+      return Unit(0xDC00 + (cp & 0x3FF), out);
+    }
+    return Unit(cp, out);
+  }
+
+  // n bytes below 0x80; `readable` bytes may be read from p.
+  char* Ascii(const char* p, std::size_t n, std::size_t readable, char* out) {
+    if (unitBytes_ == 1) {
+      if (n) std::memcpy(out, p, n);
+      return out + n;
+    }
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i < n && readable - i >= 16; i += 16) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi8(v, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 16), _mm_unpackhi_epi8(v, zero));
+    }
+#else
+    (void)readable;
+#endif
+    for (; i < n; ++i) {
+      out[2 * i] = p[i];
+      out[2 * i + 1] = 0;
+    }
+    return out + 2 * n;
+  }
+
+  // Any UTF-8 text; a malformed rest goes through the lenient decoding.
+  char* Text(std::string_view text, std::size_t readable, char* out) {
+    const char* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+#if defined(__SSE2__)
+      if (readable - i >= 16) {
+        // Copy a whole block, then keep what precedes its first non-ASCII byte.
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(v));
+        std::size_t valid = std::min<std::size_t>(16, n - i);
+        if (valid < 16) mask &= (1u << valid) - 1;
+        std::size_t k = mask ? static_cast<std::size_t>(__builtin_ctz(mask)) : valid;
+        if (unitBytes_ == 2) {
+          const __m128i zero = _mm_setzero_si128();
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi8(v, zero));
+        } else {
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+        }
+        out += k * unitBytes_;
+        i += k;
+        if (k == valid) continue;
+      } else
+#endif
+      {
+        while (i < n && static_cast<unsigned char>(p[i]) < 0x80) out = Char(p[i++], out);
+        if (i == n) break;
+      }
+      std::size_t length;
+      std::uint32_t cp = DecodeOne(reinterpret_cast<const unsigned char*>(p + i), n - i, length);
+      if (length == 0) return Lenient(text.substr(i), out);
+      out = CodePoint(cp, out);
+      i += length;
+    }
+    return out;
+  }
+
+  char* Lenient(std::string_view rest, char* out) {
+    std::u16string units = Utf8ToUtf16(rest);
+    if (unitBytes_ == 2) {
+      for (char16_t u : units) out = Unit(u, out);
+      return out;
+    }
+    Bytes ansi = StringToAnsi(Utf16ToUtf8(units));
+    if (!ansi.empty()) std::memcpy(out, ansi.data(), ansi.size());
+    return out + ansi.size();
+  }
+
+  // A cell written bare, in quotes, or in quotes with its quotes doubled.
+  char* Cell(std::string_view text, char* out) {
+    if (text.find('"') != std::string_view::npos) return Quoted(text, out);
+    if (text.find(';') != std::string_view::npos) {
+      out = Char('"', out);
+      return Char('"', Text(text, text.size(), out));
+    }
+    return Text(text, text.size(), out);
+  }
+
+  char* Quoted(std::string_view text, char* out) {
+    out = Char('"', out);
+    std::size_t from = 0;
+    for (std::size_t q = text.find('"'); q != std::string_view::npos; q = text.find('"', from)) {
+      std::string_view piece = text.substr(from, q + 1 - from);
+      out = Char('"', Text(piece, piece.size(), out));
+      from = q + 1;
+    }
+    std::string_view rest = text.substr(from);
+    return Char('"', Text(rest, rest.size(), out));
+  }
+
   int handle_;
-  bool unicode_;
+  std::size_t unitBytes_;
+  std::size_t capacity_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t used_ = 0;
   bool failed_ = false;
-  std::string bytes_;
-  std::size_t chars_ = 0;
 };
 
 void AppendUnitsAsUtf8(std::string& out, std::u16string_view units) {
@@ -188,20 +344,11 @@ bool MyListview::SaveCSV(const std::string& fileName, bool unicode, bool bom) co
   try {
     CsvWriter out(file.get(), unicode);
     if (unicode && bom) out.Mark();
-    for (std::size_t c = 0; c < columns_.size(); ++c) {
-      if (c) out.Text(";");
-      out.Quoted(columns_[c].headerText);
-    }
-    out.EndLine();
-    std::string flags;
+    std::vector<std::string> headers;
+    for (const ColumnInfo& c : columns_) headers.push_back(c.headerText);
+    out.Header(headers);
     rows_.ForEach([&](const Row* row) {
-      if (out.failed()) return;
-      for (std::size_t c = 0; c < columns_.size(); ++c) {
-        out.Cell(row->CellOrEmpty(c));
-        out.Text(";");
-      }
-      out.Text(std::to_string(row->flags));
-      out.EndLine();
+      if (!out.failed()) out.DataRow(row, columns_.size());
     });
     ok = out.Flush();
   } catch (const std::bad_alloc&) {

@@ -5,6 +5,7 @@
 #include <deque>
 #include <new>
 
+#include "grid/textmatch.h"
 #include "support/textenc.h"
 
 namespace velotag {
@@ -160,77 +161,6 @@ int CompareKeys(const SortKey& a, const SortKey& b) {
     if (ua < 0) return 0;
   }
 }
-
-// ---- Search ------------------------------------------------------------------
-
-struct AsciiLower {
-  unsigned char map[256];
-  AsciiLower() {
-    for (int i = 0; i < 256; ++i)
-      map[i] = static_cast<unsigned char>(i >= 'A' && i <= 'Z' ? i + 32 : i);
-  }
-};
-const AsciiLower kLower;
-
-bool AsciiEqualsFolded(std::string_view cell, std::string_view folded) {
-  if (cell.size() != folded.size()) return false;
-  for (std::size_t i = 0; i < cell.size(); ++i)
-    if (kLower.map[static_cast<unsigned char>(cell[i])] != static_cast<unsigned char>(folded[i]))
-      return false;
-  return true;
-}
-
-bool AsciiContainsFolded(std::string_view cell, std::string_view folded) {
-  std::size_t m = folded.size();
-  if (m > cell.size()) return false;
-  const auto* c = reinterpret_cast<const unsigned char*>(cell.data());
-  const auto* f = reinterpret_cast<const unsigned char*>(folded.data());
-  unsigned char first = f[0];
-  std::size_t last = cell.size() - m;
-  for (std::size_t i = 0; i <= last; ++i) {
-    if (kLower.map[c[i]] != first) continue;
-    std::size_t k = 1;
-    while (k < m && kLower.map[c[i + k]] == f[k]) ++k;
-    if (k == m) return true;
-  }
-  return false;
-}
-
-// One cell against the search text, binary or under Unicode case folding
-// (the "text" comparison of TextEquals). A cell of ASCII folds to its ASCII
-// lower case, which spares the general folding for most cells.
-class CellMatcher {
- public:
-  CellMatcher(std::string_view needle, bool whole, bool text)
-      : needle_(needle), whole_(whole), text_(text) {
-    if (text_) {
-      folded_ = CaseFold(needle);
-      foldedAscii_ = grid_detail::IsAscii(folded_);
-    }
-  }
-
-  bool Matches(std::string_view cell, bool rowAscii) const {
-    if (!text_) {
-      if (whole_) return cell == needle_;
-      return cell.size() >= needle_.size() &&
-             ::memmem(cell.data(), cell.size(), needle_.data(), needle_.size()) != nullptr;
-    }
-    if (rowAscii || grid_detail::IsAscii(cell)) {
-      if (!foldedAscii_) return false;  // an ASCII text folds to ASCII only
-      return whole_ ? AsciiEqualsFolded(cell, folded_) : AsciiContainsFolded(cell, folded_);
-    }
-    std::string foldedCell = CaseFold(cell);
-    if (whole_) return foldedCell == folded_;
-    return foldedCell.find(folded_) != std::string::npos;
-  }
-
- private:
-  std::string_view needle_;
-  std::string folded_;
-  bool whole_;
-  bool text_;
-  bool foldedAscii_ = false;
-};
 
 }  // namespace
 
@@ -623,7 +553,7 @@ std::int32_t MyListview::FindString(std::int32_t startId, std::int32_t colIndex,
     textCompare = false;
   }
   try {
-    CellMatcher matcher(text, wholeText, textCompare);
+    grid_detail::CellMatcher matcher(text, wholeText, textCompare);
     if (colIndex < 0) {
       return rows_.FindFrom(startId, [&](const Row* row) {
         bool ascii = row->state & kStateAscii;
