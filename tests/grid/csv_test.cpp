@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include "grid/mylistview.h"
+#include "support/textenc.h"
 #include "testutil.h"
 
 namespace velotag {
@@ -135,6 +137,44 @@ TEST(CsvWrite, ByteForByte) {
     ASSERT_TRUE(grid.SaveCSV(file, c.unicode, c.bom)) << c.name;
     EXPECT_EQ(ReadFileBytes(file), c.expected) << c.name;
   }
+}
+
+// Cells long enough for the block copies, with characters of every length at
+// every offset, quotes and separators: the file must hold exactly what the
+// text layer's own UTF-16 conversion makes of each quoted cell.
+TEST(CsvWrite, LongMixedCellsEncodeLikeTheTextLayer) {
+  const char* pieces[] = {"abcdefg", "x", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+                          ";", "\"", " ", "\xE9", "\xED\xA0\xBD", "0123456789abcdef"};
+  std::mt19937 rng(3);
+  MyListview grid;
+  grid.SetColumnCount(3);
+  std::u16string expected = u"\"\";\"\";\"\"\r\n";
+  for (int r = 0; r < 400; ++r) {
+    Cols cols;
+    for (int c = 0; c < 3; ++c) {
+      std::string cell;
+      int n = static_cast<int>(rng() % 12);
+      for (int k = 0; k < n; ++k) cell += pieces[rng() % std::size(pieces)];
+      cols.push_back(cell);
+      std::u16string units = Utf8ToUtf16(cell);
+      if (cell.find('"') != std::string::npos) {
+        std::u16string doubled;
+        for (char16_t u : units) {
+          if (u == u'"') doubled += u'"';
+          doubled += u;
+        }
+        units = u"\"" + doubled + u"\"";
+      } else if (cell.find(';') != std::string::npos) {
+        units = u"\"" + units + u"\"";
+      }
+      expected += units + u";";
+    }
+    expected += u"0\r\n";
+    ASSERT_TRUE(grid.InsertItem(cols, -1, false));
+  }
+  TempDir dir;
+  ASSERT_TRUE(grid.SaveCSV(dir.file("mixed.csv"), true, false));
+  EXPECT_TRUE(ReadFileBytes(dir.file("mixed.csv")) == Le(expected));
 }
 
 TEST(CsvWrite, LargeListsComeBackWhole) {
