@@ -332,22 +332,29 @@ bool MyListview::GetColumnPassword(std::int32_t colIndex) const {
 
 // ---- Rows ----------------------------------------------------------------------
 
-Row* MyListview::BuildRow(const Row* old, const std::vector<std::string_view>& texts,
+std::span<const std::string_view> MyListview::Views(const std::vector<std::string>& cols,
+                                                    std::size_t n) {
+  scratch_.assign(cols.begin(), cols.begin() + static_cast<std::ptrdiff_t>(n));
+  return scratch_;
+}
+
+Row* MyListview::BuildRow(const Row* old, std::span<const std::string_view> texts,
                           std::int32_t flags) {
+  if (!old && !texts.empty()) return grid_detail::NewRow(texts, flags, kStatePending);
   std::size_t count = std::max<std::size_t>(texts.size(), old ? old->cells : 1);
-  std::vector<std::string_view> cells(count);
+  merged_.assign(count, std::string_view());
   for (std::size_t i = 0; i < count; ++i) {
     if (i < texts.size()) {
-      cells[i] = texts[i];
+      merged_[i] = texts[i];
     } else if (old) {
-      cells[i] = old->CellOrEmpty(i);
+      merged_[i] = old->CellOrEmpty(i);
     }
   }
   std::uint16_t state = old ? old->state : kStatePending;
-  return grid_detail::NewRow(cells, flags, state);
+  return grid_detail::NewRow(merged_, flags, state);
 }
 
-bool MyListview::AppendRow(const std::vector<std::string_view>& cells, std::int32_t flags) {
+bool MyListview::AppendRow(std::span<const std::string_view> cells, std::int32_t flags) {
   Row* row = BuildRow(nullptr, cells, flags);
   if (!row) return false;
   try {
@@ -363,8 +370,7 @@ bool MyListview::AppendRow(const std::vector<std::string_view>& cells, std::int3
 bool MyListview::InsertItem(const std::vector<std::string>& cols, std::int32_t beforeId,
                             bool redraw, std::int32_t flags) {
   try {
-    std::size_t n = std::min(cols.size(), columns_.size());
-    std::vector<std::string_view> texts(cols.begin(), cols.begin() + static_cast<std::ptrdiff_t>(n));
+    auto texts = Views(cols, std::min(cols.size(), columns_.size()));
     bool linkedIn = beforeId >= 0 && beforeId < ItemCount();
     if (!linkedIn) {
       if (!AppendRow(texts, flags)) return false;
@@ -395,8 +401,7 @@ bool MyListview::EditItem(std::int32_t itemId, const std::vector<std::string>& c
     std::size_t n = std::min(cols.size(), columns_.size());
     if (n > 0) {
       Row* old = rows_.at(itemId);
-      std::vector<std::string_view> texts(cols.begin(),
-                                          cols.begin() + static_cast<std::ptrdiff_t>(n));
+      auto texts = Views(cols, n);
       Row* row = BuildRow(old, texts, old->flags);
       if (!row) return false;
       bool pending = (old->state & kStatePending) != 0;
@@ -421,10 +426,10 @@ bool MyListview::EditItemCol(std::int32_t itemId, std::int32_t colIndex, std::st
   try {
     Row* old = rows_.at(itemId);
     auto c = static_cast<std::size_t>(colIndex);
-    std::vector<std::string_view> texts(c + 1);
-    for (std::size_t i = 0; i < c; ++i) texts[i] = old->CellOrEmpty(i);
-    texts[c] = text;
-    Row* row = BuildRow(old, texts, old->flags);
+    scratch_.assign(c + 1, std::string_view());
+    for (std::size_t i = 0; i < c; ++i) scratch_[i] = old->CellOrEmpty(i);
+    scratch_[c] = text;
+    Row* row = BuildRow(old, scratch_, old->flags);
     if (!row) return false;
     bool pending = (old->state & kStatePending) != 0;
     if (!pending || c < old->cells) {
@@ -449,7 +454,19 @@ bool MyListview::GetItem(std::int32_t itemId, std::vector<std::string>& cols) co
   if (!ValidItem(itemId)) return false;
   const Row* row = rows_.at(itemId);
   cols.resize(columns_.size());
-  for (std::size_t c = 0; c < cols.size(); ++c) cols[c].assign(row->CellOrEmpty(c));
+  // resize and copy: a plain assign goes through the general replace, which
+  // costs more than the copy itself for texts this short.
+  std::size_t stored = std::min<std::size_t>(row->cells, cols.size());
+  const std::uint32_t* ends = row->Ends();
+  const char* text = row->Text();
+  std::uint32_t begin = 0;
+  for (std::size_t c = 0; c < stored; ++c) {
+    std::size_t n = ends[c] - begin;
+    cols[c].resize(n);
+    if (n) std::memcpy(cols[c].data(), text + begin, n);
+    begin = ends[c];
+  }
+  for (std::size_t c = stored; c < cols.size(); ++c) cols[c].clear();
   return true;
 }
 

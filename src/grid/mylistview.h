@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -249,9 +250,10 @@ class MyListview {
   void FitColumn(std::size_t colIndex);
   // Replaces the texts of columns 0 .. texts.size() - 1 of a row (nullptr: a
   // new row with only these cells); nullptr when memory is short.
-  Row* BuildRow(const Row* old, const std::vector<std::string_view>& texts,
-                std::int32_t flags);
-  bool AppendRow(const std::vector<std::string_view>& cells, std::int32_t flags);
+  Row* BuildRow(const Row* old, std::span<const std::string_view> texts, std::int32_t flags);
+  bool AppendRow(std::span<const std::string_view> cells, std::int32_t flags);
+  // The first n texts of cols as views, in scratch_.
+  std::span<const std::string_view> Views(const std::vector<std::string>& cols, std::size_t n);
   void ResizeColumns(std::size_t count);
 
   grid_detail::RowList rows_;
@@ -277,6 +279,9 @@ class MyListview {
   GridSurface* surface_ = &plainSurface_;
   MyListviewEvents noEvents_;
   MyListviewEvents* events_ = &noEvents_;
+  // Reused by every edit, so that a row costs one allocation: its own.
+  std::vector<std::string_view> scratch_;
+  std::vector<std::string_view> merged_;
 };
 
 // The CSV field parser: splits one line at separator, with the quoting rules

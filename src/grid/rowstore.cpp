@@ -8,9 +8,16 @@
 namespace velotag::grid_detail {
 
 bool IsAscii(std::string_view text) {
-  unsigned char any = 0;
-  for (char c : text) any |= static_cast<unsigned char>(c);
-  return any < 0x80;
+  const char* p = text.data();
+  std::size_t n = text.size();
+  std::uint64_t any = 0;
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    any |= w;
+  }
+  for (; n > 0; ++p, --n) any |= static_cast<unsigned char>(*p);
+  return (any & 0x8080808080808080ull) == 0;
 }
 
 Row* NewRow(std::span<const std::string_view> cells, std::int32_t flags, std::uint16_t state) {
@@ -26,15 +33,14 @@ Row* NewRow(std::span<const std::string_view> cells, std::int32_t flags, std::ui
   std::uint32_t* ends = row->Ends();
   char* text = row->Text();
   std::uint32_t end = 0;
-  unsigned char any = 0;
   for (std::size_t i = 0; i < cells.size(); ++i) {
     std::string_view c = cells[i];
     if (!c.empty()) std::memcpy(text + end, c.data(), c.size());
-    for (char ch : c) any |= static_cast<unsigned char>(ch);
     end += static_cast<std::uint32_t>(c.size());
     ends[i] = end;
   }
-  row->state = static_cast<std::uint16_t>((state & ~kStateAscii) | (any < 0x80 ? kStateAscii : 0));
+  bool ascii = IsAscii(std::string_view(text, end));
+  row->state = static_cast<std::uint16_t>((state & ~kStateAscii) | (ascii ? kStateAscii : 0));
   return row;
 }
 
