@@ -389,6 +389,7 @@ bool MyListview::LoadCSV(const std::string& fileName, std::int32_t bufferSize, b
       line.clear();
       AppendUnitsAsUtf8(line, units);
       std::size_t count = static_cast<std::size_t>(SplitCsvFields(line, ";", fields));
+      if (count == 0) return;
       if (!haveHeader) {
         haveHeader = true;
         std::size_t columns = std::min<std::size_t>(count, kMaxColumnCount);
@@ -404,7 +405,6 @@ bool MyListview::LoadCSV(const std::string& fileName, std::int32_t bufferSize, b
         }
         return;
       }
-      if (count == 0) return;
       std::size_t columns = columns_.size();
       cells.assign(fields.begin(),
                    fields.begin() + static_cast<std::ptrdiff_t>(std::min(count, columns)));

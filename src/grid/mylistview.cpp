@@ -1,6 +1,7 @@
 #include "grid/mylistview.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <new>
