@@ -556,7 +556,7 @@ std::string Form1::SaveListCsv(const std::string& fileName) {
     std::time_t now = std::time(nullptr);
     std::tm tm {};
     ::localtime_r(&now, &tm);
-    char date[16];
+    char date[32];
     std::snprintf(date, sizeof date, "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
                   tm.tm_mday);
     target = GetUniqueFileName(paths_.ProgramFolder + (optID3ver_ == 1 ? "ID3v2_" : "ID3v1_") +

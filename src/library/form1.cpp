@@ -395,6 +395,9 @@ void Form1::MouseUp(int button, int shift, int, int) {
     std::int32_t first = grid_.GetFirstSelectedItemID();
     if (first < 0) return;
     for (std::int32_t i = first + 1; i < lastClickId_; ++i) grid_.SetItemSelected(i, true, false);
+    // Each selection above moved the anchor; the range keeps its start, so
+    // "first selected" still means the row the range began at.
+    grid_.SetItemSelected(first, true, false);
     grid_.Refresh();
   }
 }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -15,6 +16,7 @@
 #include "library/settings.h"
 #include "library/statuslog.h"
 #include "library/ui.h"
+#include "support/paths.h"
 
 namespace velotag {
 
