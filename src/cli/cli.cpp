@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "commands.h"
-#include "media_list.h"
+#include "library/form1.h"
 #include "support/paths.h"
 
 namespace velotag::cli {
@@ -60,6 +60,22 @@ const Command* FindCommand(const std::string& name) {
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> kCommands = {
+      {"list", "list [--format tsv|csv|json] PATH...   the media list's 12 columns",
+       {}, 0, {"tsv", "csv", "json"}, RunList},
+      {"change", "change [--auto-track] FIELD=VALUE... PATH...   change the checked fields",
+       {{"--auto-track", false}}, 0, {}, RunChange, CountFieldAssignments},
+      {"clear", "clear PATH...   remove the edited tag version", {}, 0, {}, RunClear},
+      {"copy", "copy PATH...   copy the edited version into the other", {}, 0, {}, RunCopy},
+      {"rename", "rename PATTERN PATH...   rename files from the shown tag", {}, 1, {},
+       RunRename},
+      {"pictures", "pictures PATH...   save the ID3v2 pictures next to the files", {}, 0, {},
+       RunPictures},
+      {"load", "load PATH...   the first file's tag as the field panel shows it", {}, 0, {},
+       RunLoad},
+      {"csv", "csv [-o FILE] PATH...   save the media list as CSV (UTF-16LE)",
+       {{"-o", true}}, 0, {}, RunCsv},
+      {"autotag", "autotag PATH...   artist and title by acoustic fingerprint", {}, 0, {},
+       RunAutoTag},
       {"frames", "frames [--format json] PATH...   the ID3v2 header and frames of each file",
        {}, 0, {"json"}, RunFrames},
   };
@@ -89,22 +105,29 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
       std::find(command->formats.begin(), command->formats.end(), options.format) ==
           command->formats.end())
     return UsageError(err, std::string(command->name) + " has no --format " + options.format);
-  if (options.arguments.size() < command->leadingArguments)
+  std::size_t leading = command->countLeading ? command->countLeading(options.arguments)
+                                              : command->leadingArguments;
+  if (options.arguments.size() < leading)
     return UsageError(err, std::string(command->name) + " needs more arguments");
 
   std::vector<std::string> own(options.arguments.begin(),
-                               options.arguments.begin() +
-                                   static_cast<std::ptrdiff_t>(command->leadingArguments));
-  std::vector<std::string> paths(
-      options.arguments.begin() + static_cast<std::ptrdiff_t>(command->leadingArguments),
-      options.arguments.end());
+                               options.arguments.begin() + static_cast<std::ptrdiff_t>(leading));
+  std::vector<std::string> paths(options.arguments.begin() + static_cast<std::ptrdiff_t>(leading),
+                                 options.arguments.end());
   // Every PATH is checked before anything runs.
   for (const std::string& p : paths)
     if (GetPathType(p) == kPathMissing) return UsageError(err, "no such file or folder: " + p);
 
   Console console(out, err, options.quiet);
-  CommandContext context{options, console, std::move(own),
-                         ExpandMediaPaths(paths, options.recursive)};
+  std::vector<std::string> files;
+  for (const std::string& p : paths) {
+    if (GetPathType(p) >= kPathFolder) {
+      for (const FolderEntry& e : CollectMediaFiles(p, options.recursive)) files.push_back(e.Name);
+    } else {
+      files.push_back(p);
+    }
+  }
+  CommandContext context{options, console, std::move(own), paths, std::move(files)};
   int status = command->run(context);
   if (console.OutputFailed() && status == kExitDone) status = kExitFailed;
   return status;

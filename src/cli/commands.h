@@ -15,7 +15,8 @@ struct CommandContext {
   Console& console;
   // The command's arguments that are not paths (PATTERN, FIELD=VALUE ...).
   std::vector<std::string> arguments;
-  // The files of the media list, in order.
+  // The PATH arguments as given, and the files they stand for, in order.
+  std::vector<std::string> paths;
   std::vector<std::string> files;
 };
 
@@ -23,16 +24,30 @@ struct Command {
   const char* name;
   const char* synopsis;  // for the usage text
   std::vector<CommandOption> options;
-  // How many leading arguments are the command's own (not PATHs).
+  // How many leading arguments are the command's own (not PATHs); when
+  // countLeading is set, it decides from the arguments themselves.
   std::size_t leadingArguments;
   // Formats the command accepts with --format; empty = none.
   std::vector<std::string> formats;
   // Returns the exit status; usage problems found here return kExitUsage.
   int (*run)(CommandContext& context);
+  std::size_t (*countLeading)(const std::vector<std::string>& arguments) = nullptr;
 };
+
+// change's FIELD=VALUE arguments: those before the first PATH.
+std::size_t CountFieldAssignments(const std::vector<std::string>& arguments);
 
 const std::vector<Command>& Commands();
 
 int RunFrames(CommandContext& context);
+int RunList(CommandContext& context);
+int RunChange(CommandContext& context);
+int RunClear(CommandContext& context);
+int RunCopy(CommandContext& context);
+int RunRename(CommandContext& context);
+int RunPictures(CommandContext& context);
+int RunLoad(CommandContext& context);
+int RunCsv(CommandContext& context);
+int RunAutoTag(CommandContext& context);
 
 }  // namespace velotag::cli

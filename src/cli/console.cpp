@@ -6,6 +6,8 @@ namespace velotag::cli {
 
 void Console::Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), out_); }
 
+void Console::PrintError(const std::string& text) { std::fwrite(text.data(), 1, text.size(), err_); }
+
 void Console::AddStatusLine(const std::string& text) {
   if (quiet_) return;
   std::time_t now = std::time(nullptr);
@@ -15,6 +17,12 @@ void Console::AddStatusLine(const std::string& text) {
   std::strftime(stamp, sizeof stamp, "[%H:%M:%S] ", &local);
   std::string line = stamp + text + "\n";
   std::fwrite(line.data(), 1, line.size(), err_);
+}
+
+void Console::PrintStatusLine(const std::string& line) {
+  if (quiet_) return;
+  std::string text = line + "\n";
+  std::fwrite(text.data(), 1, text.size(), err_);
 }
 
 void Console::FileFailed(const std::string& text) {

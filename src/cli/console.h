@@ -17,7 +17,11 @@ class Console {
   Console(std::FILE* out, std::FILE* err, bool quiet) : out_(out), err_(err), quiet_(quiet) {}
 
   void Print(const std::string& text);
+  // A message for the person, not a status line (usage errors).
+  void PrintError(const std::string& text);
   void AddStatusLine(const std::string& text);
+  // A line that already carries its time stamp (the library's status log).
+  void PrintStatusLine(const std::string& line);
   // A status line for a file that failed; the run then ends with 1.
   void FileFailed(const std::string& text);
   bool failed() const { return failed_; }

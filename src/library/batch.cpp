@@ -148,7 +148,11 @@ void Form1::RunBatch(int index) {
 bool Form1::ClearRow(std::int32_t i, std::vector<std::string>& row) {
   const std::string path = row[kColPath];
   if (optID3editVer_ == 0) {
-    if (RemoveAllID3v1(path) < 1) return false;
+    if (RemoveAllID3v1(path) < 1) {
+      ID3v1Tag still;
+      if (ReadID3v1(path, still) == kTagDone) LogFileWriteError(path);
+      return false;
+    }
     if (optID3ver_ == 0)
       for (int c = kColTrack; c <= kColComment; ++c) row[static_cast<std::size_t>(c)].clear();
     row[kColSize] = FormatFileSize(GetLargeFileSize(path));
@@ -161,7 +165,9 @@ bool Form1::ClearRow(std::int32_t i, std::vector<std::string>& row) {
   bool counted = false;
   if (r == kTagFailed) {
     LogFileOpenError(path);
-  } else if (r == kTagDone && RemoveID3v2(tag)) {
+  } else if (r == kTagDone && !RemoveID3v2(tag)) {
+    LogFileWriteError(path);
+  } else if (r == kTagDone) {
     CloseID3v2(tag);
     counted = true;
     if (optID3ver_ == 1)
@@ -192,7 +198,9 @@ bool Form1::CopyRow(std::vector<std::string>& row) {
     if (v1.Year != 0) SetID3v2Text(tag, "TDRC", std::to_string(v1.Year), kID3Utf8, false);
     SetID3v2Text(tag, "TCON", GenreName(v1.Genre), kID3Utf8, false);
     SetID3v2Comment(tag, "hun", "", v1.Comment, kID3Utf8, false);
-    return WriteID3v2(tag);
+    if (WriteID3v2(tag)) return true;
+    LogFileWriteError(path);
+    return false;
   }
   ID3v2Tag tag;
   int r = OpenID3v2(path, tag, 4);
@@ -212,7 +220,9 @@ bool Form1::CopyRow(std::vector<std::string>& row) {
   std::string genre = GetID3v2Field(tag, kFieldGenre);
   v1.Genre = GenreIndex(genre, true);
   CloseID3v2(tag);
-  return WriteID3v1(path, v1) == kTagDone;
+  if (WriteID3v1(path, v1) == kTagDone) return true;
+  LogFileWriteError(path);
+  return false;
 }
 
 bool Form1::ChangeRow(std::int32_t i, std::vector<std::string>& row, std::uint8_t typedTrack,
@@ -233,7 +243,10 @@ bool Form1::ChangeRow(std::int32_t i, std::vector<std::string>& row, std::uint8_
     if (checked(4)) v1.Year = LeadingInteger(panel_.TxtID3[4]);
     if (checked(5)) v1.Genre = typedGenre;
     if (checked(6)) v1.Comment = panel_.TxtID3[5];
-    if (WriteID3v1(path, v1) != kTagDone) return false;
+    if (WriteID3v1(path, v1) != kTagDone) {
+      LogFileWriteError(path);
+      return false;
+    }
     if (optID3ver_ == 0) {
       row[kColTrack] = v1.Track ? LastChars("00" + std::to_string(v1.Track), 3) : "";
       row[kColArtist] = Utf8Left(v1.Artist, 30);
@@ -293,6 +306,8 @@ bool Form1::ChangeRow(std::int32_t i, std::vector<std::string>& row, std::uint8_
         if (HasID3v2Picture(tag)) row[kColID3v2] = "p" + row[kColID3v2];
       }
       row[kColSize] = FormatFileSize(GetLargeFileSize(path));
+    } else {
+      LogFileWriteError(path);
     }
   }
   CloseID3v2(tag);

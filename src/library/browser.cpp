@@ -185,15 +185,21 @@ void Form1::AddMediaFolder() {
   AddFolderRows(folder, recursive);
 }
 
-void Form1::AddFolderRows(const std::string& folder, bool recursive) {
+std::vector<FolderEntry> CollectMediaFiles(const std::string& folder, bool recursive,
+                                           const std::function<void()>& pump) {
   std::vector<FolderEntry> entries;
-  int found = recursive ? ListFilesRecursive(folder, entries, [this] { PumpMessages(); })
-                        : ListFolder(folder, entries);
-  if (found == 0) return;
-  for (const FolderEntry& e : entries) {
-    if (!QualifiesAsMedia(e)) continue;
-    grid_.InsertItem(BuildRow(e.Name, e.Size), -1, false);
-  }
+  if (recursive) ListFilesRecursive(folder, entries, pump);
+  else ListFolder(folder, entries);
+  std::vector<FolderEntry> media;
+  for (FolderEntry& e : entries)
+    if (QualifiesAsMedia(e)) media.push_back(std::move(e));
+  return media;
+}
+
+void Form1::AddFolderRows(const std::string& folder, bool recursive) {
+  std::vector<FolderEntry> files = CollectMediaFiles(folder, recursive, [this] { PumpMessages(); });
+  if (files.empty()) return;
+  for (const FolderEntry& e : files) grid_.InsertItem(BuildRow(e.Name, e.Size), -1, false);
   listChanged_ = true;
   RefreshMediaList();
 }
@@ -437,6 +443,8 @@ void Form1::RenameFiles() {
       row[kColPath] = target;
       grid_.EditItem(i, row, false);
       ++renamed;
+    } else {
+      AddStatusLine("File rename error: " + row[kColPath]);
     }
     if (busyCount_ == 0) {
       AddStatusLine("Process killed");
@@ -503,7 +511,9 @@ void Form1::AutoTag() {
           if (ReadID3v1(path, v1) != kTagDone) v1 = ID3v1Tag{};
           if (hasArtist) v1.Artist = artist;
           if (hasTitle) v1.Title = title;
-          if ((hasArtist || hasTitle) && WriteID3v1(path, v1) == kTagDone) {
+          bool written = (hasArtist || hasTitle) && WriteID3v1(path, v1) == kTagDone;
+          if ((hasArtist || hasTitle) && !written) LogFileWriteError(path);
+          if (written) {
             ++tagged;
             row[kColArtist] = Utf8Left(v1.Artist, 30);
             row[kColTitle] = Utf8Left(v1.Title, 30);
@@ -520,7 +530,10 @@ void Form1::AutoTag() {
             ReadID3v2Frames(tag);
             if (hasArtist) SetID3v2Text(tag, "TPE1", artist, kID3Utf8, false);
             if (hasTitle) SetID3v2Text(tag, "TIT2", title, kID3Utf8, false);
-            if ((!artist.empty() || !title.empty()) && WriteID3v2(tag)) {
+            bool wanted = !artist.empty() || !title.empty();
+            bool written = wanted && WriteID3v2(tag);
+            if (wanted && !written) LogFileWriteError(path);
+            if (written) {
               ++tagged;
               if (!title.empty()) row[kColTitle] = title;
               if (!artist.empty()) row[kColArtist] = artist;

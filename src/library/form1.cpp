@@ -416,6 +416,10 @@ void Form1::RefreshMediaList() {
 
 void Form1::LogFileOpenError(const std::string& path) { AddStatusLine("File open error: " + path); }
 
+// A write that failed is said, so that nobody takes an unchanged file for a
+// changed one.
+void Form1::LogFileWriteError(const std::string& path) { AddStatusLine("File write error: " + path); }
+
 std::string Form1::ProgressText(double percent) const { return WorkingCaption(percent); }
 
 }  // namespace velotag

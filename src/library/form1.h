@@ -189,6 +189,7 @@ class Form1 : public MyListviewEvents {
   void LowerBusy();
   std::string ProgressText(double percent) const;
   void LogFileOpenError(const std::string& path);
+  void LogFileWriteError(const std::string& path);
 
   UserInterface& ui_;
   AppPaths paths_;
@@ -224,6 +225,10 @@ std::string WorkingCaption(double percent);
 // are not followed. pump runs once per level.
 int ListFilesRecursive(const std::string& folder, std::vector<FolderEntry>& entries,
                        const std::function<void()>& pump);
+// The files "Add media folder" lists: one level or the whole tree, those
+// whose extension occurs in "*.mp3"; links to folders are not followed.
+std::vector<FolderEntry> CollectMediaFiles(const std::string& folder, bool recursive,
+                                           const std::function<void()>& pump = {});
 // The line's key before the first "=", trimmed, and the value after it.
 bool SplitKeyValue(const std::string& line, std::string& key, std::string& value);
 

@@ -62,7 +62,11 @@ TEST(Cli, UsageErrorsExitWithTwo) {
   const Case cases[] = {
       {{}, "no command given"},
       {{"bogus", a}, "unknown command \"bogus\""},
-      {{"list", a}, "unknown command \"list\""},  // not built yet: no stub
+      {{"list", "--auto-track", a}, "unknown option --auto-track"},
+      {{"change", "nofield=1", a}, "change takes FIELD=VALUE, not \"nofield=1\""},
+      {{"change", "disc=2", a}, "disc is an ID3v2 field; add --edit v2"},
+      {{"change", a}, "change needs at least one FIELD=VALUE"},
+      {{"rename"}, "rename needs more arguments"},
       {{"frames", "--nope", a}, "unknown option --nope"},
       {{"--show", "v3", "frames", a}, "--show takes v1 or v2"},
       {{"--edit=v0", "frames", a}, "--edit takes v1 or v2"},

@@ -1,0 +1,95 @@
+#include "console_ui.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+namespace velotag::cli {
+
+namespace {
+
+volatile std::sig_atomic_t gInterrupted = 0;
+
+extern "C" void OnInterrupt(int) { gInterrupted = 1; }
+
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (c == '\r' || c == '\n') c = ' ';
+  return text;
+}
+
+bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+// Lines that say a file was not done.
+bool IsFailure(const std::string& text) {
+  static const char* const kFailures[] = {
+      "File open error: ", "File exist: ", "File doesn't contain enough ID3 tag: ",
+      "File write error: ", "File rename error: ", "Libofa driver error", "Process killed"};
+  for (const char* f : kFailures)
+    if (StartsWith(text, f)) return true;
+  return false;
+}
+
+// Lines with which a command refuses to start.
+bool IsRefusal(const std::string& text) {
+  static const char* const kRefusals[] = {
+      "Please load MP3 to media browser", "Please select editable ID3 tag field",
+      "Please create rename pattern",     "Please select an MP3",
+      "No selection",                     "Still working..."};
+  for (const char* r : kRefusals)
+    if (text == r) return true;
+  return false;
+}
+
+}  // namespace
+
+ConsoleUI::ConsoleUI(Console& console, bool yes) : console_(console), yes_(yes) {
+  gInterrupted = 0;
+  std::signal(SIGINT, OnInterrupt);
+}
+
+ConsoleUI::~ConsoleUI() { std::signal(SIGINT, SIG_DFL); }
+
+bool ConsoleUI::AskYesNo(const std::string& text, const std::string& title) {
+  bool answer = yes_;
+  if (!yes_ && ::isatty(STDIN_FILENO)) {
+    std::string prompt = title + ": " + OneLine(text) + " [y/N] ";
+    std::fputs(prompt.c_str(), stderr);
+    std::fflush(stderr);
+    std::string reply;
+    std::getline(std::cin, reply);
+    answer = !reply.empty() && (reply[0] == 'y' || reply[0] == 'Y');
+  }
+  if (!answer) {
+    refused_ = true;
+    if (!::isatty(STDIN_FILENO))
+      console_.PrintError(title + ": " + OneLine(text) + " No (-y answers Yes)\n");
+  }
+  return answer;
+}
+
+void ConsoleUI::ShowMessage(const std::string& text, const std::string& title, MessageIcon) {
+  console_.PrintStatusLine(title + ": " + text);
+  failed_ = true;  // the only messages the commands show report what they could not do
+}
+
+bool ConsoleUI::PumpEvents() {
+  if (!gInterrupted) return false;
+  gInterrupted = 0;
+  if (stop_) stop_();
+  return true;
+}
+
+void ConsoleUI::StatusLineAdded(const std::string& line) {
+  console_.PrintStatusLine(line);
+  std::string text = line.size() >= 11 && line[0] == '[' ? line.substr(11) : line;
+  if (IsFailure(text)) failed_ = true;
+  if (IsRefusal(text)) refused_ = true;
+  texts_.push_back(std::move(text));
+}
+
+void ConsoleUI::OpenExternally(const std::string& pathOrUrl) { console_.Print(pathOrUrl + "\n"); }
+
+}  // namespace velotag::cli

@@ -1,0 +1,46 @@
+// The terminal as the library's user interface: status lines to standard
+// error, questions answered by --yes or at the terminal (No otherwise), and
+// Ctrl-C as the Stop button. It also tells the exit status the lines add up to.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "console.h"
+#include "library/ui.h"
+
+namespace velotag::cli {
+
+class ConsoleUI : public UserInterface {
+ public:
+  ConsoleUI(Console& console, bool yes);
+  ~ConsoleUI() override;
+  ConsoleUI(const ConsoleUI&) = delete;
+  ConsoleUI& operator=(const ConsoleUI&) = delete;
+
+  // What Ctrl-C does: the window's Stop button.
+  void SetStop(std::function<void()> stop) { stop_ = std::move(stop); }
+
+  bool AskYesNo(const std::string& text, const std::string& title) override;
+  void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
+  bool PumpEvents() override;
+  void StatusLineAdded(const std::string& line) override;
+  void OpenExternally(const std::string& pathOrUrl) override;
+
+  // A command refused to start ("Please ..." or a No answer) or a file failed.
+  bool Refused() const { return refused_; }
+  bool Failed() const { return failed_; }
+  // The status lines without their time stamps, in order.
+  const std::vector<std::string>& Texts() const { return texts_; }
+
+ private:
+  Console& console_;
+  bool yes_;
+  bool refused_ = false;
+  bool failed_ = false;
+  std::function<void()> stop_;
+  std::vector<std::string> texts_;
+};
+
+}  // namespace velotag::cli
