@@ -4,6 +4,8 @@
 // subfolder). Only the files it names are written; nothing else is touched.
 //
 //   make_demo SOURCE_FOLDER OUTPUT_FOLDER
+#include <unistd.h>
+
 #include <cstdio>
 #include <map>
 #include <string>
@@ -81,6 +83,11 @@ int main(int argc, char** argv) {
   }
   std::string source = WithTrailingSlash(argv[1]);
   std::string out = WithTrailingSlash(argv[2]);
+  if (out[0] != '/') {
+    char cwd[4096];
+    if (::getcwd(cwd, sizeof cwd) == nullptr) return 1;
+    out = WithTrailingSlash(cwd) + out;
+  }
   Bytes audio;
   {
     FileHandle h(LargeFileOpen(source + "tone.mp3", true, false, true, false, kOpenExisting));
