@@ -196,10 +196,29 @@ std::vector<FolderEntry> CollectMediaFiles(const std::string& folder, bool recur
   return media;
 }
 
+// Long row loops show their progress and pump after every file, so that a
+// big folder keeps the window alive and Stop can end it; the text of the
+// progress caption changes at most once per tenth of a percent.
+bool Form1::RowLoopStep(std::size_t done, std::size_t total, std::string& lastCaption) {
+  std::string caption = WorkingCaption(done * 100.0 / static_cast<double>(total));
+  if (caption != lastCaption) {
+    lastCaption = caption;
+    SetFrame1(caption);
+  }
+  PumpMessages();
+  if (busyCount_ != 0) return true;
+  AddStatusLine("Process killed");
+  return false;
+}
+
 void Form1::AddFolderRows(const std::string& folder, bool recursive) {
   std::vector<FolderEntry> files = CollectMediaFiles(folder, recursive, [this] { PumpMessages(); });
   if (files.empty()) return;
-  for (const FolderEntry& e : files) grid_.InsertItem(BuildRow(e.Name, e.Size), -1, false);
+  std::string caption;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    grid_.InsertItem(BuildRow(files[i].Name, files[i].Size), -1, false);
+    if (!RowLoopStep(i + 1, files.size(), caption)) break;
+  }
   listChanged_ = true;
   RefreshMediaList();
 }
@@ -220,14 +239,18 @@ void Form1::AddFileRow(const std::string& path) {
 
 void Form1::ReloadRows() {
   std::vector<std::string> row;
+  std::string caption;
+  const std::size_t total = static_cast<std::size_t>(grid_.ItemCount());
   for (std::int32_t i = grid_.ItemCount() - 1; i >= 0; --i) {
-    if (!grid_.GetItem(i, row)) continue;
-    row.resize(kMediaColumnCount);
-    for (int c = kColTrack; c <= kColComment; ++c) row[static_cast<std::size_t>(c)].clear();
-    std::string path = row[kColPath];
-    FillTagColumns(row, path);
-    row[kColSize] = FormatFileSize(GetLargeFileSize(path));
-    grid_.EditItem(i, row, false);
+    if (grid_.GetItem(i, row)) {
+      row.resize(kMediaColumnCount);
+      for (int c = kColTrack; c <= kColComment; ++c) row[static_cast<std::size_t>(c)].clear();
+      std::string path = row[kColPath];
+      FillTagColumns(row, path);
+      row[kColSize] = FormatFileSize(GetLargeFileSize(path));
+      grid_.EditItem(i, row, false);
+    }
+    if (!RowLoopStep(total - static_cast<std::size_t>(i), total, caption)) break;
   }
   listChanged_ = true;
   RefreshMediaList();

@@ -171,6 +171,8 @@ class Form1 : public MyListviewEvents {
   void AutoTag();
   void ClearLocalDatabase();
   std::vector<std::string> BuildRow(const std::string& path, Offset64 size);
+  // One step of a row loop: progress, pump, Stop; false when stopped.
+  bool RowLoopStep(std::size_t done, std::size_t total, std::string& lastCaption);
   void FillTagColumns(std::vector<std::string>& row, const std::string& path);
 
   void RunBatch(int index);

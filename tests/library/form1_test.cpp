@@ -64,6 +64,7 @@ class Form1Test : public ::testing::Test {
     ui_.folders.push_back(folder);
     ui_.answers.push_back(recursive);
     form_->CmdInput_Click(kCmdAddFolder);
+    ui_.pumps = 0;  // tests count the pumps of the command that follows
   }
 
   std::vector<std::string> Row(int i) {
@@ -155,6 +156,24 @@ TEST_F(Form1Test, AddFolderOneLevelOrTheWholeTree) {
   EXPECT_EQ(names[2], "d.mp3");
   EXPECT_EQ(form_->GridToolTip(), "3 element(s)");
   EXPECT_EQ(form_->BusyCount(), 0);
+}
+
+TEST_F(Form1Test, StopEndsAFolderScanAndAReload) {
+  for (int i = 0; i < 6; ++i) Mp3(std::to_string(i) + ".mp3");
+  std::vector<std::string> captions;
+  ui_.onPump = [&](int n) {
+    captions.push_back(form_->Frame1Caption());
+    if (n == 3) form_->CmdSTOP_Click();
+  };
+  AddFolder(music_.path(), false);
+  EXPECT_EQ(form_->Grid().ItemCount(), 3);
+  EXPECT_TRUE(ui_.Logged("Process killed"));
+  EXPECT_EQ(captions[0], "WORKING: 16.7 %");
+  EXPECT_EQ(form_->Frame1Caption(), "MP3 browser (right click=external open selected file)");
+  ui_.onPump = [&](int) { form_->CmdSTOP_Click(); };
+  form_->CmdInput_Click(kCmdReload);  // stopped after the last row
+  EXPECT_EQ(form_->BusyCount(), 0);
+  EXPECT_EQ(form_->GridToolTip(), "3 element(s)");
 }
 
 TEST_F(Form1Test, RowsShowTheChosenVersion) {
