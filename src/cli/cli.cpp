@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "commands.h"
-#include "library/form1.h"
 #include "support/paths.h"
 
 namespace velotag::cli {
@@ -119,15 +118,7 @@ int RunCli(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
     if (GetPathType(p) == kPathMissing) return UsageError(err, "no such file or folder: " + p);
 
   Console console(out, err, options.quiet);
-  std::vector<std::string> files;
-  for (const std::string& p : paths) {
-    if (GetPathType(p) >= kPathFolder) {
-      for (const FolderEntry& e : CollectMediaFiles(p, options.recursive)) files.push_back(e.Name);
-    } else {
-      files.push_back(p);
-    }
-  }
-  CommandContext context{options, console, std::move(own), paths, std::move(files)};
+  CommandContext context{options, console, std::move(own), paths};
   int status = command->run(context);
   if (console.OutputFailed() && status == kExitDone) status = kExitFailed;
   return status;

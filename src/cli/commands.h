@@ -15,9 +15,8 @@ struct CommandContext {
   Console& console;
   // The command's arguments that are not paths (PATTERN, FIELD=VALUE ...).
   std::vector<std::string> arguments;
-  // The PATH arguments as given, and the files they stand for, in order.
+  // The PATH arguments as given.
   std::vector<std::string> paths;
-  std::vector<std::string> files;
 };
 
 struct Command {

@@ -4,6 +4,8 @@
 
 #include "commands.h"
 #include "json.h"
+#include "library/form1.h"
+#include "support/paths.h"
 #include "tags/id3v2.h"
 #include "tags/id3v2_frames.h"
 
@@ -234,7 +236,17 @@ int RunFrames(CommandContext& context) {
   const bool json = context.options.format == "json";
   bool first = true;
   if (json) context.console.Print("[");
-  for (const std::string& path : context.files) {
+  // The files the PATH arguments stand for, listed as the window lists a folder.
+  std::vector<std::string> files;
+  for (const std::string& p : context.paths) {
+    if (GetPathType(p) >= kPathFolder) {
+      for (const FolderEntry& e : CollectMediaFiles(p, context.options.recursive))
+        files.push_back(e.Name);
+    } else {
+      files.push_back(p);
+    }
+  }
+  for (const std::string& path : files) {
     ID3v2Tag tag;
     int result = OpenID3v2(path, tag, 4);
     bool bodyRead = false;

@@ -41,8 +41,9 @@ std::string& FieldInput(FieldPanel& panel, int k) {
 
 // One line per value: tabs, line breaks and backslashes are escaped.
 std::string Escape(const std::string& text) {
+  if (text.find_first_of("\t\n\r\\") == std::string::npos) return text;
   std::string out;
-  out.reserve(text.size());
+  out.reserve(text.size() + 8);
   for (char c : text) {
     switch (c) {
       case '\t': out += "\\t"; break;
@@ -64,13 +65,19 @@ int UsageError(CommandContext& context, const std::string& message) {
 // The window's logic behind a console, with the media list filled.
 class Session {
  public:
-  Session(CommandContext& context, std::unique_ptr<FingerprintLookup> fingerprint = nullptr)
+  // Commands that only work on the files (change, clear, copy, pictures,
+  // autotag) need no tag columns in the rows; reading them would double the
+  // work on a big folder.
+  enum class Rows { WithTags, FilesOnly };
+
+  Session(CommandContext& context, Rows rows = Rows::WithTags,
+          std::unique_ptr<FingerprintLookup> fingerprint = nullptr)
       : context_(context),
         ui_(context.console, context.options.yes),
         form_(ui_, Paths(context.options), std::move(fingerprint)) {
     ui_.SetStop([this] { form_.CmdSTOP_Click(); });
     form_.SetModes(context.options.showVersion - 1, context.options.editVersion - 1);
-    form_.AddMediaPaths(context.paths, context.options.recursive);
+    form_.AddMediaPaths(context.paths, context.options.recursive, rows == Rows::WithTags);
     form_.Grid().SetAllItemSelectCheckbox(kBulkSet, kBulkLeave, false);
   }
 
@@ -198,7 +205,7 @@ int RunChange(CommandContext& context) {
   }
   if (fields.empty() && !autoTrack)
     return UsageError(context, "change needs at least one FIELD=VALUE or --auto-track");
-  Session session(context);
+  Session session(context, Session::Rows::FilesOnly);
   FieldPanel& panel = session.form().Panel();
   panel.ChkID3v1 = {};
   for (const auto& [k, value] : fields) {
@@ -214,13 +221,13 @@ int RunChange(CommandContext& context) {
 }
 
 int RunClear(CommandContext& context) {
-  Session session(context);
+  Session session(context, Session::Rows::FilesOnly);
   session.form().CmdID3v1_Click(kCmdClearTagSel);
   return session.Status();
 }
 
 int RunCopy(CommandContext& context) {
-  Session session(context);
+  Session session(context, Session::Rows::FilesOnly);
   session.form().CmdID3v1_Click(kCmdCopySel);
   return session.Status();
 }
@@ -233,7 +240,7 @@ int RunRename(CommandContext& context) {
 }
 
 int RunPictures(CommandContext& context) {
-  Session session(context);
+  Session session(context, Session::Rows::FilesOnly);
   session.form().CmdInput_Click(kCmdSavePicturesSel);
   for (const std::string& text : session.ui().Texts())
     if (text.rfind("Picture: ", 0) == 0) context.console.Print(text.substr(9) + "\n");
@@ -267,7 +274,7 @@ int RunCsv(CommandContext& context) {
 
 int RunAutoTag(CommandContext& context) {
   AppPaths paths = Session::Paths(context.options);
-  Session session(context,
+  Session session(context, Session::Rows::FilesOnly,
                   MakeLibofaLookup(paths.ProgramFolder, context.options.fingerprintServer));
   session.form().CmdInput_Click(kCmdAutoTag);
   // A file the lookup found nothing for is a file not done.

@@ -32,8 +32,13 @@ bool QualifiesAsMedia(const FolderEntry& e) {
   if (e.Attributes & kAttrDirectory) return false;
   if ((e.Attributes & kAttrLink) && GetPathType(e.Name) != kPathFile) return false;
   std::string ext = GetExtension(e.Name);
-  if (ext.empty()) return false;
-  return CaseFold("*.mp3").find(CaseFold(ext)) != std::string::npos;
+  if (ext.empty() || ext.size() > 5) return false;
+  // Only ASCII letters can fold into "*.mp3".
+  for (char& c : ext) {
+    if (static_cast<unsigned char>(c) >= 0x80) return CaseFold("*.mp3").find(CaseFold(ext)) != std::string::npos;
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return std::string_view("*.mp3").find(ext) != std::string_view::npos;
 }
 
 }  // namespace
@@ -50,7 +55,7 @@ int ListFilesRecursive(const std::string& folder, std::vector<FolderEntry>& entr
     for (std::string& dir : level) {
       if (dir.empty() || GetPathType(dir) < kPathFolder) continue;
       std::vector<FolderEntry> items;
-      ListFolder(dir, items);
+      ListFolder(dir, items, false);
       listed = true;
       for (FolderEntry& e : items) {
         if ((e.Attributes & kAttrDirectory) && !(e.Attributes & kAttrLink)) {
@@ -104,7 +109,9 @@ void Form1::RunBrowserCommand(int index) {
   }
 }
 
-void Form1::AddMediaPaths(const std::vector<std::string>& paths, bool recursive) {
+void Form1::AddMediaPaths(const std::vector<std::string>& paths, bool recursive,
+                          bool readTags) {
+  readTags_ = readTags;
   if (busyCount_ != 0) {
     AddStatusLine("Still working...");
     return;
@@ -120,6 +127,7 @@ void Form1::AddMediaPaths(const std::vector<std::string>& paths, bool recursive)
       AddFileRow(path);
     }
   }
+  readTags_ = true;
   SetGridToolTip();
   LowerBusy();
   SetFrame1(kFrame1Idle);
@@ -130,14 +138,18 @@ void Form1::AddMediaPaths(const std::vector<std::string>& paths, bool recursive)
 std::vector<std::string> Form1::BuildRow(const std::string& path, Offset64 size) {
   std::vector<std::string> row(kMediaColumnCount);
   row[kColFileName] = GetFileNamePart(path);
-  FillTagColumns(row, path);
+  if (readTags_) FillTagColumns(row, path);
+  else row[kColPath] = path;
   row[kColSize] = FormatFileSize(size);
   return row;
 }
 
 void Form1::FillTagColumns(std::vector<std::string>& row, const std::string& path) {
+  // Both tags through one open of the file.
+  ID3v2Tag tag;
+  int r = OpenID3v2(path, tag, 4);
   ID3v1Tag v1;
-  if (ReadID3v1(path, v1) == kTagDone) {
+  if (ReadID3v1FromHandle(path, tag.FileHandle.get(), v1, tag.FileSize) == kTagDone) {
     row[kColID3v1] = "1";
     if (optID3ver_ == 0) {
       row[kColTrack] = v1.Track ? Padded(v1.Track, 3) : "";
@@ -151,8 +163,6 @@ void Form1::FillTagColumns(std::vector<std::string>& row, const std::string& pat
   } else {
     row[kColID3v1] = "0";
   }
-  ID3v2Tag tag;
-  int r = OpenID3v2(path, tag, 4);
   if (r == kTagDone) {
     row[kColID3v2] = std::to_string(tag.Version);
     if (optID3ver_ == 1) {
@@ -189,7 +199,7 @@ std::vector<FolderEntry> CollectMediaFiles(const std::string& folder, bool recur
                                            const std::function<void()>& pump) {
   std::vector<FolderEntry> entries;
   if (recursive) ListFilesRecursive(folder, entries, pump);
-  else ListFolder(folder, entries);
+  else ListFolder(folder, entries, false);
   std::vector<FolderEntry> media;
   for (FolderEntry& e : entries)
     if (QualifiesAsMedia(e)) media.push_back(std::move(e));

@@ -108,8 +108,11 @@ class Form1 : public MyListviewEvents {
 
   // Entry points for the command line and for files dropped on the grid:
   // the work of "Add media folder" / "Add media file" after the dialog, in
-  // the same command frame.
-  void AddMediaPaths(const std::vector<std::string>& paths, bool recursive);
+  // the same command frame. Without readTags the rows get their file name,
+  // path and size only, for a caller that runs a command on the files next
+  // and never shows the rows.
+  void AddMediaPaths(const std::vector<std::string>& paths, bool recursive,
+                     bool readTags = true);
   // "Save to CSV" into a chosen file ("" = the dated name in the program
   // folder); the path written, "" when it failed.
   std::string SaveListCsv(const std::string& fileName = "");
@@ -204,6 +207,7 @@ class Form1 : public MyListviewEvents {
   int busyCount_ = 0;
   bool closingRequest_ = false;
   bool listChanged_ = false;
+  bool readTags_ = true;
   bool stopEnabled_ = false;
   int optID3editVer_ = 0;
   int optID3ver_ = 0;

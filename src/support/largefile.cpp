@@ -87,12 +87,15 @@ int LargeFileOpen(const std::string& fileName, bool forRead, bool forWrite, bool
     fd = ::open(fileName.c_str(), flags, 0666);
   } while (fd == -1 && errno == EINTR);
   if (fd == -1) return -1;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return -1;
+  // A folder opens only without write access (for writing the kernel says
+  // EISDIR itself); it is never a file here. A new descriptor is at 0.
+  if (!forWrite) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      return -1;
+    }
   }
-  if ((flags & O_PATH) == 0) ::lseek(fd, 0, SEEK_SET);
   return fd;
 }
 
@@ -112,9 +115,10 @@ Offset64 LargeFileSize(int handle) {
 }
 
 Offset64 GetLargeFileSize(const std::string& fileName) {
-  FileHandle h(LargeFileOpen(fileName, false, false, true, true, kOpenExisting));
-  if (!h.valid()) return -1;
-  return LargeFileSize(h.get());
+  // What opening without access and asking the handle would give, in one call.
+  struct stat st {};
+  if (fileName.empty() || ::stat(fileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+  return static_cast<Offset64>(st.st_size);
 }
 
 int LargeFileClose(int handle) {
@@ -148,6 +152,34 @@ std::size_t LargeFileWrite(int handle, const void* buffer, std::size_t count) {
   std::size_t done = 0;
   while (done < count) {
     ssize_t n = ::write(handle, p + done, count - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+std::size_t LargeFileReadAt(int handle, void* buffer, std::size_t count, Offset64 offset) {
+  if (handle == -1 || offset < 0) return 0;
+  auto* p = static_cast<std::uint8_t*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    ssize_t n = ::pread(handle, p + done, count - done,
+                        static_cast<off_t>(offset) + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+std::size_t LargeFileWriteAt(int handle, const void* buffer, std::size_t count, Offset64 offset) {
+  if (handle == -1 || offset < 0) return 0;
+  const auto* p = static_cast<const std::uint8_t*>(buffer);
+  std::size_t done = 0;
+  while (done < count) {
+    ssize_t n = ::pwrite(handle, p + done, count - done,
+                         static_cast<off_t>(offset) + static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);

@@ -53,6 +53,10 @@ Offset64 MakeOffset64(std::int32_t high, std::int32_t low);
 std::size_t LargeFileRead(int handle, void* buffer, std::size_t count);
 std::size_t LargeFileWrite(int handle, const void* buffer, std::size_t count);
 bool LargeFileSetEnd(int handle);
+// Positioned transfers that leave the handle's position alone; the count
+// actually transferred.
+std::size_t LargeFileReadAt(int handle, void* buffer, std::size_t count, Offset64 offset);
+std::size_t LargeFileWriteAt(int handle, const void* buffer, std::size_t count, Offset64 offset);
 // Pushes written data to the medium; a rewrite relies on it before a rename.
 bool LargeFileFlush(int handle);
 

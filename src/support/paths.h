@@ -48,7 +48,10 @@ bool IsComponentAvailable(const std::string& name);
 // One folder level, "." and ".." left out, in the file system's order. A
 // symbolic link carries kAttrLink; a link to a folder is never marked as a
 // folder, so no walk descends through it.
-int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries);
+// Without withTimes the three time texts stay empty (a folder scan that
+// never shows them saves their cost).
+int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries,
+               bool withTimes = true);
 
 // "2011.03.07. 09:05:00" in local time.
 std::string FormatFileTime(std::int64_t secondsSinceEpoch);

@@ -170,9 +170,20 @@ std::uint16_t CharCodeW(std::string_view text) {
 }
 
 std::string AnsiToString(const std::uint8_t* data, std::size_t size) {
-  std::string out;
-  out.reserve(size + size / 4);
-  for (std::size_t i = 0; i < size; ++i) AppendUtf8(out, data[i]);
+  std::size_t ascii = 0;
+  while (ascii < size && data[ascii] < 0x80) ++ascii;
+  std::string out(reinterpret_cast<const char*>(data), ascii);
+  if (ascii == size) return out;
+  out.reserve(size + (size - ascii));
+  for (std::size_t i = ascii; i < size; ++i) {
+    std::uint8_t b = data[i];
+    if (b < 0x80) {
+      out.push_back(static_cast<char>(b));
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (b >> 6)));
+      out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+    }
+  }
   return out;
 }
 

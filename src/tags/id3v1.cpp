@@ -48,9 +48,19 @@ int ReadID3v1(const std::string& fileName, ID3v1Tag& tag) {
   if (!IsMp3FileName(fileName)) return kTagFailed;
   FileHandle h(LargeFileOpen(fileName, true, false, true, false, kOpenExisting));
   if (!h.valid()) return kTagFailed;
+  return ReadID3v1FromHandle(fileName, h.get(), tag);
+}
+
+int ReadID3v1FromHandle(const std::string& fileName, int handle, ID3v1Tag& tag,
+                        std::int64_t fileSize) {
+  if (!IsMp3FileName(fileName)) return kTagFailed;
+  if (handle == -1) return kTagFailed;
   Block b{};
-  LargeFileSeek(h.get(), -static_cast<Offset64>(kBlockSize), false);
-  if (LargeFileRead(h.get(), b.data(), kBlockSize) < kBlockSize) return kTagNone;
+  Offset64 size = fileSize >= 0 ? fileSize : LargeFileSize(handle);
+  if (size < static_cast<Offset64>(kBlockSize) ||
+      LargeFileReadAt(handle, b.data(), kBlockSize, size - static_cast<Offset64>(kBlockSize)) <
+          kBlockSize)
+    return kTagNone;
   if (b[0] != 'T' || b[1] != 'A' || b[2] != 'G') return kTagNone;
   tag.Album = FieldText(b, 63, 30);
   tag.Artist = FieldText(b, 33, 30);

@@ -22,6 +22,11 @@ struct ID3v1Tag {
 bool IsMp3FileName(const std::string& fileName);
 
 int ReadID3v1(const std::string& fileName, ID3v1Tag& tag);
+// The same on a file the caller already has open (the media list reads both
+// tags through one handle); fileName only decides whether it is an MP3 name,
+// and fileSize, when known (not -1), saves asking the handle.
+int ReadID3v1FromHandle(const std::string& fileName, int handle, ID3v1Tag& tag,
+                        std::int64_t fileSize = -1);
 // Turns the line breaks of tag.Comment into blanks, in the caller's record too.
 int WriteID3v1(const std::string& fileName, ID3v1Tag& tag);
 int RemoveID3v1(const std::string& fileName);

@@ -62,6 +62,7 @@ struct ID3v2Tag {
   // What the file itself says, so that the writer never trusts a header
   // it could not use.
   bool ReadOnly = false;            // the file could only be opened for reading
+  Offset64 FileSize = -1;           // the file's size when opened; -1 after a write
   bool HeaderValid = false;         // OpenID3v2 returned kTagDone
   std::array<std::uint8_t, 10> HeaderOnDisk{};  // the header as found
 };
@@ -71,7 +72,9 @@ struct ID3v2Tag {
 // found but the header is cut off or of another version; kTagNone (1) no
 // tag; kTagFailed (0) not an ".mp3" name or the file cannot be opened. With
 // -1, 1 and 2 the file stays open. A file that cannot be opened for writing
-// is opened read-only: reading works and a later write returns false.
+// is opened read-only: reading works and never changes the file's
+// permissions; a later write or removal first gives the file the owner's
+// write bit and returns false when it still cannot be written.
 int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersion = 4);
 // Sets TagOffset to the first "ID3" before any MPEG audio frame header, or -1.
 void FindID3v2Header(ID3v2Tag& tag, std::int32_t blockSize);

@@ -8,34 +8,6 @@
 
 namespace velotag::id3v2 {
 
-std::size_t ReadAt(int handle, void* buffer, std::size_t count, Offset64 offset) {
-  if (handle == -1 || offset < 0) return 0;
-  auto* p = static_cast<std::uint8_t*>(buffer);
-  std::size_t done = 0;
-  while (done < count) {
-    ssize_t n = ::pread(handle, p + done, count - done, static_cast<off_t>(offset) +
-                                                            static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
-}
-
-std::size_t WriteAt(int handle, const void* buffer, std::size_t count, Offset64 offset) {
-  if (handle == -1 || offset < 0) return 0;
-  const auto* p = static_cast<const std::uint8_t*>(buffer);
-  std::size_t done = 0;
-  while (done < count) {
-    ssize_t n = ::pwrite(handle, p + done, count - done, static_cast<off_t>(offset) +
-                                                             static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
-}
-
 namespace {
 char UpperChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 }  // namespace

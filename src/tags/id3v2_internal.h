@@ -14,8 +14,6 @@ namespace velotag::id3v2 {
 
 // Positioned transfers that retry interrupted and partial calls; the count
 // actually moved comes back (short only at the end of the file or on error).
-std::size_t ReadAt(int handle, void* buffer, std::size_t count, Offset64 offset);
-std::size_t WriteAt(int handle, const void* buffer, std::size_t count, Offset64 offset);
 
 // Identifiers are ASCII; the comparison folds ASCII letters only.
 bool SameID(std::string_view a, std::string_view b);

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <memory>
 #include <cstring>
 
 #include "support/textenc.h"
@@ -29,17 +30,19 @@ Offset64 ScanForHeader(int handle, std::int32_t blockSize, std::uint8_t* header,
                        bool& headerCaptured) {
   headerCaptured = false;
   std::size_t block = static_cast<std::size_t>(std::clamp(blockSize, 128, 65536));
-  Bytes buf(block);
+  // Read into, never cleared: only the bytes that arrived are looked at.
+  auto storage = std::make_unique_for_overwrite<std::uint8_t[]>(block);
+  std::uint8_t* const data = storage.get();
   Offset64 start = 0;
   for (;;) {
-    std::size_t n = ReadAt(handle, buf.data(), block, start);
+    std::size_t n = LargeFileReadAt(handle, data, block, start);
     if (n == 0) return -1;
     std::size_t i = 0;
     while (i + 2 < n) {
-      if (buf[i] == 'I' && buf[i + 1] == 'D') {
-        if (buf[i + 2] == '3') {
+      if (data[i] == 'I' && data[i + 1] == 'D') {
+        if (data[i + 2] == '3') {
           if (i + 10 <= n) {
-            std::memcpy(header, buf.data() + i, 10);
+            std::memcpy(header, data + i, 10);
             headerCaptured = true;
           }
           return start + static_cast<Offset64>(i);
@@ -47,7 +50,7 @@ Offset64 ScanForHeader(int handle, std::int32_t blockSize, std::uint8_t* header,
         i += 2;
         continue;
       }
-      if (buf[i] == 0xFF && PlausibleFrameHeader(buf.data() + i)) return -1;
+      if (data[i] == 0xFF && PlausibleFrameHeader(data + i)) return -1;
       ++i;
     }
     if (n < block) return -1;
@@ -70,6 +73,7 @@ void ResetRecord(ID3v2Tag& tag, const std::string& fileName, std::int32_t newVer
   tag.ExtHeaderSize = 0;
   tag.ExtHeader.clear();
   tag.ReadOnly = false;
+  tag.FileSize = -1;
   tag.HeaderValid = false;
   tag.HeaderOnDisk.fill(0);
 }
@@ -117,21 +121,22 @@ void FindID3v2Header(ID3v2Tag& tag, std::int32_t blockSize) {
 int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersion) {
   ResetRecord(tag, fileName, newVersion);
   if (!IsMp3FileName(fileName)) return kTagFailed;
-  FileSetAttributes(fileName, 0);
   tag.FileHandle.reset(LargeFileOpen(fileName, true, true, true, false, kOpenExisting));
   if (!tag.FileHandle.valid()) {
-    // A read-only medium or a file we may not write: reading still works,
-    // and the writer refuses cleanly later.
+    // A read-only medium or a file we may not write: reading still works.
+    // Reading never changes a file's permissions; the writer makes a
+    // read-only file writable when it is asked to write (EnsureWritable).
     tag.FileHandle.reset(LargeFileOpen(fileName, true, false, true, false, kOpenExisting));
     if (!tag.FileHandle.valid()) return kTagFailed;
     tag.ReadOnly = true;
   }
+  tag.FileSize = LargeFileSize(tag.FileHandle.get());
 
   std::uint8_t header[10];
   bool captured = false;
   tag.TagOffset = ScanForHeader(tag.FileHandle.get(), kScanBlock, header, captured);
   if (tag.TagOffset < 0) return kTagNone;
-  if (!captured && ReadAt(tag.FileHandle.get(), header, 10, tag.TagOffset) < 10)
+  if (!captured && LargeFileReadAt(tag.FileHandle.get(), header, 10, tag.TagOffset) < 10)
     return kTagBadHeader;
   tag.TagSize = DecodeBigEndian(header, 6, 9, true);
   if (header[3] < 2 || header[3] > 4) return kTagBadHeader;
@@ -164,11 +169,11 @@ bool ReadID3v2Frames(ID3v2Tag& tag) {
     return false;
   // The declared size is checked against the file before anything is
   // allocated: a cut or lying header never costs more than the file holds.
-  const Offset64 fileSize = LargeFileSize(tag.FileHandle.get());
+  const Offset64 fileSize = tag.FileSize >= 0 ? tag.FileSize : LargeFileSize(tag.FileHandle.get());
   const std::size_t tagSize = static_cast<std::size_t>(tag.TagSize);
   if (fileSize < 0 || tag.TagOffset + 10 + tag.TagSize > fileSize) return false;
   Bytes body(tagSize);
-  if (ReadAt(tag.FileHandle.get(), body.data(), tagSize, tag.TagOffset + 10) < tagSize)
+  if (LargeFileReadAt(tag.FileHandle.get(), body.data(), tagSize, tag.TagOffset + 10) < tagSize)
     return false;
 
   // 2.2 and 2.3 unsynchronise the whole body, 2.4 each frame on its own.

@@ -120,7 +120,7 @@ void PutHeader(std::uint8_t* out, const ID3v2Tag& tag, std::uint8_t flags, std::
 bool FooterOnDisk(const ID3v2Tag& tag) {
   if (!tag.Footer || !tag.HeaderValid) return false;
   std::uint8_t f[3];
-  return ReadAt(tag.FileHandle.get(), f, 3, tag.TagOffset + 10 + tag.TagSize) == 3 &&
+  return LargeFileReadAt(tag.FileHandle.get(), f, 3, tag.TagOffset + 10 + tag.TagSize) == 3 &&
          std::memcmp(f, "3DI", 3) == 0;
 }
 
@@ -199,7 +199,7 @@ bool CopyRange(int source, Offset64 from, Offset64 to, int dest, Offset64& destP
     if (n < 0) return false;
     if (n == 0) return to < 0;
     auto got = static_cast<std::size_t>(n);
-    if (WriteAt(dest, buf.data(), got, destPos) != got) return false;
+    if (LargeFileWriteAt(dest, buf.data(), got, destPos) != got) return false;
     pos += n;
     destPos += n;
   }
@@ -227,7 +227,7 @@ bool RewriteFile(ID3v2Tag& tag, Offset64 keepBefore, const Bytes& middle, Offset
   if (!temp.valid()) return false;
   Offset64 destPos = 0;
   if (keepBefore > 0 && !CopyRange(source, 0, keepBefore, temp.fd(), destPos)) return false;
-  if (WriteAt(temp.fd(), middle.data(), middle.size(), destPos) != middle.size()) return false;
+  if (LargeFileWriteAt(temp.fd(), middle.data(), middle.size(), destPos) != middle.size()) return false;
   destPos += static_cast<Offset64>(middle.size());
   if (!CopyRange(source, resumeAt, -1, temp.fd(), destPos)) return false;
   if (!LargeFileFlush(temp.fd())) return false;
@@ -323,8 +323,22 @@ void ComputeID3v2Size(ID3v2Tag& tag) {
   tag.NewTagSize = static_cast<std::int32_t>(std::min<std::int64_t>(ContentSize(tag), INT32_MAX));
 }
 
+// A file opened read-only gets the owner's write bit (the "normal"
+// attributes) and is opened again for writing; false when it stays read-only
+// (a read-only medium, another owner).
+static bool EnsureWritable(ID3v2Tag& tag) {
+  if (!tag.ReadOnly) return true;
+  FileSetAttributes(tag.FileName, 0);
+  FileHandle writable(LargeFileOpen(tag.FileName, true, true, true, false, kOpenExisting));
+  if (!writable.valid()) return false;
+  tag.FileHandle = std::move(writable);
+  tag.ReadOnly = false;
+  return true;
+}
+
 bool WriteID3v2(ID3v2Tag& tag) {
-  if (!tag.FileHandle.valid() || tag.ReadOnly) return false;
+  if (!tag.FileHandle.valid() || !EnsureWritable(tag)) return false;
+  tag.FileSize = -1;  // whatever happens next, the size must be asked anew
   // Frames that do not fit the format are refused rather than left out of
   // a tag reported as written.
   if (!FitsTheFormat(tag)) return false;
@@ -344,12 +358,12 @@ bool WriteID3v2(ID3v2Tag& tag) {
     BuildBody(tag, region.data() + 10, static_cast<std::size_t>(tag.TagSize));
     const bool flagsChanged = tag.HeaderOnDisk[5] != flags;
     const bool footer = flagsChanged && FooterOnDisk(tag);
-    if (WriteAt(tag.FileHandle.get(), region.data(), region.size(), tag.TagOffset) !=
+    if (LargeFileWriteAt(tag.FileHandle.get(), region.data(), region.size(), tag.TagOffset) !=
         region.size())
       return false;
     tag.HeaderOnDisk[5] = flags;
     if (footer &&
-        WriteAt(tag.FileHandle.get(), &flags, 1, tag.TagOffset + 10 + tag.TagSize + 5) != 1)
+        LargeFileWriteAt(tag.FileHandle.get(), &flags, 1, tag.TagOffset + 10 + tag.TagSize + 5) != 1)
       return false;
     return true;
   }
@@ -375,7 +389,8 @@ bool WriteID3v2(ID3v2Tag& tag) {
 }
 
 bool RemoveID3v2(ID3v2Tag& tag) {
-  if (!tag.FileHandle.valid() || tag.ReadOnly || tag.TagOffset < 0) return false;
+  if (!tag.FileHandle.valid() || tag.TagOffset < 0 || !EnsureWritable(tag)) return false;
+  tag.FileSize = -1;
   // Only a tag we can vouch for is cut out: an unknown block or a size that
   // runs past the end of the file could be audio.
   if (!TagInFile(tag)) return false;
