@@ -231,7 +231,9 @@ void FileSetAttributes(const std::string& fileName, int attributes, bool /*unico
   mode_t mode = st.st_mode & 07777;
   mode_t wanted = (attributes & kAttrReadOnly) ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
                                                : (mode | S_IWUSR);
-  if (wanted != mode) ::chmod(fileName.c_str(), wanted);  // errors ignored, as described
+  // A mode that cannot be changed is left as it is; the caller finds out
+  // when it opens the file.
+  if (wanted != mode) ::chmod(fileName.c_str(), wanted);
 }
 
 bool FileMove(const std::string& oldName, const std::string& newName, bool /*unicode*/) {
