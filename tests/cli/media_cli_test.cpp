@@ -292,6 +292,16 @@ TEST_F(MediaCli, AutotagWithoutAServiceSaysSo) {
   auto status = Status(r);
   ASSERT_FALSE(status.empty());
   EXPECT_EQ(status.back(), "Auto tagged file(s): 0");
+  ClassLibofa probe(LibofaOptions{home_.path(), "", {}});
+  if (probe.DRIVER_INSTALLED()) {
+    // Said once, at once: no time-out is waited for.
+    EXPECT_TRUE(Has(status,
+                    "No fingerprint service configured: only answers already in LocalDB.ini are "
+                    "used (set one with --fingerprint-server or [servers] fingerprint=host:port)"))
+        << r.err;
+  } else {
+    EXPECT_TRUE(Has(status, "Libofa driver error"));
+  }
 }
 
 }  // namespace
