@@ -18,9 +18,9 @@ ScriptServer::ScriptServer(const std::string& logFile, const std::string& cert,
     : log_(logFile), tls_(!cert.empty()) {
   int in[2], out[2];
   if (::pipe2(in, O_CLOEXEC) != 0) return;
+  stdinFd_ = in[1];  // the server leaves when this closes
   if (::pipe2(out, O_CLOEXEC) != 0) {
     ::close(in[0]);
-    ::close(in[1]);
     return;
   }
   posix_spawn_file_actions_t actions;
@@ -28,29 +28,18 @@ ScriptServer::ScriptServer(const std::string& logFile, const std::string& cert,
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   std::vector<std::string> argv = {PythonPath(), ToolPath("http_script_server.py"), "--log", log_};
-  if (tls_) {
-    argv.push_back("--tls");
-    argv.push_back(cert);
-    argv.push_back(key);
-  }
+  if (tls_) argv.insert(argv.end(), {"--tls", cert, key});
   std::vector<char*> args;
   for (std::string& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
-  pid_t pid = -1;
-  int rc = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  if (::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
   posix_spawn_file_actions_destroy(&actions);
   ::close(in[0]);
   ::close(out[1]);
-  stdinFd_ = in[1];
-  if (rc != 0) {
-    ::close(out[0]);
-    return;
-  }
-  pid_ = pid;
   std::string line;
   char c;
   pollfd p{out[0], POLLIN, 0};
-  while (line.find('\n') == std::string::npos && ::poll(&p, 1, 10000) > 0 &&
+  while (pid_ > 0 && line.find('\n') == std::string::npos && ::poll(&p, 1, 10000) > 0 &&
          ::read(out[0], &c, 1) == 1)
     line.push_back(c);
   ::close(out[0]);
@@ -58,11 +47,10 @@ ScriptServer::ScriptServer(const std::string& logFile, const std::string& cert,
 }
 
 ScriptServer::~ScriptServer() {
-  if (stdinFd_ >= 0) ::close(stdinFd_);  // the server leaves when its input closes
+  if (stdinFd_ >= 0) ::close(stdinFd_);
   if (pid_ > 0) {
     ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
+    ::waitpid(pid_, nullptr, 0);
   }
 }
 
