@@ -27,8 +27,10 @@ TEST(Wave, HeaderChunksAndDuration) {
       {"plain", {.rate = 8000, .channels = 1, .seconds = 0.5}, 44, 4000, 500},
       {"fmt with extra bytes", {.rate = 22050, .fmtSize = 18}, 46, 22050, 1000},
       {"odd fmt size is padded", {.rate = 22050, .fmtSize = 17}, 46, 22050, 1000},
-      {"list before data", {.rate = 22050, .chunkBeforeData = Chunk("LIST", "abcd")}, 56, 22050, 1000},
-      {"odd chunk is padded", {.rate = 22050, .chunkBeforeData = Chunk("junk", "abc") + '\0'}, 56, 22050, 1000},
+      {"list before data", {.rate = 22050, .chunkBeforeData = Chunk("LIST", "abcd")}, 56, 22050,
+       1000},
+      {"odd chunk is padded", {.rate = 22050, .chunkBeforeData = Chunk("junk", "abc") + '\0'}, 56,
+       22050, 1000},
       {"fact overrides", {.rate = 22050, .factFrames = 11025}, 56, 11025, 500},
       {"fact of 0 is ignored", {.rate = 22050, .factFrames = 0}, 56, 22050, 1000},
   };

@@ -40,35 +40,29 @@ void WriteWav(const std::string& path, const WavSpec& w) {
   Put(riff, static_cast<std::uint32_t>(head.size() - 8 + dataSize + w.chunkAfterData.size()), 4);
   head.replace(4, 4, riff);
 
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw std::runtime_error("cannot write " + path);
-  auto put = [fd](const std::string& s) {
-    return ::write(fd, s.data(), s.size()) == static_cast<ssize_t>(s.size());
-  };
-  bool ok = put(head);
-  std::string block;
-  for (std::uint64_t f = 0; w.tones && f < frames && ok; ++f) {
+  std::string data;
+  for (std::uint64_t f = 0; w.tones && f < frames; ++f) {
     double t = static_cast<double>(f) / w.rate;
     // A melody of changing tones, so the sound is not the same all through.
     double freq = 220.0 * std::pow(2.0, static_cast<int>(t * 4) % 12 / 12.0);
     double v = 0.4 * std::sin(2 * M_PI * freq * t) + 0.2 * std::sin(2 * M_PI * 3 * freq * t);
     for (std::uint16_t c = 0; c < w.channels; ++c) {
       if (w.bits == 8) {
-        Put(block, static_cast<std::uint32_t>(128 + static_cast<int>(v * 127)), 1);
+        Put(data, static_cast<std::uint32_t>(128 + static_cast<int>(v * 127)), 1);
       } else {
-        Put(block, static_cast<std::uint16_t>(static_cast<std::int16_t>(v * 32767)), 2);
-        block.append(align / w.channels - 2, '\0');
+        Put(data, static_cast<std::uint16_t>(static_cast<std::int16_t>(v * 32767)), 2);
+        data.append(align / w.channels - 2, '\0');
       }
     }
-    if (block.size() >= 65536 || f + 1 == frames) {
-      ok = put(block);
-      block.clear();
-    }
   }
-  if (!w.tones)  // sparse silence
-    ok = ok && ::ftruncate(fd, static_cast<off_t>(head.size() + dataSize)) == 0 &&
-         ::lseek(fd, 0, SEEK_END) >= 0;
-  ok = ok && put(w.chunkAfterData);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot write " + path);
+  auto put = [fd](const std::string& s) {
+    return ::write(fd, s.data(), s.size()) == static_cast<ssize_t>(s.size());
+  };
+  const auto size = static_cast<off_t>(head.size() + dataSize);  // silence is left sparse
+  bool ok = put(head) && (w.tones ? put(data) : ::ftruncate(fd, size) == 0) &&
+            ::lseek(fd, 0, SEEK_END) >= 0 && put(w.chunkAfterData);
   ::close(fd);
   if (!ok) throw std::runtime_error("short write to " + path);
 }

@@ -7,11 +7,13 @@
 namespace velotag {
 namespace {
 
-TEST(Xml, ValuesByPathFromTheTopLevel) {
+// Texts (no attribute named) and attribute values of the nodes a path
+// selects from the top level down.
+TEST(Xml, ValuesByPath) {
   struct Case {
     std::string doc, path;
     bool firstOnly;
-    std::string value;
+    std::string value, attribute = "";
   } const cases[] = {
       {"<a><b>x</b><b>y</b></a>", "a<b", false, "xy"},
       {"<a><b>x</b><b>y</b></a>", "a<b", true, "x"},
@@ -29,37 +31,26 @@ TEST(Xml, ValuesByPathFromTheTopLevel) {
       {"<!--x--><a>1</a>", "!--x--<a", false, "1"},  // ... else it is an element
       {"", "a", false, ""},
       {"<a>x</a>", "", false, ""},
+      {"<x a=\"1 &amp; 2\"/>", "x", true, "1 & 2", "a"},
+      {"<x a='single'>t</x>", "x", true, "single", " A "},
+      {"<x a=\"say \\\"hi\\\"\">t</x>", "x", true, "say \\\"hi\\\"", "a"},
+      {"<x a=bare b=2>t</x>", "x", true, "2", "b"},
+      {"<x a=\"1\" a=\"2\"/>", "x", true, "1", "a"},  // the first of a name
+      {"<r><x a=\"1\"/><x/><x a=\"3\"/></r>", "r<x", false, "3", "a"},  // the last that has it
+      {"<r><x a=\"1\"/><x a=\"3\"/></r>", "r<x", true, "1", "a"},
+      {"<r><x a=\"1\"/></r>", "r<x", false, "", "b"},
   };
   for (const Case& c : cases) {
     ClassXML xml;
     xml.XML_str(c.doc);
-    EXPECT_EQ(xml.GetValue(c.path, "<", c.firstOnly), c.value) << c.doc << " @ " << c.path;
+    EXPECT_EQ(c.attribute.empty() ? xml.GetValue(c.path, "<", c.firstOnly)
+                                  : xml.GetAttrib(c.path, c.attribute, "<", c.firstOnly),
+              c.value)
+        << c.doc << " @ " << c.path;
   }
   ClassXML xml;
   ASSERT_TRUE(xml.XML_str("<metadata><track><title>T</title></track></metadata>"));
   EXPECT_EQ(xml.GetValue("metadata::track::title", "::", true), "T");
-}
-
-TEST(Xml, AttributesQuotingAndEndings) {
-  struct Case {
-    std::string doc, path, attribute;
-    bool firstOnly;
-    std::string value;
-  } const cases[] = {
-      {"<x a=\"1 &amp; 2\"/>", "x", "a", true, "1 & 2"},
-      {"<x a='single'>t</x>", "x", " A ", true, "single"},
-      {"<x a=\"say \\\"hi\\\"\">t</x>", "x", "a", true, "say \\\"hi\\\""},
-      {"<x a=bare b=2>t</x>", "x", "b", true, "2"},
-      {"<x a=\"1\" a=\"2\"/>", "x", "a", true, "1"},  // the first of a name
-      {"<r><x a=\"1\"/><x/><x a=\"3\"/></r>", "r<x", "a", false, "3"},  // the last that has it
-      {"<r><x a=\"1\"/><x a=\"3\"/></r>", "r<x", "a", true, "1"},
-      {"<r><x a=\"1\"/></r>", "r<x", "b", false, ""},
-  };
-  for (const Case& c : cases) {
-    ClassXML xml;
-    xml.XML_str(c.doc);
-    EXPECT_EQ(xml.GetAttrib(c.path, c.attribute, "<", c.firstOnly), c.value) << c.doc;
-  }
 }
 
 TEST(Xml, FilesAreReadOneCharacterPerByte) {

@@ -57,7 +57,6 @@ SCRIPTS = {
     "/chunk-overflow": [CHUNKED + b"10000000000000005\r\nhello\r\n0\r\n\r\n"],
     "/chunk-noend": [CHUNKED + b"5\r\nhello\r\n"],
     "/continue": [b"HTTP/1.1 100 Continue\r\n\r\n", 0.2, answer(200, b"after continue")],
-    "/redir-rel": [answer(301, b"moved", "Location: /target")],
     "/a/redir-rel": [answer(301, b"moved", "Location: /target")],
     "/a/redir-noslash": [answer(301, b"moved", "Location: target")],
     "/redir-abs": [answer(302, b"moved", "Location: {base}/target")],
@@ -81,23 +80,17 @@ SCRIPTS = {
 
 def read_request(conn):
     # The request as logged, or None when it never arrives whole.
-    data = b""
     conn.settimeout(10)
-    while b"\r\n\r\n" not in data:
-        chunk = conn.recv(65536)
-        if not chunk:
+    f, head = conn.makefile("rb"), b""
+    while not head.endswith(b"\r\n\r\n"):
+        line = f.readline()
+        if not line:
             return None
-        data += chunk
-    head, _, body = data.partition(b"\r\n\r\n")
-    for line in head.split(b"\r\n"):
-        if line.lower().startswith(b"content-length:"):
-            while len(body) < int(line[15:]):
-                chunk = conn.recv(65536)
-                if not chunk:
-                    break
-                body += chunk
+        head += line
+    lengths = [int(h[15:]) for h in head.split(b"\r\n") if h.lower().startswith(b"content-length:")]
+    body = f.read(lengths[0] if lengths else 0)
     return {"path": head.split(b" ")[1].decode("latin-1"), "body": body.decode("latin-1"),
-            "raw": (head + b"\r\n\r\n" + body).decode("latin-1")}
+            "raw": (head + body).decode("latin-1")}
 
 
 def serve(conn, log, base):
@@ -126,17 +119,10 @@ def serve(conn, log, base):
 
 def handle(conn, log, base, context):
     try:
-        if context is not None:
-            conn = context.wrap_socket(conn, server_side=True)
-        serve(conn, log, base)
-    except (OSError, ssl.SSLError):
+        with context.wrap_socket(conn, server_side=True) if context else conn as c:
+            serve(c, log, base)
+    except OSError:  # the client went away, or TLS failed
         pass
-    finally:
-        try:
-            conn.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
-        conn.close()
 
 
 def main():
