@@ -62,7 +62,6 @@ TEST_F(HttpTest, SendsTheRequestBytesExactly) {
     Options options;
     std::string expected;
   } const cases[] = {
-      {"/echo", {}, "GET /echo HTTP/1.1\r\n" + start + ua + "Connection: Close\r\n\r\n"},
       {"/post", {.body = "a=1&b=%20x", .agent = "libofa_example"},
        "POST /post HTTP/1.1\r\n" + start + "User-Agent: libofa_example\r\nConnection: Close\r\n"
            "Content-type: application/x-www-form-urlencoded\r\nContent-length: 10\r\n\r\n"
@@ -187,28 +186,29 @@ TEST_F(HttpTest, RefusedUrlsSendNothing) {
 
 TEST(Https, VerifiesTheServerCertificate) {
   TempDir dir;
-  // Self-signed certificates made with the openssl command.
-  for (std::string name : {"cert", "other", "named"}) {
-    std::string san = name == "named" ? "DNS:example.test" : "IP:127.0.0.1";
+  // Self-signed certificates for 127.0.0.1, made with the openssl command.
+  for (std::string name : {"cert", "other"}) {
     ASSERT_EQ(test::RunProcess({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
                                 "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-keyout",
                                 dir.file(name + ".key"), "-out", dir.file(name + ".pem"), "-subj",
-                                "/CN=velotag test", "-addext", "subjectAltName=" + san})
+                                "/CN=velotag test", "-addext", "subjectAltName=IP:127.0.0.1"})
                   .exitCode,
               0);
   }
-  // Signed by nobody we trust, or trusted but for another name: refused.
-  for (const auto& [name, trusted, ok] : {std::tuple{"cert", "cert", true},
-                                          {"cert", "other", false}, {"named", "named", false}}) {
-    TempDir logDir;
-    ScriptServer server(logDir.file("log"), dir.file(name + std::string(".pem")),
-                        dir.file(name + std::string(".key")));
-    ASSERT_TRUE(server.ok());
+  ScriptServer server(dir.file("log"), dir.file("cert.pem"), dir.file("cert.key"));
+  ASSERT_TRUE(server.ok());
+  const std::string port = std::to_string(server.port());
+  // Signed by nobody we trust, or trusted but for another name: refused
+  // before anything is sent.
+  for (const auto& [trusted, host, ok] :
+       {std::tuple{"cert", "127.0.0.1", true}, {"other", "127.0.0.1", false},
+        {"cert", "localhost", false}}) {
     test::ScopedEnv trust("SSL_CERT_FILE", dir.file(trusted + std::string(".pem")));
-    Download d = Get(server.url("/echo"), logDir.file("body"));
-    EXPECT_EQ(d.ok, ok) << name << " trusting " << trusted;
+    std::size_t before = server.Requests().size();
+    Download d = Get("https://" + std::string(host) + ":" + port + "/echo", dir.file("body"));
+    EXPECT_EQ(d.ok, ok) << host << " trusting " << trusted;
     EXPECT_EQ(ReadText(d.file).rfind("GET /echo HTTP/1.1\r\n", 0) == 0, ok);
-    EXPECT_EQ(server.Requests().size(), ok ? 1u : 0u) << "nothing goes out before verification";
+    EXPECT_EQ(server.Requests().size(), before + (ok ? 1 : 0));
   }
 }
 

@@ -1,12 +1,14 @@
 #include "script_server.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 extern char** environ;
@@ -36,14 +38,12 @@ ScriptServer::ScriptServer(const std::string& logFile, const std::string& cert,
   posix_spawn_file_actions_destroy(&actions);
   ::close(in[0]);
   ::close(out[1]);
-  std::string line;
-  char c;
-  pollfd p{out[0], POLLIN, 0};
-  while (pid_ > 0 && line.find('\n') == std::string::npos && ::poll(&p, 1, 10000) > 0 &&
-         ::read(out[0], &c, 1) == 1)
-    line.push_back(c);
-  ::close(out[0]);
-  if (line.rfind("PORT ", 0) == 0) port_ = std::stoi(line.substr(5));
+  // The first line says where it listens; none comes if it failed to start.
+  FILE* reader = ::fdopen(out[0], "r");
+  char line[64] = "";
+  if (pid_ > 0 && std::fgets(line, sizeof line, reader) && std::strncmp(line, "PORT ", 5) == 0)
+    port_ = std::atoi(line + 5);
+  std::fclose(reader);
 }
 
 ScriptServer::~ScriptServer() {

@@ -130,9 +130,7 @@ def main():
     if len(sys.argv) > 3:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(sys.argv[4], sys.argv[5])
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(64)
+    listener = socket.create_server(("127.0.0.1", 0), backlog=64)
     port = listener.getsockname()[1]
     base = "http%s://127.0.0.1:%d" % ("s" if context else "", port)
     print("PORT %d" % port, flush=True)
