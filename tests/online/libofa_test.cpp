@@ -177,7 +177,7 @@ TEST_F(Fingerprint, DecoderFailuresAndCancelLeaveNothingBehind) {
     std::string script;
     int timeoutMs, cancelAtPump;
   } const cases[] = {
-      {"never ends", "printf 'RIFF' > \"$3\"\nexec sleep 30", 500, -1},
+      {"never ends, a whole WAV already written", "cp " + wav + " \"$3\"\nexec sleep 30", 500, -1},
       {"writes no WAV", "printf 'garbage' > \"$3\"", 5000, -1},
       {"fails", "exit 3", 5000, -1},
       {"cancelled from the pump", "exec sleep 30", 15000, 3},
