@@ -1,5 +1,4 @@
-// Writes WAV files for the tests: tones of a few frequencies, or silence
-// (sparse), with optional extra chunks.
+// Writes WAV files of changing tones for the tests, with optional extra chunks.
 #pragma once
 
 #include <cstdint>
@@ -13,9 +12,8 @@ struct WavSpec {
   std::uint16_t bits = 16;
   std::uint16_t format = 1;
   double seconds = 1;
-  bool tones = true;             // else silence, written sparse
   std::uint32_t fmtSize = 16;
-  std::int32_t factFrames = -1;  // -1: no fact chunk
+  std::int32_t factFrames = -1;   // -1: no fact chunk
   std::string chunkBeforeData{};  // a whole chunk (id + size + body) put before "data"
   std::string chunkAfterData{};
 };
