@@ -1,12 +1,14 @@
 #include "script_server.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 extern char** environ;
@@ -18,9 +20,9 @@ ScriptServer::ScriptServer(const std::string& logFile, const std::string& cert,
     : log_(logFile), tls_(!cert.empty()) {
   int in[2], out[2];
   if (::pipe2(in, O_CLOEXEC) != 0) return;
+  stdinFd_ = in[1];  // the server leaves when this closes
   if (::pipe2(out, O_CLOEXEC) != 0) {
     ::close(in[0]);
-    ::close(in[1]);
     return;
   }
   posix_spawn_file_actions_t actions;
@@ -28,41 +30,27 @@ ScriptServer::ScriptServer(const std::string& logFile, const std::string& cert,
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   std::vector<std::string> argv = {PythonPath(), ToolPath("http_script_server.py"), "--log", log_};
-  if (tls_) {
-    argv.push_back("--tls");
-    argv.push_back(cert);
-    argv.push_back(key);
-  }
+  if (tls_) argv.insert(argv.end(), {"--tls", cert, key});
   std::vector<char*> args;
   for (std::string& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
-  pid_t pid = -1;
-  int rc = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  if (::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
   posix_spawn_file_actions_destroy(&actions);
   ::close(in[0]);
   ::close(out[1]);
-  stdinFd_ = in[1];
-  if (rc != 0) {
-    ::close(out[0]);
-    return;
-  }
-  pid_ = pid;
-  std::string line;
-  char c;
-  pollfd p{out[0], POLLIN, 0};
-  while (line.find('\n') == std::string::npos && ::poll(&p, 1, 10000) > 0 &&
-         ::read(out[0], &c, 1) == 1)
-    line.push_back(c);
-  ::close(out[0]);
-  if (line.rfind("PORT ", 0) == 0) port_ = std::stoi(line.substr(5));
+  // The first line says where it listens; none comes if it failed to start.
+  FILE* reader = ::fdopen(out[0], "r");
+  char line[64] = "";
+  if (pid_ > 0 && std::fgets(line, sizeof line, reader) && std::strncmp(line, "PORT ", 5) == 0)
+    port_ = std::atoi(line + 5);
+  std::fclose(reader);
 }
 
 ScriptServer::~ScriptServer() {
-  if (stdinFd_ >= 0) ::close(stdinFd_);  // the server leaves when its input closes
+  if (stdinFd_ >= 0) ::close(stdinFd_);
   if (pid_ > 0) {
     ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
+    ::waitpid(pid_, nullptr, 0);
   }
 }
 

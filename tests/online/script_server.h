@@ -2,6 +2,8 @@
 // stops it at the end; the requests it saw are read back from its log.
 #pragma once
 
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,7 +25,7 @@ class ScriptServer {
   // "http://127.0.0.1:port" (or https).
   std::string base() const;
   std::string url(const std::string& path) const { return base() + path; }
-  // The requests logged so far, oldest first.
+  // The requests logged so far, oldest first: path, body and raw bytes.
   std::vector<Json> Requests() const;
 
  private:
@@ -32,6 +34,22 @@ class ScriptServer {
   int pid_ = -1;
   int stdinFd_ = -1;
   int port_ = 0;
+};
+
+// Sets an environment variable for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
 };
 
 }  // namespace velotag::test

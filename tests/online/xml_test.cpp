@@ -7,106 +7,56 @@
 namespace velotag {
 namespace {
 
-TEST(XmlValues, PathsMatchFromTheTopLevel) {
+// Texts (no attribute named) and attribute values of the nodes a path
+// selects from the top level down.
+TEST(Xml, ValuesByPath) {
   struct Case {
     std::string doc, path;
     bool firstOnly;
-    std::string value;
+    std::string value, attribute = "";
   } const cases[] = {
       {"<a><b>x</b><b>y</b></a>", "a<b", false, "xy"},
       {"<a><b>x</b><b>y</b></a>", "a<b", true, "x"},
       {"<a><b>x</b><b>y</b></a>", "a", false, ""},  // has children: no text
       {"<A><B>up</B></A>", " a < b ", true, "up"},
       {"<r><a><b>deep</b></a></r>", "a<b", false, ""},  // level 3 never matches 2 names
-      {"<r><a><b>deep</b></a></r>", "r<a<b", false, "deep"},
       {"<r><a><b>1</b></a><c><b>2</b></c></r>", "r<c<b", false, "2"},
-      {"<?xml version=\"1.0\"?><m><t>v</t></m>", "m<t", false, "v"},
+      {"<?xml version=\"1.0\"?><!-- note --><m><t>v</t></m>", "m<t", false, "v"},
       {"<a>x &amp;lt; y &AMP; &quot;q&quot; &#60;</a>", "a", false, "x < y & \"q\" &#60;"},
       {"<a>&amp;quot;</a>", "a", false, "&quot;"},  // &quot; was already done
       {"<a>one</b>two</a>", "a", false, ""},  // a stray closing tag is skipped, "<" inside
       {"<a><b>open", "a<b", false, "open"},   // never closed: the rest of the input
-      {"<a>text<b", "a", false, ""},  // "<" with no ">" ends the document
+      {"<a>text<b", "a", false, ""},          // "<" with no ">" ends the document
+      {"<!--x--><a>1</a>", "a", false, ""},   // a comment needs a blank after "<!--" ...
+      {"<!--x--><a>1</a>", "!--x--<a", false, "1"},  // ... else it is an element
       {"", "a", false, ""},
       {"<a>x</a>", "", false, ""},
+      {"<x a=\"1 &amp; 2\"/>", "x", true, "1 & 2", "a"},
+      {"<x a='single'>t</x>", "x", true, "single", " A "},
+      {"<x a=\"say \\\"hi\\\"\">t</x>", "x", true, "say \\\"hi\\\"", "a"},
+      {"<x a=bare b=2>t</x>", "x", true, "2", "b"},
+      {"<x a=\"1\" a=\"2\"/>", "x", true, "1", "a"},  // the first of a name
+      {"<r><x a=\"1\"/><x/><x a=\"3\"/></r>", "r<x", false, "3", "a"},  // the last that has it
+      {"<r><x a=\"1\"/><x a=\"3\"/></r>", "r<x", true, "1", "a"},
+      {"<r><x a=\"1\"/></r>", "r<x", false, "", "b"},
   };
   for (const Case& c : cases) {
     ClassXML xml;
     xml.XML_str(c.doc);
-    EXPECT_EQ(xml.GetValue(c.path, "<", c.firstOnly), c.value) << c.doc << " @ " << c.path;
+    EXPECT_EQ(c.attribute.empty() ? xml.GetValue(c.path, "<", c.firstOnly)
+                                  : xml.GetAttrib(c.path, c.attribute, "<", c.firstOnly),
+              c.value)
+        << c.doc << " @ " << c.path;
   }
-}
-
-TEST(XmlValues, OtherSeparators) {
   ClassXML xml;
   ASSERT_TRUE(xml.XML_str("<metadata><track><title>T</title></track></metadata>"));
-  EXPECT_EQ(xml.GetValue("metadata/track/title", "/", true), "T");
   EXPECT_EQ(xml.GetValue("metadata::track::title", "::", true), "T");
-}
-
-TEST(XmlAttributes, QuotingAndEndings) {
-  struct Case {
-    std::string doc, path, attribute;
-    bool firstOnly;
-    std::string value;
-  } const cases[] = {
-      {"<x a=\"1 &amp; 2\"/>", "x", "a", true, "1 & 2"},
-      {"<x a='single'>t</x>", "x", " A ", true, "single"},
-      {"<x a=\"say \\\"hi\\\"\">t</x>", "x", "a", true, "say \\\"hi\\\""},
-      {"<x a=bare b=2>t</x>", "x", "b", true, "2"},
-      {"<x a=\"1\" />", "x", "a", true, "1"},
-      {"<x a=\"1\" a=\"2\"/>", "x", "a", true, "1"},  // the first of a name
-      {"<r><x a=\"1\"/><x/><x a=\"3\"/></r>", "r<x", "a", false, "3"},  // the last that has it
-      {"<r><x a=\"1\"/><x a=\"3\"/></r>", "r<x", "a", true, "1"},
-      {"<r><x a=\"1\"/></r>", "r<x", "b", false, ""},
-  };
-  for (const Case& c : cases) {
-    ClassXML xml;
-    xml.XML_str(c.doc);
-    EXPECT_EQ(xml.GetAttrib(c.path, c.attribute, "<", c.firstOnly), c.value) << c.doc;
-  }
-}
-
-TEST(XmlNodes, KindsLevelsAndParents) {
-  ClassXML xml;
-  ASSERT_TRUE(xml.XML_str(
-      "<?xml version=\"1.0\"?>\n<!-- note --><m><t id=\"7\">a</t><e/><f x=\"1\" /></m>"));
-  const auto& n = xml.nodes();
-  ASSERT_EQ(xml.nodeCount(), 6);
-  struct Want {
-    std::string name;
-    std::int32_t kind, level, parent;
-    std::string text;
-  } const want[] = {
-      {"?xml", kXmlComplete, 1, -1, ""}, {"!--", kXmlComplete, 1, -1, "note "},
-      {"t", kXmlOpening, 2, 5, "a"},     {"e", kXmlComplete, 2, 5, ""},
-      {"f", kXmlComplete, 2, 5, ""},     {"m", kXmlOpening, 1, -1, ""},
-  };
-  for (std::size_t i = 0; i < 6; ++i) {
-    EXPECT_EQ(n[i].name, want[i].name) << i;
-    EXPECT_EQ(n[i].kind, want[i].kind) << i;
-    EXPECT_EQ(n[i].level, want[i].level) << i;
-    EXPECT_EQ(n[i].parent, want[i].parent) << i;
-    EXPECT_EQ(n[i].text, want[i].text) << i;
-  }
-  EXPECT_EQ(n[0].attributes, std::vector<NameValue>({{"version", "1.0"}}));
-  EXPECT_EQ(n[2].contentStart, 49);  // 1-based, just after <t id="7">
-}
-
-TEST(XmlNodes, ACommentNeedsABlankAfterItsOpening) {
-  ClassXML xml;
-  xml.XML_str("<!--x--><a>1</a>");
-  ASSERT_GE(xml.nodeCount(), 1);
-  EXPECT_EQ(xml.GetValue("a", "<", false), "");  // a sits inside the "element" !--x--
-  EXPECT_EQ(xml.GetValue("!--x--<a", "<", false), "1");
-}
-
-TEST(XmlFiles, ReadOneCharacterPerByte) {
+  // Files are read one character per byte: UTF-8 bytes come as ISO-8859-1.
   test::TempDir dir;
   test::WriteFileText(dir.file("a.xml"), "<n>Bj\xc3\xb6rk</n>");
   test::WriteFileText(dir.file("text.xml"), "no tags at all");
-  ClassXML xml;
   ASSERT_TRUE(xml.XML_file(dir.file("a.xml")));
-  EXPECT_EQ(xml.GetValue("n", "<", true), "Bj\xc3\x83\xc2\xb6rk");  // UTF-8 bytes as ISO-8859-1
+  EXPECT_EQ(xml.GetValue("n", "<", true), "Bj\xc3\x83\xc2\xb6rk");
   EXPECT_FALSE(xml.XML_file(dir.file("text.xml")));
   EXPECT_FALSE(xml.XML_file(dir.file("missing.xml")));
   EXPECT_EQ(xml.nodeCount(), 0);
