@@ -282,7 +282,12 @@ HttpResult ParseResponseHeaders(const std::string& headerBlock) {
     std::string value = colon == std::string::npos ? "" : TrimSpaces(line.substr(colon + 1));
     r.headers.emplace_back(name, value);
     if (name == "transfer-encoding") {
-      r.chunked = AsciiLower(value) == "chunked";
+      // The last coding of the list frames the body ("gzip, chunked").
+      std::string codings = AsciiLower(value);
+      std::size_t comma = codings.rfind(',');
+      std::string last = comma == std::string::npos ? codings : codings.substr(comma + 1);
+      std::size_t b = last.find_first_not_of(" \t"), e = last.find_last_not_of(" \t");
+      r.chunked = b != std::string::npos && last.substr(b, e - b + 1) == "chunked";
     } else if (name == "content-length") {
       r.contentLength = ClampToInt64(LeadingNumber(value));
     } else if (name == "content-type") {

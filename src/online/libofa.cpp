@@ -150,8 +150,9 @@ std::int32_t ClassLibofa::GetID3infoByFinger(const std::string& fileName,
       int rc = RunProcessAndWait({decoder, "--decode", AsArgument(fileName), temp},
                                  options_.decoderTimeoutMs, options_.pump,
                                  [this] { return keepGoing_; });
-      // A decoder that had to be stopped left half a file at best.
-      if (rc != -1 && GetPathType(temp) == kPathFile) toPrint = temp;
+      // A decoder that had to be stopped, or that says it failed, left half a
+      // file at best: a print of that would name the wrong song.
+      if (rc == 0 && GetPathType(temp) == kPathFile) toPrint = temp;
     }
   }
   if (!online::EndsWithNoCase(toPrint, ".wav") || !ComputeFingerprint(toPrint, query))
@@ -174,7 +175,10 @@ std::int32_t ClassLibofa::GetID3infoByFinger(const std::string& fileName,
     section += key + *value + "\r\n";
     lines.push_back(key + *value);
   }
-  AddDBSection(dbFile, section);
+  // Only a whole answer is kept: the cache is read back only for sections
+  // holding all three lines, so anything less would be stored again on every
+  // lookup and never used.
+  if (lines.size() == 3) AddDBSection(dbFile, section);
   return static_cast<std::int32_t>(lines.size());
 }
 

@@ -57,7 +57,7 @@ std::int32_t GetDBSection(const std::string& dbFile, const std::string& sectionN
   }
   name = TrimSpaces(name);
   if (name.empty() || dbFile.empty()) return -1;
-  FileSetAttributes(dbFile, 0);
+  // Reading leaves the file's permissions alone.
   FileHandle file(LargeFileOpen(dbFile, true, false, true, true, kOpenExisting));
   if (!file.valid()) return 0;
 

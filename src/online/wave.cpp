@@ -23,7 +23,7 @@ void CloseWave(WaveInfo& info) { info.file.reset(); }
 int OpenWave(const std::string& fileName, WaveInfo& info) {
   info = WaveInfo{};
   info.fileName = fileName;
-  FileSetAttributes(fileName, 0);
+  // Only read: the file's permissions stay as they are.
   info.file.reset(LargeFileOpen(fileName, true, false, true, false, kOpenExisting));
   if (!info.file.valid()) return -1;
   int fd = info.file.get();

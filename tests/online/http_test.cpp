@@ -100,6 +100,7 @@ TEST_F(HttpTest, AnswersAndRedirects) {
       {"/chunked-split", true, "hello world"},  // split inside sizes and data
       {"/chunk-ext", true, "hello world"},      // extensions after ";" are ignored
       {"/chunk-hexprefix", true, "hello"},
+      {"/chunk-listed", true, "hello"},  // the last coding of a list frames the body
       {"/chunk-big", true, big + "end"},  // passed on before the chunk is whole
       // Broken framing, or a body that never reaches its last chunk, is not a
       // download, whatever the status line said; no size is ever allocated.

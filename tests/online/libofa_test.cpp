@@ -131,8 +131,10 @@ TEST_F(Fingerprint, LookupsWithoutAFullAnswer) {
   } const cases[] = {
       {server.url("/empty"), kLibofaNotFound, {}},
       {server.url("/garbage"), kLibofaParseError, {}},
-      // A PUID alone is returned but not stored.
+      // Part of an answer is returned but not stored: the cache only ever
+      // gives back whole answers, so it would be stored again every time.
       {server.url("/puidonly/"), kLibofaSuccess, {"uid=" + kPuid}},
+      {server.url("/nopuid/"), kLibofaSuccess, {"art=A", "ttl=T"}},
       {"", kLibofaNoService, {}},
       {"   ", kLibofaNoService, {}},
       {"127.0.0.1:1", kLibofaConnectionError, {}},  // nobody listens there
@@ -180,6 +182,7 @@ TEST_F(Fingerprint, DecoderFailuresAndCancelLeaveNothingBehind) {
       {"never ends, a whole WAV already written", "cp " + wav + " \"$3\"\nexec sleep 30", 500, -1},
       {"writes no WAV", "printf 'garbage' > \"$3\"", 5000, -1},
       {"fails", "exit 3", 5000, -1},
+      {"fails after writing a whole WAV", "cp " + wav + " \"$3\"\nexit 1", 5000, -1},
       {"cancelled from the pump", "exec sleep 30", 15000, 3},
   };
   for (const Case& c : cases) {

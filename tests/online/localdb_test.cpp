@@ -39,8 +39,12 @@ TEST(LocalDb, AppendsOnlyValidSectionsOfAnswerLines) {
   EXPECT_EQ(FileText(db), "[FP1]\r\nuid=p1\r\nart=Artist\r\nttl=Title\r\n\r\n[FP2]\r\n"
                           "ART=AC\\\\DC\\nLive\r\nTtl=\\x0418\\x0432\\x0430\\x043D \xe9t\xe9\r\n");
   std::vector<std::string> lines;
+  ::chmod(db.c_str(), 0444);
   ASSERT_EQ(GetDBSection(db, "fp2", lines), 2);
   EXPECT_EQ(lines, std::vector<std::string>({"ART=AC\\DC\nLive", title}));
+  struct stat st {};
+  ::stat(db.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0777, 0444u);  // a lookup only reads
 }
 
 TEST(LocalDb, FindsTheFirstSectionOfAName) {

@@ -1,6 +1,7 @@
 #include "online/wave.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "testutil.h"
 #include "wavgen.h"
@@ -33,8 +34,12 @@ TEST(Wave, HeaderChunksAndDuration) {
   for (const Case& c : cases) {
     test::TempDir dir;
     test::WriteWav(dir.file("a.wav"), c.spec);
+    ::chmod(dir.file("a.wav").c_str(), 0444);
     WaveInfo info;
     ASSERT_EQ(OpenWave(dir.file("a.wav"), info), 0) << c.dataOffset << " " << c.frames;
+    struct stat st {};
+    ::stat(dir.file("a.wav").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);  // reading a sound leaves it read-only
     EXPECT_EQ(info.dataOffset, c.dataOffset) << c.frames;
     EXPECT_EQ(info.frameCount, c.frames) << c.dataOffset;
     EXPECT_FLOAT_EQ(info.durationMs, c.frames * 1000.0f / c.spec.rate) << c.frames;
