@@ -79,7 +79,7 @@ TEST(ID3v1, RoundTrips) {
 
 TEST(ID3v1, ReadingBlocks) {
   const std::pair<Bytes, const char*> cases[] = {
-      {Cat({Bytes(72, 0), ToBytes("tag"), Bytes(125, 0)}), "none"},  // letter case counts
+      {Cat({Bytes(72, 0), ToBytes("tAG"), Bytes(125, 0)}), "none"},  // letter case counts
       {ToBytes("TAG"), "none"},                                      // shorter than a block
       // Fields end at their first zero; the year is numeric; a comment
       // that fills byte 125 leaves no room for a track.
