@@ -1,13 +1,16 @@
 """Second opinion on ID3v1 blocks: mutagen reads and writes them.
 
-  mutagen_id3v1.py read FILE          prints the block as JSON
+  mutagen_id3v1.py read FILE          prints the block as JSON (null: none)
   mutagen_id3v1.py write FILE JSON    writes (or replaces) the block
 """
 import json
 import sys
 
-from mutagen.id3 import COMM, TALB, TCON, TDRC, TIT2, TPE1, TRCK
+from mutagen.id3 import TCON, Frames
 from mutagen.id3._id3v1 import MakeID3v1, ParseID3v1
+
+FIELDS = {"title": "TIT2", "artist": "TPE1", "album": "TALB", "year": "TDRC",
+          "comment": "COMM", "track": "TRCK", "genre": "TCON"}
 
 
 def read(path):
@@ -15,42 +18,18 @@ def read(path):
         data = f.read()
     frames = ParseID3v1(data[-128:]) if len(data) >= 128 else None
     if frames is None:
-        print("null")
-        return
-
-    def text(fid):
-        return str(frames[fid].text[0]) if fid in frames else ""
-
-    out = {
-        "title": text("TIT2"),
-        "artist": text("TPE1"),
-        "album": text("TALB"),
-        "year": text("TDRC"),
-        "comment": text("COMM"),
-        "track": int(text("TRCK") or 0),
-        "genre": int(text("TCON")) if "TCON" in frames else 255,
-    }
-    print(json.dumps(out, ensure_ascii=False))
+        return None
+    out = {key: str(frames[fid].text[0]) if fid in frames else "" for key, fid in FIELDS.items()}
+    out["track"] = int(out["track"] or 0)
+    out["genre"] = int(out["genre"] or 255)
+    return out
 
 
-def write(path, spec):
-    v = json.loads(spec)
-    frames = {}
-    if v.get("title"):
-        frames["TIT2"] = TIT2(encoding=0, text=v["title"])
-    if v.get("artist"):
-        frames["TPE1"] = TPE1(encoding=0, text=v["artist"])
-    if v.get("album"):
-        frames["TALB"] = TALB(encoding=0, text=v["album"])
-    if v.get("year"):
-        frames["TDRC"] = TDRC(encoding=0, text=str(v["year"]))
-    if v.get("comment"):
-        frames["COMM"] = COMM(encoding=0, lang="eng", desc="", text=v["comment"])
-    if v.get("track"):
-        frames["TRCK"] = TRCK(encoding=0, text=str(v["track"]))
-    if v.get("genre", 255) != 255:
-        frames["TCON"] = TCON(encoding=0, text=TCON.GENRES[v["genre"]])
-    block = MakeID3v1(frames)
+def write(path, values):
+    genre = values.get("genre", 255)
+    values["genre"] = TCON.GENRES[genre] if genre != 255 else ""
+    block = MakeID3v1({fid: Frames[fid](encoding=0, text=str(values[key]))
+                       for key, fid in FIELDS.items() if values.get(key)})
     with open(path, "rb") as f:
         data = f.read()
     if len(data) >= 128 and data[-128:-125] == b"TAG":
@@ -61,8 +40,8 @@ def write(path, spec):
 
 if __name__ == "__main__":
     if sys.argv[1] == "read":
-        read(sys.argv[2])
+        print(json.dumps(read(sys.argv[2]), ensure_ascii=False))
     elif sys.argv[1] == "write":
-        write(sys.argv[2], sys.argv[3])
+        write(sys.argv[2], json.loads(sys.argv[3]))
     else:
         sys.exit("unknown command")

@@ -1,25 +1,25 @@
 """Second opinion on ID3v2 tags: mutagen reads what we write and writes what we read.
 
-  mutagen_id3v2.py read FILE...         the tags through mutagen's public API, as JSON
-  mutagen_id3v2.py fields FILE...       the 16 media-list fields per file, as JSON
-  mutagen_id3v2.py write FILE TAG       writes the frames of TAG (JSON) as a new tag
+  mutagen_id3v2.py read FILE...                  the tags through mutagen's public API, as JSON
+  mutagen_id3v2.py fields FILE...                the 16 media-list fields per file, as JSON
+  mutagen_id3v2.py write FILE TAG [FILE TAG]...  writes the frames of TAG (JSON) as a new tag
 
-`read` output, per file: {"version": [2, 4, 0], "frames": [{"id": ..., ...}, ...]} with the
-frames sorted by id and their decoded members (text values, lang, desc, url,
-mime, type, data as hex); {"error": "..."} when mutagen cannot load the tag.
+`read` output, per file: {"version": [2, 4, 0], "frames": [{"id": ..., ...}, ...],
+"canonical": [...]}: the frames sorted, with their decoded members (text values, lang, desc,
+url, mime, type, data as hex), and each frame again as one text that compares as a whole;
+{"error": "..."} when mutagen cannot load the tag.
 
-`fields` reads frames in file order without merging duplicates (mutagen's own
-frame parser under its loader), and joins them the way the media list does:
-the first value of each frame with that id, separated by blanks, trailing
-blanks dropped; comments and user links from every COMM / WXXX frame.
+`fields` gives the fields by name and, as "values", in the media list's order. It reads frames in
+file order without merging duplicates (mutagen's own frame parser under its loader), and joins
+them the way the media list does: the first value of each frame with that id, separated by
+blanks, trailing blanks dropped; comments and user links from every COMM / WXXX frame.
 
 TAG for `write`: {"version": 3 or 4, "frames": [
    {"id": "TIT2", "encoding": 3, "text": "..."},
    {"id": "COMM", "encoding": 1, "lang": "eng", "desc": "", "text": "..."},
-   {"id": "WXXX", "encoding": 0, "desc": "", "url": "..."},
-   {"id": "TXXX", "encoding": 3, "desc": "...", "text": "..."},
    {"id": "APIC", "encoding": 3, "mime": "image/png", "type": 3, "desc": "", "data": "hex"}]}
-The file keeps its audio; an existing tag is replaced.
+with the members of mutagen's frame of that id (encoding 3 when left out). The file keeps
+its audio; an existing tag is replaced.
 """
 import json
 import sys
@@ -27,15 +27,13 @@ import sys
 import mutagen.id3 as id3
 from mutagen.id3._tags import ID3Header, read_frames
 
-FIELD_IDS = [
-    ("TALB", "TAL"), ("TPE1", "TP1"), ("TPE2", "TP2"), ("TBPM", "TBP"), None,
-    ("TCOM", "TCM"), ("TCON", "TCO"), ("TCOP", "TCR"), ("TPOS", "TPA"), ("TENC", "TEN"),
-    ("TOPE", "TOA"), ("TPUB", "TPB"), ("TIT2", "TT2"), ("TRCK", "TRK"), None,
-    ("TYER", "TYE"),
-]
-FIELD_NAMES = ["album", "artist", "band", "bpm", "comment", "composer", "genre",
-               "copyright", "partofset", "encodedby", "origartist", "publisher",
-               "title", "track", "url", "year"]
+# Name, 2.3 id, 2.2 id; 2.4 has TDRC for the year.
+FIELDS = [("album", "TALB", "TAL"), ("artist", "TPE1", "TP1"), ("band", "TPE2", "TP2"),
+          ("bpm", "TBPM", "TBP"), ("comment", "COMM", "COM"), ("composer", "TCOM", "TCM"),
+          ("genre", "TCON", "TCO"), ("copyright", "TCOP", "TCR"), ("partofset", "TPOS", "TPA"),
+          ("encodedby", "TENC", "TEN"), ("origartist", "TOPE", "TOA"),
+          ("publisher", "TPUB", "TPB"), ("title", "TIT2", "TT2"), ("track", "TRCK", "TRK"),
+          ("url", "WXXX", "WXX"), ("year", "TYER", "TYE")]
 
 
 def frame_json(frame):
@@ -51,23 +49,22 @@ def frame_json(frame):
     return out
 
 
+def error(e):
+    return {"error": "%s: %s" % (type(e).__name__, e)}
+
+
 def read_one(path):
     try:
         tags = id3.ID3(path, translate=False, load_v1=False)
     except Exception as e:  # noqa: BLE001 - any failure is an answer here
-        return {"error": "%s: %s" % (type(e).__name__, e)}
-    frames = sorted((frame_json(f) for f in tags.values()), key=lambda f: json.dumps(f))
-    return {"version": list(tags.version), "frames": frames}
-
-
-def read(paths):
-    print(json.dumps({p: read_one(p) for p in paths}, ensure_ascii=False))
+        return error(e)
+    frames = sorted((frame_json(f) for f in tags.values()), key=json.dumps)
+    return {"version": list(tags.version), "frames": frames,
+            "canonical": [json.dumps(f, sort_keys=True, ensure_ascii=False) for f in frames]}
 
 
 def first_value(frame):
-    if not getattr(frame, "text", None):
-        return None
-    return str(frame.text[0])
+    return str(frame.text[0]) if getattr(frame, "text", None) else None
 
 
 def fields_of(path):
@@ -75,66 +72,34 @@ def fields_of(path):
         try:
             header = ID3Header(f)
         except Exception as e:  # noqa: BLE001
-            return {"error": "%s: %s" % (type(e).__name__, e)}
+            return error(e)
         data = f.read(header.size - 10)
-        if len(data) != header.size - 10:
-            return {"error": "tag runs past the end of the file"}
+    if len(data) != header.size - 10:
+        return {"error": "tag runs past the end of the file"}
     frames, _, _ = read_frames(header, data, header.known_frames)
-    v22 = header.version < (2, 3, 0)
-    v24 = header.version >= (2, 4, 0)
     result = {}
-    for index, name in enumerate(FIELD_NAMES):
-        if index == 4 or index == 14:
-            kind = ("COM", "COMM") if index == 4 else ("WXX", "WXXX")
-            parts = []
-            for fr in frames:
-                if fr.FrameID not in kind:
-                    continue
-                value = first_value(fr) if index == 4 else str(fr.url)
-                if value:
-                    parts.append(value)
-            text = " ".join(parts).strip(" ")
+    for name, v23, v22 in FIELDS:
+        if name in ("comment", "url"):
+            values = [str(fr.url) if name == "url" else first_value(fr)
+                      for fr in frames if fr.FrameID in (v23, v22)]
+            text = " ".join(v for v in values if v).strip(" ")
         else:
-            fid = FIELD_IDS[index][1 if v22 else 0]
-            if index == 15 and v24:
+            fid = v22 if header.version < (2, 3, 0) else v23
+            if name == "year" and header.version >= (2, 4, 0):
                 fid = "TDRC"
-            text = ""
-            for fr in frames:
-                if fr.FrameID != fid:
-                    continue
-                value = first_value(fr)
-                if value is None:
-                    continue
-                text += value.split("\0")[0] + " "
-            text = text.rstrip(" ")
+            values = [first_value(fr) for fr in frames if fr.FrameID == fid]
+            text = "".join(v.split("\0")[0] + " " for v in values if v is not None).rstrip(" ")
         result[name] = text.replace("\r\n", " ")
-    return {"version": list(header.version), "fields": result}
+    return {"version": list(header.version), "fields": result, "values": list(result.values())}
 
 
-def fields(paths):
-    print(json.dumps({p: fields_of(p) for p in paths}, ensure_ascii=False))
-
-
-def make_frame(fields):
-    fid = fields["id"]
-    enc = fields.get("encoding", 3)
-    if fid == "COMM":
-        return id3.COMM(encoding=enc, lang=fields["lang"], desc=fields["desc"], text=fields["text"])
-    if fid == "WXXX":
-        return id3.WXXX(encoding=enc, desc=fields["desc"], url=fields["url"])
-    if fid == "TXXX":
-        return id3.TXXX(encoding=enc, desc=fields["desc"], text=fields["text"])
-    if fid == "APIC":
-        return id3.APIC(encoding=enc, mime=fields["mime"], type=fields["type"], desc=fields["desc"],
-                        data=bytes.fromhex(fields["data"]))
-    return getattr(id3, fid)(encoding=enc, text=fields["text"])
-
-
-def write(path, tag_text):
-    tag = json.loads(tag_text)
+def write(path, tag):
     tags = id3.ID3()
-    for frame in tag["frames"]:
-        tags.add(make_frame(frame))
+    for members in tag["frames"]:
+        members = dict(members, encoding=members.get("encoding", 3))
+        if "data" in members:
+            members["data"] = bytes.fromhex(members["data"])
+        tags.add(getattr(id3, members.pop("id"))(**members))
     if tag["version"] == 3:
         tags.update_to_v23()
     tags.save(path, v2_version=tag["version"], v23_sep="/")
@@ -142,11 +107,11 @@ def write(path, tag_text):
 
 if __name__ == "__main__":
     command = sys.argv[1]
-    if command == "read":
-        read(sys.argv[2:])
-    elif command == "fields":
-        fields(sys.argv[2:])
+    if command in ("read", "fields"):
+        one = read_one if command == "read" else fields_of
+        print(json.dumps({p: one(p) for p in sys.argv[2:]}, ensure_ascii=False))
     elif command == "write":
-        write(sys.argv[2], sys.argv[3])
+        for path, tag in zip(sys.argv[2::2], sys.argv[3::2]):
+            write(path, json.loads(tag))
     else:
         sys.exit("unknown command")

@@ -1,0 +1,378 @@
+// The frame catalogue, the setters, and putting a tag back into its file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <set>
+#include <tuple>
+
+#include "id3v2_builder.h"
+#include "support/paths.h"
+#include "tags/id3v2_frames.h"
+
+namespace velotag {
+namespace {
+
+using namespace test;
+
+const char* TitleID(int version) { return version == 2 ? "TT2" : "TIT2"; }
+
+std::uint32_t SynchsafeAt(const Bytes& b, std::size_t at) {
+  return (std::uint32_t{b[at]} << 21) | (std::uint32_t{b[at + 1]} << 14) |
+         (std::uint32_t{b[at + 2]} << 7) | b[at + 3];
+}
+
+struct stat Stat(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return st;
+}
+
+TEST(ID3v2Catalogue, IdentifiersAreWellFormedUniqueAndCorrespondBothWays) {
+  std::set<std::string_view> catalogued[5];
+  for (int version : {2, 3, 4}) {
+    for (const ID3v2CatalogueEntry& e : ID3v2Catalogue(version)) {
+      EXPECT_EQ(e.FrameID.size(), version == 2 ? 3u : 4u) << e.FrameID;
+      EXPECT_EQ(e.FrameID.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"),
+                e.FrameID.npos);
+      EXPECT_FALSE(e.Description.empty()) << e.FrameID;
+      EXPECT_TRUE(catalogued[version].insert(e.FrameID).second) << "duplicate " << e.FrameID;
+    }
+  }
+  EXPECT_TRUE(ID3v2Catalogue(5).empty());
+  for (const ID3v2Correspondence& row : ID3v2CorrespondenceTable()) {
+    const std::string v24(row.v24.empty() ? row.v23 : row.v24);
+    EXPECT_TRUE(catalogued[2].count(row.v22)) << row.v22;
+    EXPECT_TRUE(catalogued[3].count(row.v23)) << row.v23;
+    // An empty 2.4 cell keeps the 2.3 name: TSIZ, TRDA ... that 2.4 dropped.
+    EXPECT_TRUE(row.v24.empty() || catalogued[4].count(v24)) << v24;
+    EXPECT_EQ(ConvertID3v2FrameID(row.v22, 2, 3), row.v23);
+    EXPECT_EQ(ConvertID3v2FrameID(row.v23, 3, 2), row.v22);
+    EXPECT_EQ(ConvertID3v2FrameID(row.v22, 2, 4), v24);
+    // The date and time rows all became TDRC, which goes back to the year.
+    EXPECT_EQ(ConvertID3v2FrameID(v24, 4, 3), v24 == "TDRC" ? "TYER" : row.v23);
+  }
+}
+
+TEST(ID3v2Catalogue, SpotChecks) {
+  EXPECT_EQ(ID3v2FrameDescription(" tit2 ", 3), "Title/songname/content description");
+  EXPECT_EQ(ID3v2FrameDescription("USLT", 3), "Unsychronized lyric/text transcription");
+  EXPECT_EQ(ID3v2FrameDescription("USLT", 4), "Unsynchronised lyric/text transcription");
+  EXPECT_EQ(ID3v2FrameDescription("TYER", 4) + ID3v2FrameDescription("TIT2", 5), "");
+  EXPECT_EQ(ConvertID3v2FrameID("tdrc", 4, 3) + ConvertID3v2FrameID(" x ", 4, 4), "TYER x ");
+  EXPECT_EQ(ConvertID3v2FrameID("TSOP", 4, 3) + ConvertID3v2FrameID("TALB", 5, 3), "");
+}
+
+TEST(ID3v2Set, IdentifiersFollowTheTagsVersion) {
+  // Given, then what 2.2, 2.3 and 2.4 tags get ("" = refused).
+  const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
+      {"TDRC", "TYE", "TYER", "TDRC"}, {"TAL", "TAL", "TALB", "TALB"},
+      {" tit2 ", "TT2", "TIT2", "TIT2"}, {"TSOP", "", "", "TSOP"},
+      {"TORY", "TOR", "TORY", "TDOR"}, {"TXXX", "", "", ""},
+      {"COMM", "", "", ""}, {"TZZZ", "", "", ""}, {"", "", "", ""}};
+  for (const auto& [given, v22, v23, v24] : cases) {
+    for (int version : {2, 3, 4}) {
+      const std::string want = version == 2 ? v22 : version == 3 ? v23 : v24;
+      ID3v2Tag tag;
+      tag.Version = static_cast<std::uint8_t>(version);
+      EXPECT_EQ(SetID3v2Text(tag, given, "v"), !want.empty()) << given << " v" << version;
+      EXPECT_EQ(tag.Frames.empty() ? "" : tag.Frames[0].FrameID, want) << given << " v" << version;
+    }
+  }
+}
+
+TEST(ID3v2Set, BodiesPerEncodingAndVersion) {
+  const Bytes utf16 = {1, 0xFF, 0xFE, 'A', 0, 0xE9, 0, 0, 0};
+  const std::tuple<int, int, std::string, Bytes> cases[] = {
+      {4, 2, "A\xC3\xA9", {2, 0, 'A', 0, 0xE9, 0, 0}},
+      {3, 3, "A\xC3\xA9", utf16},                  // 2.2 and 2.3 know only 0 and 1
+      {4, 9, "A\xC3\xA9", utf16},                  // unknown: the default
+      {4, 3, std::string("x\0", 2), {3, 'x', 0}},  // already terminated
+      {2, 1, "", {1, 0xFF, 0xFE, 0, 0}}};
+  for (const auto& [version, encoding, text, body] : cases) {
+    ID3v2Tag tag;
+    tag.Version = static_cast<std::uint8_t>(version);
+    ASSERT_TRUE(SetID3v2Text(tag, "TIT2", text, encoding));
+    EXPECT_EQ(tag.Frames[0].Data, body) << version << "/" << encoding;
+    EXPECT_EQ(tag.Frames[0].Size, static_cast<std::int32_t>(body.size()));
+  }
+}
+
+TEST(ID3v2Set, SlotsReplaceAppendKeepEncodingAndDelete) {
+  TempDir dir;
+  for (int v : {2, 3, 4}) {
+    const std::string artist = v == 2 ? "TP1" : "TPE1";
+    const Bytes frames =
+        Cat({Frame(v, artist, TextBody("A"), v == 2 ? 0 : 0x0040),
+             Frame(v, v == 2 ? "TAL" : "TALB", TextBody("Alb")), Frame(v, artist, TextBody("B"))});
+    ID3v2Tag tag;
+    ASSERT_EQ(Load(dir.file("r.mp3"), Tag(v, frames), tag), kTagDone);
+    ASSERT_TRUE(SetID3v2Text(tag, "TPE1", "C", kID3KeepEncoding));
+    EXPECT_EQ(tag.FrameCount, 2) << v;
+    EXPECT_EQ(tag.Frames[0].FrameID, artist);
+    EXPECT_EQ(tag.Frames[0].Data, (Bytes{0, 'C', 0})) << "encoding 0 kept";
+    EXPECT_EQ(tag.Frames[0].Flags, 0) << "a replaced frame gets flags 0";
+    ASSERT_TRUE(SetID3v2Text(tag, "TPE1", "D", 3, true));
+    EXPECT_EQ(GetID3v2Field(tag, kFieldArtist), "C D");
+    EXPECT_EQ(tag.FrameCount, 3);
+    EXPECT_TRUE(DeleteID3v2Frame(tag, "TALB")) << "2.4 name on v" << v;
+    EXPECT_FALSE(DeleteID3v2Frame(tag, "TALB") || DeleteID3v2Frame(tag, "  "));
+    EXPECT_EQ(GetID3v2Field(tag, kFieldAlbum), "");
+    EXPECT_EQ(tag.FrameCount, 2);
+    EXPECT_TRUE(DeleteID3v2Frame(tag, "", true));
+    EXPECT_EQ(tag.FrameCount, 0);
+    EXPECT_FALSE(DeleteID3v2Frame(tag, "", true));
+  }
+}
+
+TEST(ID3v2Write, InPlaceWhenItFitsElseThroughARewrite) {
+  // Kept frames keep their flags: a compressed, encrypted, grouped or
+  // length-indicated body means nothing without them.
+  const Bytes audio = Audio(5000), other = {0, 0, 0, 9, 'x', 0x9C, 1, 2, 3, 4};
+  struct Case {
+    int v;
+    std::uint8_t flags;
+    std::size_t junk, padding, text;  // padding SIZE_MAX: no tag
+    std::uint32_t newBody;            // 0: written in place
+  };
+  std::vector<Case> cases;
+  for (int v : {2, 3, 4}) {
+    const std::size_t exactly2048 = 2048 - 2 * (v == 2 ? 6 : 10) - other.size() - 2;
+    cases.push_back({v, 0, 0, SIZE_MAX, 20, 2048});
+    for (std::uint8_t flags : {0, 0x10}) {  // a footer, in 2.4
+      for (std::size_t junk : {0, 1000}) {
+        if (flags == 0 || v == 4)
+          cases.insert(cases.end(), {{v, flags, junk, 4000, 20, 0},
+                                     {v, flags, junk, 10, 3000, 4096},  // the next multiple of 2048
+                                     {v, flags, junk, 10, exactly2048, 4096}});  // always padding
+      }
+    }
+  }
+  TempDir dir;
+  const std::string f = dir.file("w.mp3");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "v" << c.v << " flags " << int(c.flags) << " junk " << c.junk
+                                    << " padding " << c.padding << " text " << c.text);
+    const bool hadTag = c.padding != SIZE_MAX;
+    const std::uint8_t flags = hadTag ? c.flags : 0;
+    const std::uint16_t otherFlags = c.v == 2 ? 0 : c.v == 3 ? 0xE0E0 : 0x4D70;
+    const Bytes frames = Cat({Frame(c.v, TitleID(c.v), TextBody("old"), c.v == 2 ? 0 : 0x0040),
+                              Frame(c.v, c.v == 2 ? "UFI" : "PRIV", other, otherFlags)});
+    const Bytes initial =
+        Cat({Bytes(c.junk, 0x11), hadTag ? Tag(c.v, frames, c.padding, flags) : Bytes{}, audio});
+    WriteFileBytes(f, initial);
+    ID3v2Tag tag;
+    OpenID3v2(f, tag, c.v);
+    ReadID3v2Frames(tag);
+    const std::string title(c.text, 't');
+    ASSERT_TRUE(SetID3v2Text(tag, "TIT2", title, 0));
+    ASSERT_TRUE(WriteID3v2(tag));
+    EXPECT_TRUE(tag.FileHandle.valid());
+
+    const Bytes after = ReadFileBytes(f);
+    const std::uint32_t body = SynchsafeAt(after, c.junk + 6);
+    EXPECT_EQ(Slice(after, 0, c.junk), Bytes(c.junk, 0x11));
+    EXPECT_EQ(tag.TagOffset, static_cast<Offset64>(c.junk));
+    EXPECT_EQ(tag.TagSize, static_cast<std::int32_t>(body));
+    EXPECT_EQ(Slice(after, c.junk, 10),
+              c.newBody ? Header(c.v, flags, c.newBody) : Slice(initial, c.junk, 10));
+    EXPECT_EQ(GetPathType(f + ".id3tmp"), kPathMissing);
+    std::size_t end = c.junk + 10 + body;
+    if (flags & 0x10) {
+      EXPECT_EQ(Slice(after, end, 10), Header(4, flags, body, "3DI")) << "the footer";
+      end += 10;
+    }
+    ASSERT_EQ(after.size(), end + audio.size());
+    EXPECT_EQ(Slice(after, end, audio.size()), audio);
+
+    ID3v2Tag back;
+    ASSERT_EQ(OpenAndRead(f, back), kTagDone);
+    EXPECT_EQ(GetID3v2Field(back, kFieldTitle), title);
+    ASSERT_EQ(back.FrameCount, hadTag ? 2 : 1);
+    EXPECT_EQ(back.Frames[0].Flags, 0) << "the new frame";
+    if (hadTag) {
+      EXPECT_EQ(std::tie(back.Frames[1].Data, back.Frames[1].Flags), std::tie(other, otherFlags));
+    }
+    // Written again without changes: in place, the same bytes.
+    ASSERT_TRUE(WriteID3v2(back));
+    EXPECT_EQ(ReadFileBytes(f), after);
+  }
+}
+
+TEST(ID3v2Write, UnsynchronisationIsUndoneAndCleared) {
+  // UTF-16 "ÿa" holds FF 00, which the old flag would have a reader change.
+  const Bytes plain = {1, 0xFF, 0xFE, 0xFF, 0x00, 'a', 0, 0, 0};
+  TempDir dir;
+  for (auto [v, flags] : {std::pair{2, 0x80}, {3, 0x80}, {4, 0x90}}) {
+    for (std::size_t padding : {10, 3000}) {
+      SCOPED_TRACE(std::to_string(v) + (padding > 100 ? " in place" : " rewrite"));
+      const Bytes frame = v == 4 ? Frame(4, "TIT2", Unsynchronise(plain))
+                                 : Unsynchronise(Frame(v, TitleID(v), plain));
+      ID3v2Tag tag;
+      Load(dir.file("u.mp3"),
+           Cat({Tag(v, frame, padding, static_cast<std::uint8_t>(flags)), Audio()}), tag);
+      ASSERT_TRUE(SetID3v2Text(tag, "TPE1", "ÿa", 1));
+      ASSERT_TRUE(WriteID3v2(tag));
+      const Bytes after = ReadFileBytes(dir.file("u.mp3"));
+      EXPECT_EQ(after[5] & 0x80, 0) << "the header no longer claims unsynchronisation";
+      if (flags & 0x10) {
+        EXPECT_EQ(after[10 + SynchsafeAt(after, 6) + 5], after[5]) << "the footer";
+      }
+      ASSERT_EQ(OpenAndRead(dir.file("u.mp3"), tag), kTagDone);
+      EXPECT_EQ(GetID3v2Field(tag, kFieldTitle) + GetID3v2Field(tag, kFieldArtist), "ÿaÿa");
+    }
+  }
+}
+
+TEST(ID3v2Write, NeverOverwritesOrCutsBytesThatAreNotATag) {
+  const Bytes blocks[] = {
+      Cat({Header(3, 0, 20000), Frame(3, "TIT2", TextBody("x")), Audio()}),  // past the end
+      Cat({Header(7, 0, 100), Bytes(100, 0x33), Audio()}),                   // an unknown version
+      {'I', 'D', '3', 3}};                                                   // a cut header
+  TempDir dir;
+  for (const Bytes& block : blocks) {
+    for (std::size_t junk : {0, 500}) {
+      SCOPED_TRACE(std::to_string(block.size()) + " after " + std::to_string(junk));
+      const Bytes initial = Cat({Bytes(junk, 0x11), block});
+      ID3v2Tag tag;
+      EXPECT_NE(Load(dir.file("b.mp3"), initial, tag), kTagFailed);
+      EXPECT_FALSE(RemoveID3v2(tag));
+      EXPECT_EQ(ReadFileBytes(dir.file("b.mp3")), initial);
+      ASSERT_TRUE(SetID3v2Text(tag, "TIT2", "New"));
+      ASSERT_TRUE(WriteID3v2(tag));
+      // The new tag goes in front of the block, which is kept as data.
+      const std::size_t tagEnd = junk + 10 + static_cast<std::size_t>(tag.TagSize);
+      const Bytes after = ReadFileBytes(dir.file("b.mp3"));
+      ASSERT_EQ(after.size(), tagEnd + block.size());
+      EXPECT_EQ(Slice(after, 0, junk), Bytes(junk, 0x11));
+      EXPECT_EQ(Slice(after, tagEnd, block.size()), block);
+      ASSERT_EQ(OpenAndRead(dir.file("b.mp3"), tag), kTagDone);
+      EXPECT_EQ(tag.TagOffset, static_cast<Offset64>(junk));
+      EXPECT_EQ(GetID3v2Field(tag, kFieldTitle), "New");
+    }
+  }
+}
+
+TEST(ID3v2Write, RefusesWhatTheFormatCannotHold) {
+  TempDir dir;
+  ID3v2Tag tag;
+  const Bytes before = Cat({Tag(2, Frame(2, "TT2", TextBody("x")), 100), Audio()});
+  ASSERT_EQ(Load(dir.file("big.mp3"), before, tag), kTagDone);
+  tag.Frames.push_back({"PIC", 0x1000000, 0, Bytes(0x1000000, 0)});  // 2.2 sizes have 3 bytes
+  tag.FrameCount = 2;
+  EXPECT_FALSE(WriteID3v2(tag));
+  EXPECT_EQ(ReadFileBytes(dir.file("big.mp3")), before);
+}
+
+TEST(ID3v2Remove, TagsOfEveryVersionAndLayout) {
+  const Bytes audio = Audio(3000);
+  TempDir dir;
+  for (auto [v, flags] :
+       {std::pair{2, 0}, {3, 0}, {4, 0}, {4, 0x10}, {2, 0x40}, {3, 0x40}, {4, 0x40}}) {
+    for (std::size_t junk : {0, 700}) {
+      SCOPED_TRACE("v" + std::to_string(v) + " flags " + std::to_string(flags));
+      const Bytes ext = flags != 0x40 || v == 2 ? Bytes{}
+                        : v == 3                ? Bytes{0, 0, 0, 6, 0, 0, 0, 0, 0, 0}
+                                                : Bytes{0, 0, 0, 6, 1, 0};
+      const Bytes tagBytes = Tag(v, Cat({ext, Frame(v, TitleID(v), TextBody("t"))}), 50,
+                                 static_cast<std::uint8_t>(flags));
+      ID3v2Tag tag;
+      ASSERT_EQ(Load(dir.file("r.mp3"), Cat({Bytes(junk, 0x11), tagBytes, audio}), tag), kTagDone);
+      ASSERT_TRUE(RemoveID3v2(tag));
+      EXPECT_EQ(ReadFileBytes(dir.file("r.mp3")), Cat({Bytes(junk, 0x11), audio}));
+      EXPECT_EQ(std::tuple(tag.TagOffset, tag.FrameCount, tag.FileHandle.valid()),
+                std::tuple(-1, 0, true));
+      EXPECT_FALSE(RemoveID3v2(tag)) << "no tag left";
+      // The same record writes a clean new tag afterwards.
+      SetID3v2Text(tag, "TIT2", "again");
+      ASSERT_TRUE(WriteID3v2(tag));
+      EXPECT_EQ(ReadFileBytes(dir.file("r.mp3"))[junk + 5], 0) << "no flags carried over";
+      ASSERT_EQ(OpenAndRead(dir.file("r.mp3"), tag), kTagDone);
+      EXPECT_EQ(GetID3v2Field(tag, kFieldTitle), "again");
+    }
+  }
+}
+
+// The rewrite through a temporary file: on a full disk nothing changes; else
+// a complete new file is renamed over the MP3 file, with the old one's mode.
+TEST(ID3v2Rewrite, ThroughATemporaryFileRenamedOverTheFile) {
+  TempDir dir;
+  const std::string f = dir.file("m.mp3"), tmp = dir.file("tmp");
+  const Bytes before = Cat({Tag(3, Frame(3, "TIT2", TextBody("x")), 10), Audio(20000)});
+  WriteFileBytes(f, before);
+  ::chmod(f.c_str(), 0640);
+  // Each title outgrows the tag before it.
+  auto grow = [&](ID3v2Tag& tag, std::size_t size) {
+    return OpenAndRead(f, tag) == kTagDone && SetID3v2Text(tag, "TIT2", std::string(size, 'g')) &&
+           WriteID3v2(tag);
+  };
+  // A file size limit stands in for a full disk.
+  EXPECT_TRUE(InChild(RLIMIT_FSIZE, 8192, [&] {
+    ID3v2Tag tag;
+    return !grow(tag, 3000) && !RemoveID3v2(tag) && tag.FileHandle.valid() && ReadID3v2Frames(tag);
+  }));
+  EXPECT_EQ(ReadFileBytes(f), before);
+  EXPECT_EQ(GetPathType(f + ".id3tmp"), kPathFile) << "left for the next write to replace";
+
+  ID3v2Tag tag;
+  const ino_t old = Stat(f).st_ino;
+  ASSERT_TRUE(grow(tag, 3000));
+  EXPECT_NE(Stat(f).st_ino, old) << "renamed over the file, never rewritten in it";
+  struct stat handle {};
+  ::fstat(tag.FileHandle.get(), &handle);
+  EXPECT_EQ(handle.st_ino, Stat(f).st_ino) << "the record's handle follows the new file";
+  EXPECT_EQ(handle.st_mode & 07777, 0640u);
+  EXPECT_EQ(GetPathType(f + ".id3tmp"), kPathMissing);
+
+  // Where that name cannot be made, the temporary file goes to $TMPDIR.
+  ::mkdir((f + ".id3tmp").c_str(), 0700);
+  ::mkdir(tmp.c_str(), 0700);
+  const char* saved = std::getenv("TMPDIR");
+  const std::string oldTmp = saved ? saved : "";
+  ::setenv("TMPDIR", tmp.c_str(), 1);
+  const bool written = grow(tag, 5000);
+  saved ? ::setenv("TMPDIR", oldTmp.c_str(), 1) : ::unsetenv("TMPDIR");
+  ASSERT_TRUE(written);
+  std::vector<FolderEntry> left;
+  EXPECT_EQ(ListFolder(tmp, left), 0);
+  ASSERT_EQ(OpenAndRead(f, tag), kTagDone);
+  EXPECT_EQ(GetID3v2Field(tag, kFieldTitle), std::string(5000, 'g'));
+}
+
+// Run as an ordinary user: root writes read-only files anyway. Reading never
+// changes a file; writing gives the user's own file its owner write bit back
+// and fails, touching nothing, on a file of someone else's.
+TEST(ID3v2Write, ReadOnlyFiles) {
+  TempDir dir;
+  OpenToEveryone(dir.path());
+  const std::string theirs = dir.file("theirs.mp3"), mine = dir.file("mine.mp3");
+  const Bytes before = Cat({Tag(3, Frame(3, "TIT2", TextBody("Locked")), 100), Audio()});
+  WriteFileBytes(theirs, before);
+  ::chmod(theirs.c_str(), 0444);
+  EXPECT_TRUE(RunUnprivileged([&] {
+    ID3v2Tag tag;
+    if (OpenAndRead(theirs, tag) != kTagDone || !tag.ReadOnly ||
+        GetID3v2Field(tag, kFieldTitle) != "Locked")
+      return false;
+    SetID3v2Text(tag, "TIT2", "Changed");
+    if (WriteID3v2(tag) || RemoveID3v2(tag)) return false;
+    WriteFileBytes(mine, Audio(300));
+    ::chmod(mine.c_str(), 0444);
+    if (OpenAndRead(mine, tag) != kTagNone || !tag.ReadOnly || (Stat(mine).st_mode & 0777) != 0444)
+      return false;
+    SetID3v2Text(tag, "TIT2", "w");
+    return WriteID3v2(tag) && OpenAndRead(mine, tag) == kTagDone &&
+           GetID3v2Field(tag, kFieldTitle) == "w" && (Stat(mine).st_mode & S_IWUSR);
+  }));
+  EXPECT_EQ(ReadFileBytes(theirs), before);
+}
+
+TEST(ID3v2Write, BigEndianHelpersTakeAtMostFourBytes) {
+  Bytes out(6, 9);
+  EncodeBigEndian(0x01020304, out.data(), 1, 5, false);
+  EXPECT_EQ(out, (Bytes{9, 1, 2, 3, 4, 9}));
+  EXPECT_EQ(DecodeBigEndian(out.data(), 1, 5, false), 0x01020304);
+}
+
+}  // namespace
+}  // namespace velotag
