@@ -8,8 +8,8 @@ namespace velotag {
 
 namespace {
 
-// A Linux file name holds at most 255 bytes; ".mp3" takes four of them.
-constexpr std::size_t kMaxNameBytes = 255 - 4;
+// ".mp3" takes four bytes of a file name.
+constexpr std::size_t kMaxNameBytes = kMaxFileNameBytes - 4;
 
 bool EndsWithMp3(const std::string& s) {
   if (s.size() < 4) return false;
@@ -17,14 +17,6 @@ bool EndsWithMp3(const std::string& s) {
   for (char& c : tail)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return tail == ".mp3";
-}
-
-// Cuts at a character boundary so that the text fits in maxBytes.
-std::string CutToBytes(const std::string& s, std::size_t maxBytes) {
-  if (s.size() <= maxBytes) return s;
-  std::size_t end = maxBytes;
-  while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
-  return s.substr(0, end);
 }
 
 std::string FirstCodePoint(const std::string& s) {
@@ -116,7 +108,7 @@ std::string ApplyRenamePattern(const std::string& pattern, const std::vector<std
     pos = close + 1;
   }
   if (counted == 0) return {};
-  out = CutToBytes(Utf8Left(out, maxLength), kMaxNameBytes);
+  out = Utf8CutToBytes(Utf8Left(out, maxLength), kMaxNameBytes);
   return out + ".mp3";
 }
 

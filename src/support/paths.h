@@ -13,6 +13,9 @@
 
 namespace velotag {
 
+// The longest file name the kernel takes, in bytes.
+inline constexpr std::size_t kMaxFileNameBytes = 255;
+
 inline constexpr int kPathMissing = 0;
 inline constexpr int kPathFile = 1;
 inline constexpr int kPathFolder = 2;

@@ -196,6 +196,13 @@ Bytes StringToAnsi(std::string_view text) {
   return out;
 }
 
+std::string Utf8CutToBytes(std::string_view text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return std::string(text);
+  std::size_t end = maxBytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return std::string(text.substr(0, end));
+}
+
 std::vector<std::uint32_t> Utf8CodePoints(std::string_view text) {
   std::u16string units = Utf8ToUtf16(text);
   std::vector<std::uint32_t> out;

@@ -49,6 +49,8 @@ Bytes StringToAnsi(std::string_view text);
 // Code points, not bytes.
 std::size_t Utf8Length(std::string_view text);
 std::string Utf8Left(std::string_view text, std::size_t count);
+// At most maxBytes bytes of text, cut at a character boundary.
+std::string Utf8CutToBytes(std::string_view text, std::size_t maxBytes);
 // Splits into code points as the lenient decoder reads them.
 std::vector<std::uint32_t> Utf8CodePoints(std::string_view text);
 

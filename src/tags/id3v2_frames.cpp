@@ -186,8 +186,9 @@ bool SetID3v2Picture(ID3v2Tag& tag, const std::string& description,
 bool HasID3v2Picture(const ID3v2Tag& tag) {
   if (tag.FrameCount <= 0) return false;
   const char* id = tag.Version == 2 ? "PIC" : "APIC";
+  // A slot without data holds no picture (and is not written back).
   for (const ID3v2Frame& f : tag.Frames)
-    if (SameID(f.FrameID, id)) return true;
+    if (f.Size > 0 && SameID(f.FrameID, id)) return true;
   return false;
 }
 
@@ -277,6 +278,9 @@ std::int32_t GetID3v2UserTexts(const ID3v2Tag& tag, std::vector<ID3v2UserField>&
   return ListFrames(tag, items, firstOnly, "TXX", "TXXX", DecodeID3v2UserField);
 }
 
+// An image subtype is a short word; a longer one is cut.
+constexpr std::size_t kMaxExtensionBytes = 16;
+
 std::int32_t ExtractID3v2Pictures(const ID3v2Tag& tag, const std::string& folder,
                                   std::vector<std::string>& paths) {
   paths.clear();
@@ -291,13 +295,21 @@ std::int32_t ExtractID3v2Pictures(const ID3v2Tag& tag, const std::string& folder
     std::string typeName = PictureTypeName(pic.PictureType);
     for (char& c : typeName)
       if (c == ' ') c = '_';
-    std::string name = GetBaseName(tag.FileName) + "_" + pic.Description + "(" + typeName + ")";
+    std::string extension;
     std::string lowerMime = LowerAscii(pic.MimeType);
     std::size_t image = lowerMime.find("image/");
-    if (image != std::string::npos) name += "." + pic.MimeType.substr(image + 6);
+    if (image != std::string::npos)
+      extension = "." + Utf8CutToBytes(pic.MimeType.substr(image + 6), kMaxExtensionBytes);
+    // A long description is cut so that the name, with room for a "(001)"
+    // numbering, still fits in a file name.
+    std::string stem = GetBaseName(tag.FileName) + "_" + pic.Description;
+    std::string tail = "(" + typeName + ")" + extension;
+    std::size_t room = kMaxFileNameBytes - 5;
+    stem = Utf8CutToBytes(stem, room > tail.size() ? room - tail.size() : 0);
     // The description and the MIME type are foreign text: neither may add
     // a folder step to the name.
-    std::string path = GetUniqueFileName(MakeValidFileName(dir + SafeFileNameComponent(name)));
+    std::string path =
+        GetUniqueFileName(MakeValidFileName(dir + SafeFileNameComponent(stem + tail)));
     if (WriteBytesToFile(path, Bytes(pic.Image, pic.Image + pic.ImageSize)))
       paths.push_back(path);
   }

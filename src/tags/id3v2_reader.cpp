@@ -210,7 +210,10 @@ bool ReadID3v2Frames(ID3v2Tag& tag) {
     pos += headerSize;
     if (frame.Size > 0) {
       const auto size = static_cast<std::size_t>(frame.Size);
-      if (size > end - pos) continue;  // runs past the tag: dropped, its slot reused
+      // A frame that runs past the tag is dropped, and the walk ends there:
+      // its own bytes are no frames, and reading them as such would write
+      // garbage back as real frames.
+      if (size > end - pos) break;
       frame.Data.assign(body.begin() + static_cast<std::ptrdiff_t>(pos),
                         body.begin() + static_cast<std::ptrdiff_t>(pos + size));
       pos += size;

@@ -337,11 +337,11 @@ static bool EnsureWritable(ID3v2Tag& tag) {
 }
 
 bool WriteID3v2(ID3v2Tag& tag) {
-  if (!tag.FileHandle.valid() || !EnsureWritable(tag)) return false;
-  tag.FileSize = -1;  // whatever happens next, the size must be asked anew
   // Frames that do not fit the format are refused rather than left out of
-  // a tag reported as written.
-  if (!FitsTheFormat(tag)) return false;
+  // a tag reported as written; a refused write leaves the file as it was,
+  // its permissions included.
+  if (!tag.FileHandle.valid() || !FitsTheFormat(tag) || !EnsureWritable(tag)) return false;
+  tag.FileSize = -1;  // whatever happens next, the size must be asked anew
   ComputeID3v2Size(tag);
   tag.NewTagSize = std::min(NextBlockMultiple(tag.NewTagSize, kPaddingBlock), kID3v2MaxTagSize);
   // Frames are written plain, so nothing may claim otherwise.
@@ -389,11 +389,11 @@ bool WriteID3v2(ID3v2Tag& tag) {
 }
 
 bool RemoveID3v2(ID3v2Tag& tag) {
-  if (!tag.FileHandle.valid() || tag.TagOffset < 0 || !EnsureWritable(tag)) return false;
-  tag.FileSize = -1;
   // Only a tag we can vouch for is cut out: an unknown block or a size that
   // runs past the end of the file could be audio.
-  if (!TagInFile(tag)) return false;
+  if (!tag.FileHandle.valid() || tag.TagOffset < 0 || !TagInFile(tag) || !EnsureWritable(tag))
+    return false;
+  tag.FileSize = -1;
   const Offset64 resumeAt = tag.TagOffset + 10 + tag.TagSize + (FooterOnDisk(tag) ? 10 : 0);
   if (!RewriteFile(tag, tag.TagOffset, Bytes{}, resumeAt)) return false;
   tag.TagOffset = -1;

@@ -173,11 +173,15 @@ TEST(ID3v2Extract, NamesStayInTheirFolderAndNeverOverwrite) {
                             pic("text/plain", 21, "", {5}),
                             pic("image/jpeg", 3, "nothing", {}),  // no image bytes: no file
                             pic("image/jpeg", 3, "../../escape", {6}),
-                            pic("image/../../up", 0, "a/b", {7}), pic("image/jpeg", 4, "..", {8})});
+                            pic("image/../../up", 0, "a/b", {7}), pic("image/jpeg", 4, "..", {8}),
+                            // a description too long for a file name is cut to fit
+                            pic("image/jpeg", 3, std::string(300, 'd'), {9})});
   ID3v2Tag tag;
   ASSERT_EQ(Load(mp3, Cat({Tag(3, frames, 10), Audio()}), tag), kTagDone);
   std::vector<std::string> paths;
-  ASSERT_EQ(ExtractID3v2Pictures(tag, "", paths), 6);
+  ASSERT_EQ(ExtractID3v2Pictures(tag, "", paths), 7);
+  EXPECT_LE(GetFileNamePart(paths[6]).size(), kMaxFileNameBytes - 5);
+  EXPECT_EQ(ReadFileBytes(paths[6]), (Bytes{9}));
   const char* names[] = {"Song_(Cover_(front)).jpeg",
                          "Song_x y(fish).png",
                          "Song_(Unknown)",
@@ -187,11 +191,14 @@ TEST(ID3v2Extract, NamesStayInTheirFolderAndNeverOverwrite) {
   for (std::size_t i = 0; i < std::size(names); ++i) EXPECT_EQ(paths[i], dir.path() + names[i]);
   EXPECT_EQ(ReadFileBytes(paths[0]), (Bytes{1, 2, 3}));
   std::vector<std::string> again;
-  ASSERT_EQ(ExtractID3v2Pictures(tag, dir.path(), again), 6);
+  ASSERT_EQ(ExtractID3v2Pictures(tag, dir.path(), again), 7);
   EXPECT_EQ(again[0], dir.path() + "Song_(Cover_(front))(001).jpeg");
   EXPECT_EQ(ReadFileBytes(paths[0]), (Bytes{1, 2, 3}));
   EXPECT_EQ(ExtractID3v2Pictures(tag, dir.file("nowhere"), again), 0);
   EXPECT_TRUE(again.empty());
+  // A picture frame without a body is no picture.
+  ASSERT_EQ(Load(mp3, Cat({Tag(3, Frame(3, "APIC", {}), 10), Audio()}), tag), kTagDone);
+  EXPECT_FALSE(HasID3v2Picture(tag));
 }
 
 }  // namespace

@@ -108,6 +108,10 @@ TEST(ID3v2Read, FrameLists) {
       // A frame running past the body is dropped; the frames before it stay.
       {Tag(3, Cat({t(3, "TIT2"), ToBytes("TALB"), BigEndian(500, 4, false), {0, 0, 0, 'y', 0}})),
        "TIT2:3 = x"},
+      // ... and the walk ends there: its bytes are no frames, even when they look like one.
+      {Tag(3, Cat({t(3, "TIT2"), ToBytes("APIC"), BigEndian(500, 4, false), {0, 0},
+                   t(3, "ZZZZ")})),
+       "TIT2:3 = x"},
       // Synchsafe sizes carry 7 bits per byte; a negative 2.3 size carries no data.
       {Tag(3, sized({0, 0, 1, 0}), 100), "TIT2:256 = "},
       {Tag(4, sized({0, 0, 1, 0}), 100), "TIT2:128 = "},

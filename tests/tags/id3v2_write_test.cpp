@@ -361,8 +361,15 @@ TEST(ID3v2Write, ReadOnlyFiles) {
     if (OpenAndRead(mine, tag) != kTagNone || !tag.ReadOnly || (Stat(mine).st_mode & 0777) != 0444)
       return false;
     SetID3v2Text(tag, "TIT2", "w");
-    return WriteID3v2(tag) && OpenAndRead(mine, tag) == kTagDone &&
-           GetID3v2Field(tag, kFieldTitle) == "w" && (Stat(mine).st_mode & S_IWUSR);
+    if (!WriteID3v2(tag) || OpenAndRead(mine, tag) != kTagDone ||
+        GetID3v2Field(tag, kFieldTitle) != "w" || !(Stat(mine).st_mode & S_IWUSR))
+      return false;
+    // A removal refused (no tag we can vouch for) leaves the mode alone too.
+    const std::string odd = dir.file("odd.mp3");
+    WriteFileBytes(odd, Cat({Header(5, 0, 20), Bytes(20, 1), Audio()}));
+    ::chmod(odd.c_str(), 0444);
+    return OpenAndRead(odd, tag) == kTagBadHeader && !RemoveID3v2(tag) &&
+           (Stat(odd).st_mode & 0777) == 0444;
   }));
   EXPECT_EQ(ReadFileBytes(theirs), before);
 }
