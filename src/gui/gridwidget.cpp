@@ -2,8 +2,8 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFontInfo>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -15,6 +15,7 @@
 #include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace velotag::gui {
@@ -28,12 +29,6 @@ constexpr int kHorizSingleStep = 20;
 constexpr const char* kPasswordText = "*****";
 
 QColor ToQColor(GridColor c) { return QColor(c.r, c.g, c.b); }
-
-bool IsPrintableAscii(std::string_view text) {
-  for (char c : text)
-    if (c < 32 || c > 126) return false;
-  return true;
-}
 
 // Newlines measure and draw as blanks, as the grid measures them.
 QString OneLine(std::string_view text) {
@@ -150,23 +145,107 @@ void GridWidget::ApplyFont() {
   font_ = f;
   bold_ = f;
   bold_.setBold(true);
-  QFontMetrics fm(font_), fmBold(bold_);
+  QFontMetrics fm(font_);
   textHeight_ = fm.height();
   rowHeight_ = textHeight_ + 2;
-  asciiExact_ = QFontInfo(font_).fixedPitch() && QFontInfo(bold_).fixedPitch();
-  for (int c = 32; c <= 126; ++c) {
-    ascii_[static_cast<std::size_t>(c - 32)] = fm.horizontalAdvance(QChar(c));
-    asciiBold_[static_cast<std::size_t>(c - 32)] = fmBold.horizontalAdvance(QChar(c));
+  for (auto [pitch, f] : {std::pair{&plainPitch_, &font_}, std::pair{&boldPitch_, &bold_}}) {
+    QFontMetricsF metrics(*f);
+    pitch->others.clear();
+    pitch->advance = metrics.horizontalAdvance(QLatin1Char('M'));
+    pitch->fixed = true;
+    for (int c = 32; c <= 126 && pitch->fixed; ++c)
+      pitch->fixed = std::abs(metrics.horizontalAdvance(QChar(c)) - pitch->advance) < 1e-3;
+    // No kerning either.
+    pitch->fixed = pitch->fixed &&
+                   std::abs(metrics.horizontalAdvance(QStringLiteral("AVWAT.")) - 6 * pitch->advance) < 1e-2;
+  }
+  raw_ = QRawFont::fromFont(font_);
+  runGlyphCache_.clear();
+  glyphRuns_ = plainPitch_.fixed && raw_.isValid();
+  if (glyphRuns_) {
+    QString ascii;
+    for (int c = 32; c <= 126; ++c) ascii += QChar(c);
+    QList<quint32> glyphs = raw_.glyphIndexesForString(ascii);
+    glyphRuns_ = glyphs.size() == 95;
+    for (int i = 0; i < 95 && glyphRuns_; ++i) {
+      asciiGlyphs_[static_cast<std::size_t>(i)] = glyphs[i];
+      // A character the font lacks would need a fallback font: not here.
+      glyphRuns_ = i == 0 || glyphs[i] != 0;
+    }
   }
 }
 
-std::int32_t GridWidget::TextWidth(std::string_view text, bool bold) {
-  if (asciiExact_ && IsPrintableAscii(text)) {
-    const auto& table = bold ? asciiBold_ : ascii_;
-    std::int32_t width = 0;
-    for (char c : text) width += table[static_cast<std::size_t>(c - 32)];
-    return width;
+std::int32_t GridWidget::FixedWidth(Pitch& pitch, const QFont& font, std::string_view text) {
+  qreal width = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 32 && c <= 126) {
+      width += pitch.advance;
+      ++i;
+      continue;
+    }
+    // One UTF-8 sequence; malformed bytes count as one character each.
+    std::size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    if (i + n > text.size()) n = 1;
+    QString ch = QString::fromUtf8(text.data() + i, static_cast<qsizetype>(n));
+    char32_t key = ch.isEmpty() ? 0 : ch.toUcs4().value(0);
+    if (c == '\r' || c == '\n') key = U' ';
+    auto it = pitch.others.find(key);
+    if (it == pitch.others.end())
+      it = pitch.others.emplace(key, QFontMetricsF(font).horizontalAdvance(QString::fromUcs4(&key, 1))).first;
+    width += it->second;
+    i += n;
   }
+  return static_cast<std::int32_t>(std::ceil(width - 1e-6));
+}
+
+bool GridWidget::AppendToRun(std::string_view text, qreal x, int y, int right) {
+  const qsizetype start = runGlyphs_.size();
+  for (std::size_t i = 0; i < text.size() && x < right;) {
+    auto c = static_cast<unsigned char>(text[i]);
+    quint32 glyph;
+    if (c >= 32 && c <= 126) {
+      glyph = asciiGlyphs_[static_cast<std::size_t>(c - 32)];
+      ++i;
+    } else {
+      // Latin, Greek and Cyrillic letters of the font itself, one advance
+      // wide and needing no shaping; anything else is drawn as text.
+      std::size_t n = c >= 0xE0 ? 3 : 2;
+      QString ch = c >= 0xC0 && c < 0xF0 && i + n <= text.size()
+                       ? QString::fromUtf8(text.data() + i, static_cast<qsizetype>(n))
+                       : QString();
+      char32_t cp = ch.size() == 1 ? ch.at(0).unicode() : 0;
+      auto it = runGlyphCache_.find(cp);
+      if (it == runGlyphCache_.end()) {
+        quint32 g = 0;
+        if (cp >= 0xA0 && cp < 0x0590 && !(cp >= 0x0300 && cp < 0x0370)) {
+          QList<quint32> glyphs = raw_.glyphIndexesForString(ch);
+          if (glyphs.size() == 1 && glyphs[0] != 0 &&
+              std::abs(raw_.advancesForGlyphIndexes(glyphs).value(0).x() - plainPitch_.advance) < 1e-3)
+            g = glyphs[0];
+        }
+        it = runGlyphCache_.emplace(cp, g).first;
+      }
+      if (it->second == 0) {
+        runGlyphs_.resize(start);
+        runPositions_.resize(start);
+        return false;
+      }
+      glyph = it->second;
+      i += n;
+    }
+    if (c != ' ') {
+      runGlyphs_.push_back(glyph);
+      runPositions_.push_back(QPointF(x, y));
+    }
+    x += plainPitch_.advance;
+  }
+  return true;
+}
+
+std::int32_t GridWidget::TextWidth(std::string_view text, bool bold) {
+  Pitch& pitch = bold ? boldPitch_ : plainPitch_;
+  if (pitch.fixed) return FixedWidth(pitch, bold ? bold_ : font_, text);
   return QFontMetrics(bold ? bold_ : font_).horizontalAdvance(OneLine(text));
 }
 
@@ -315,6 +394,8 @@ void GridWidget::paintEvent(QPaintEvent*) {
                rowsBottom - header);
     if (clip.width() <= 0) continue;
     p.setClipRect(clip);
+    runGlyphs_.clear();
+    runPositions_.clear();
     for (std::int32_t r = 0; r < shown; ++r) {
       if (col.password) {
         text = kPasswordText;
@@ -322,8 +403,20 @@ void GridWidget::paintEvent(QPaintEvent*) {
         continue;
       }
       int y = header + r * rowHeight_ + baseline;
-      if (HasNewline(text)) p.drawText(textLeft, y, OneLine(text));
-      else p.drawText(textLeft, y, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+      if (glyphRuns_ && AppendToRun(text, textLeft, y, clip.right() + 1)) {
+        // In the column's one glyph run.
+      } else if (HasNewline(text)) {
+        p.drawText(textLeft, y, OneLine(text));
+      } else {
+        p.drawText(textLeft, y, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+      }
+    }
+    if (!runGlyphs_.isEmpty()) {
+      QGlyphRun run;
+      run.setRawFont(raw_);
+      run.setGlyphIndexes(runGlyphs_);
+      run.setPositions(runPositions_);
+      p.drawGlyphRun(QPointF(0, 0), run);
     }
   }
   p.setClipping(false);

@@ -6,8 +6,11 @@
 #include <QByteArray>
 #include <QFont>
 #include <QList>
+#include <QPointF>
+#include <QRawFont>
 #include <array>
 #include <cstdint>
+#include <unordered_map>
 
 #include "grid/mylistview.h"
 
@@ -73,11 +76,26 @@ class GridWidget : public QAbstractScrollArea, public GridSurface {
   MyListview& grid_;
   QFont font_;
   QFont bold_;
-  // Advances of the printable ASCII characters, plain and bold: most texts
-  // are measured without asking the font engine.
-  std::array<std::int32_t, 95> ascii_{};
-  std::array<std::int32_t, 95> asciiBold_{};
-  bool asciiExact_ = false;
+  // In a fixed-pitch font (the grid's) a text is measured by adding up the
+  // advances of its characters, and ASCII texts are drawn as glyph runs,
+  // without shaping each text anew: both matter with 100,000 rows.
+  struct Pitch {
+    bool fixed = false;
+    qreal advance = 0;                            // of every ASCII character
+    std::unordered_map<char32_t, qreal> others;  // measured on first use
+  };
+  std::int32_t FixedWidth(Pitch& pitch, const QFont& font, std::string_view text);
+  // Adds a text to the column's glyph run, up to the pixel right; false
+  // (and nothing added) when it needs the text engine.
+  bool AppendToRun(std::string_view text, qreal x, int y, int right);
+  Pitch plainPitch_;
+  Pitch boldPitch_;
+  QRawFont raw_;
+  std::array<quint32, 95> asciiGlyphs_{};
+  bool glyphRuns_ = false;
+  QList<quint32> runGlyphs_;
+  QList<QPointF> runPositions_;
+  std::unordered_map<char32_t, quint32> runGlyphCache_;  // 0: not in a run
   int rowHeight_ = 16;
   int textHeight_ = 14;
   bool syncing_ = false;

@@ -219,10 +219,11 @@ MainWindow::MainWindow(AppPaths paths, std::unique_ptr<FingerprintLookup> finger
 MainWindow::~MainWindow() {
   timer_.stop();
   if (timedBox_) delete timedBox_.data();
-  // The grid widget paints the model that Form1 owns: it goes first.
-  delete grid_;
-  grid_ = nullptr;
+  // The widgets are bound to Form1's state and the grid widget paints
+  // Form1's model: they go first.
   ready_ = false;
+  delete takeCentralWidget();
+  grid_ = nullptr;
   form_.reset();
 }
 
