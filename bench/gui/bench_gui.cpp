@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
   std::printf("  measure and fit the columns           %9.2f ms  (every cell, fixed-pitch sums)\n",
               fit);
 
-  std::printf("device pixel ratio %.0f (QT_SCALE_FACTOR=2 for a high-DPI screen):\n",
+  std::printf("device pixel ratio %.0f:\n",
               widget.devicePixelRatioF());
   {
     Frames full;
