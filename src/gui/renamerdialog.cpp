@@ -37,7 +37,7 @@ RenamerDialog::RenamerDialog(const std::string& currentPattern,
   help_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   help_->setPlainText(MessageText(form_.HelpText()));
   QFontMetrics fm(help_->font());
-  help_->setMinimumSize(fm.horizontalAdvance(QLatin1Char('x')) * 84, fm.lineSpacing() * 8);
+  help_->setMinimumSize(fm.horizontalAdvance(QLatin1Char('x')) * 92, fm.lineSpacing() * 8);
   layout->addWidget(help_);
 
   auto* buttons = new QGridLayout;
