@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "gui/dialogs.h"
 
@@ -37,7 +38,11 @@ RenamerDialog::RenamerDialog(const std::string& currentPattern,
   help_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   help_->setPlainText(MessageText(form_.HelpText()));
   QFontMetrics fm(help_->font());
-  help_->setMinimumSize(fm.horizontalAdvance(QLatin1Char('x')) * 92, fm.lineSpacing() * 8);
+  int widest = 0;
+  for (const QString& line : help_->toPlainText().split(QLatin1Char('\n')))
+    widest = std::max(widest, fm.horizontalAdvance(line));
+  // The whole help in view, with room for the frame and the margins.
+  help_->setMinimumSize(widest + 4 * fm.averageCharWidth(), fm.lineSpacing() * 8);
   layout->addWidget(help_);
 
   auto* buttons = new QGridLayout;
