@@ -259,6 +259,31 @@ std::string WorkingCaption(double percent) {
   return "WORKING: " + text + " %";
 }
 
+double WorkingPercent(const std::string& caption) {
+  static constexpr std::string_view kPrefix = "WORKING: ";
+  static constexpr std::string_view kSuffix = " %";
+  std::string_view text = caption;
+  if (text.size() <= kPrefix.size() + kSuffix.size() || !text.starts_with(kPrefix) ||
+      !text.ends_with(kSuffix))
+    return -1;
+  text = text.substr(kPrefix.size(), text.size() - kPrefix.size() - kSuffix.size());
+  // Digits with at most one point: what WorkingCaption writes, nothing else.
+  double whole = 0, fraction = 0, scale = 1;
+  bool point = false, digits = false;
+  for (char c : text) {
+    if (c == '.' && !point) {
+      point = true;
+    } else if (c >= '0' && c <= '9') {
+      digits = true;
+      if (point) fraction += (c - '0') * (scale /= 10);
+      else whole = whole * 10 + (c - '0');
+    } else {
+      return -1;
+    }
+  }
+  return digits ? whole + fraction : -1;
+}
+
 std::string FormatFileSize(Offset64 size) {
   static const char* kUnits[] = {" B", " KB", " MB", " GB"};
   double value = static_cast<double>(size);
@@ -377,7 +402,15 @@ void Form1::ItemClick(std::int32_t itemId, bool selected) {
   lastClickSelected_ = selected;
 }
 
-void Form1::ColumnClick(std::int32_t colIndex) { grid_.SortByCol(colIndex, true, true); }
+// A sort renumbers the rows under a command that walks them by index, which
+// would then skip some files and do others twice: not while one runs.
+void Form1::ColumnClick(std::int32_t colIndex) {
+  if (busyCount_ != 0) {
+    AddStatusLine("Still working...");
+    return;
+  }
+  grid_.SortByCol(colIndex, true, true);
+}
 
 void Form1::ColumnArrange(std::int32_t, std::int32_t) {}
 

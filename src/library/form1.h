@@ -227,6 +227,9 @@ class Form1 : public MyListviewEvents {
 std::string FormatFileSize(Offset64 size);
 // "WORKING: 33.3 %".
 std::string WorkingCaption(double percent);
+// The percentage a progress caption shows (33.3 for "WORKING: 33.3 %"); -1
+// for any other caption, such as the frames' idle ones.
+double WorkingPercent(const std::string& caption);
 // Every file below folder, breadth-first, level by level; links to folders
 // are not followed. pump runs once per level.
 int ListFilesRecursive(const std::string& folder, std::vector<FolderEntry>& entries,

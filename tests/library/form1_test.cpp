@@ -131,6 +131,16 @@ TEST(MediaList, WorkingCaptions) {
   EXPECT_EQ(WorkingCaption(100), "WORKING: 100 %");
 }
 
+// The window's progress bars read the percentage back from the captions.
+TEST(MediaList, WorkingPercentReadsBackEveryProgressCaption) {
+  for (double p : {0.0, 0.1, 12.5, 100.0 / 3, 99.9, 100.0})
+    EXPECT_NEAR(WorkingPercent(WorkingCaption(p)), p, 0.05) << p;
+  for (const char* idle : {"ID3 multi tag editor", "MP3 browser (right click=external open selected file)",
+                           "", "WORKING: ", "WORKING:  %", "WORKING: 1.2.3 %", "WORKING: -5 %",
+                           "WORKING: abc %", "WORKING: 12 % ", "WORKING: Change ID3v1 tag (All MP3)"})
+    EXPECT_EQ(WorkingPercent(idle), -1) << idle;
+}
+
 TEST_F(Form1Test, AddFolderOneLevelOrTheWholeTree) {
   Mp3("a.mp3");
   Mp3("b.MP3");
@@ -333,6 +343,24 @@ TEST_F(Form1Test, StopEndsABatchAfterTheCurrentRow) {
   EXPECT_NE(std::find(texts.begin(), texts.end(), "Process killed"), texts.end());
   EXPECT_EQ(texts.back(), "Changed 2 MP3(s)");
   EXPECT_EQ(form_->BusyCount(), 0);
+}
+
+TEST_F(Form1Test, HeaderClickDoesNotSortUnderARunningCommand) {
+  for (const char* name : {"b.mp3", "a.mp3", "c.mp3"}) Mp3(name);
+  AddFolder(music_.path(), false);
+  std::vector<std::string> before = Column(kColFileName);
+  form_->Panel().ChkID3v1[1] = 1;
+  form_->Panel().TxtID3[1] = "T";
+  ui_.onPump = [&](int n) {
+    if (n == 1) form_->ColumnClick(kColFileName);
+  };
+  form_->CmdID3v1_Click(kCmdChangeAll);
+  EXPECT_TRUE(ui_.Logged("Still working..."));
+  EXPECT_EQ(ui_.Texts().back(), "Changed 3 MP3(s)");
+  EXPECT_EQ(Column(kColFileName), before);
+  ui_.onPump = nullptr;
+  form_->ColumnClick(kColFileName);  // idle: sorts
+  EXPECT_EQ(Column(kColFileName), (std::vector<std::string>{"a.mp3", "b.mp3", "c.mp3"}));
 }
 
 TEST_F(Form1Test, ClearID3v1RemovesStackedBlocksAndCountsOnce) {

@@ -1,0 +1,840 @@
+#include "gui/mainwindow.h"
+
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QSettings>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "gui/appicon.h"
+#include "gui/dialogs.h"
+#include "gui/gridwidget.h"
+#include "gui/renamerdialog.h"
+#include "library/about.h"
+
+namespace velotag::gui {
+
+namespace {
+
+constexpr int kTimerMs = 1000;
+
+// The field panel's check boxes, by field.
+constexpr std::array<const char*, kCheckBoxCount> kFieldCaptions = {
+    "Track #",   "Title",        "Artist",    "Album",     "Year",      "Genre",
+    "Comment",   "Disc #",       "Album artist", "Composer", "Publisher", "Orig. Artist",
+    "Copyright", "URL",          "Encoded",   "BPM",       "Picture"};
+
+// The browser's lower buttons, in reading order.
+constexpr int kBrowserButtonOrder[] = {
+    kCmdInvertSelection, kCmdDeselectAll,     kCmdTrackSelected, kCmdLoadID3,
+    kCmdRenamePattern,   kCmdRename,          kCmdSavePicturesAll, kCmdSavePicturesSel,
+    kCmdAutoTag,         kCmdSaveCsv,         kCmdClearLocalDb};
+
+QString Q(const std::string& text) { return QString::fromUtf8(text); }
+
+// The text box of field k (the genre has the genre box instead).
+int TextBoxOfField(int k) { return k < 5 ? k : k - 1; }
+
+}  // namespace
+
+// A frame with its caption on top and, beside the caption, a progress bar
+// that shows while the caption reads "WORKING: n %".
+class CaptionFrame : public QFrame {
+ public:
+  CaptionFrame(const QString& name, QWidget* parent) : QFrame(parent) {
+    setObjectName(name);
+    setFrameShape(QFrame::StyledPanel);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 4, 6, 6);
+    layout->setSpacing(4);
+    auto* head = new QHBoxLayout;
+    caption_ = new QLabel(this);
+    caption_->setObjectName(name + QStringLiteral("Caption"));
+    QFont bold = caption_->font();
+    bold.setBold(true);
+    caption_->setFont(bold);
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(name + QStringLiteral("Progress"));
+    progress_->setRange(0, 1000);
+    progress_->setTextVisible(false);
+    progress_->setMaximumHeight(caption_->sizeHint().height());
+    progress_->setVisible(false);
+    head->addWidget(caption_);
+    head->addWidget(progress_, 1);
+    head->addStretch();
+    layout->addLayout(head);
+    body_ = new QVBoxLayout;
+    body_->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(body_, 1);
+  }
+  QVBoxLayout* body() { return body_; }
+  void SetCaption(const std::string& caption) {
+    caption_->setText(Q(caption));
+    double percent = WorkingPercent(caption);
+    if (percent >= 0) progress_->setValue(static_cast<int>(percent * 10 + 0.5));
+    progress_->setVisible(percent >= 0);
+  }
+
+ private:
+  QLabel* caption_;
+  QProgressBar* progress_;
+  QVBoxLayout* body_;
+};
+
+// Buttons of one width in as many rows as the width needs, so that a narrow
+// window still shows every caption.
+class ButtonRows : public QWidget {
+ public:
+  explicit ButtonRows(QWidget* parent) : QWidget(parent) {
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+  }
+  void Add(QPushButton* button) {
+    button->setParent(this);
+    buttons_.push_back(button);
+  }
+  // Captions changed: widths may have too.
+  void Refit() {
+    updateGeometry();
+    Place();
+  }
+  bool hasHeightForWidth() const override { return true; }
+  int heightForWidth(int width) const override {
+    int rows = (static_cast<int>(buttons_.size()) + Columns(width) - 1) / Columns(width);
+    return rows * ButtonHeight() + (rows - 1) * kSpacing;
+  }
+  QSize minimumSizeHint() const override {
+    return {Widest(), heightForWidth(std::max(width(), Widest()))};
+  }
+  QSize sizeHint() const override {
+    int width = kMaxColumns * Widest() + (kMaxColumns - 1) * kSpacing;
+    return {width, heightForWidth(width)};
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent*) override {
+    int columns = Columns(width());
+    if (columns != placedColumns_) {
+      placedColumns_ = columns;
+      updateGeometry();  // the height follows the row count
+    }
+    Place();
+  }
+
+ private:
+  static constexpr int kMaxColumns = 6;
+  static constexpr int kSpacing = 4;
+  int Widest() const {
+    int widest = 1;
+    for (QPushButton* b : buttons_) widest = std::max(widest, b->sizeHint().width());
+    return widest;
+  }
+  int ButtonHeight() const { return buttons_.empty() ? 0 : buttons_.front()->sizeHint().height(); }
+  // Six, four, three, two or one: rows of even length, never a lone button.
+  int Columns(int width) const {
+    int fit = (width + kSpacing) / (Widest() + kSpacing);
+    for (int columns : {6, 4, 3, 2})
+      if (fit >= columns) return columns;
+    return 1;
+  }
+  void Place() {
+    int columns = Columns(width());
+    int cell = (width() - (columns - 1) * kSpacing) / columns;
+    for (std::size_t i = 0; i < buttons_.size(); ++i) {
+      int row = static_cast<int>(i) / columns, col = static_cast<int>(i) % columns;
+      buttons_[i]->setGeometry(col * (cell + kSpacing), row * (ButtonHeight() + kSpacing), cell,
+                               ButtonHeight());
+    }
+  }
+  std::vector<QPushButton*> buttons_;
+  int placedColumns_ = 0;
+};
+
+MainWindow::MainWindow(AppPaths paths, std::unique_ptr<FingerprintLookup> fingerprint,
+                       DialogProvider* dialogs, QWidget* parent)
+    : QMainWindow(parent) {
+  if (!dialogs) {
+    ownDialogs_ = std::make_unique<DialogProvider>();
+    dialogs = ownDialogs_.get();
+  }
+  dialogs_ = dialogs;
+  setObjectName(QStringLiteral("Form1"));
+  setWindowIcon(AppIcon());
+  form_ = std::make_unique<Form1>(static_cast<UserInterface&>(*this), std::move(paths),
+                                  std::move(fingerprint));
+
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(4, 4, 4, 4);
+  mainSplit_ = new QSplitter(Qt::Vertical, central);
+  mainSplit_->setObjectName(QStringLiteral("MainSplit"));
+  mainSplit_->setChildrenCollapsible(false);
+  lowerSplit_ = new QSplitter(Qt::Horizontal, mainSplit_);
+  lowerSplit_->setObjectName(QStringLiteral("LowerSplit"));
+  lowerSplit_->setChildrenCollapsible(false);
+  BuildBrowser();
+  BuildPanel();
+  BuildLog();
+  mainSplit_->insertWidget(0, frame1_);
+  mainSplit_->setStretchFactor(0, 3);
+  mainSplit_->setStretchFactor(1, 2);
+  layout->addWidget(mainSplit_);
+  setCentralWidget(central);
+  rowCount_ = new QLabel(this);
+  rowCount_->setObjectName(QStringLiteral("RowCount"));
+  statusBar()->addPermanentWidget(rowCount_);
+  BuildMenus();
+
+  timer_.setInterval(kTimerMs);
+  connect(&timer_, &QTimer::timeout, this, &MainWindow::OnTimer);
+  ready_ = true;
+  SyncPanel();
+  SyncButtons();
+  SyncAllCaptions();
+  resize(1280, 860);
+  ApplyArrangement();
+}
+
+MainWindow::~MainWindow() {
+  timer_.stop();
+  if (timedBox_) delete timedBox_.data();
+  // The widgets are bound to Form1's state and the grid widget paints
+  // Form1's model: they go first.
+  ready_ = false;
+  delete takeCentralWidget();
+  grid_ = nullptr;
+  form_.reset();
+}
+
+QPushButton* MainWindow::InputButton(int index, QWidget* parent) {
+  auto* button = new QPushButton(parent);
+  button->setObjectName(QStringLiteral("CmdInput_%1").arg(index));
+  connect(button, &QPushButton::clicked, this, [this, index] { form_->CmdInput_Click(index); });
+  cmdInput_[static_cast<std::size_t>(index)] = button;
+  return button;
+}
+
+QPushButton* MainWindow::PanelButton(int index, QWidget* parent) {
+  auto* button = new QPushButton(parent);
+  button->setObjectName(QStringLiteral("CmdID3v1_%1").arg(index));
+  connect(button, &QPushButton::clicked, this, [this, index] { form_->CmdID3v1_Click(index); });
+  cmdID3v1_[static_cast<std::size_t>(index)] = button;
+  return button;
+}
+
+void MainWindow::BuildBrowser() {
+  frame1_ = new CaptionFrame(QStringLiteral("Frame1"), mainSplit_);
+  auto* top = new QHBoxLayout;
+  for (int index : {kCmdAddFolder, kCmdAddFile, kCmdDelSelected, kCmdDelAll})
+    top->addWidget(InputButton(index, frame1_));
+  QPushButton* reload = InputButton(kCmdReload, frame1_);
+  reload->setIcon(QIcon::fromTheme(QStringLiteral("view-refresh"),
+                                   style()->standardIcon(QStyle::SP_BrowserReload)));
+  reload->setToolTip(QStringLiteral("Reload the list from the files"));
+  top->addWidget(reload);
+  top->addStretch();
+  txtSearch_ = new QLineEdit(frame1_);
+  txtSearch_->setObjectName(QStringLiteral("TxtSearch"));
+  txtSearch_->setPlaceholderText(QStringLiteral("Search"));
+  txtSearch_->setClearButtonEnabled(true);
+  txtSearch_->setMinimumWidth(120);
+  connect(txtSearch_, &QLineEdit::textChanged, this,
+          [this](const QString& text) { form_->SearchText() = text.toStdString(); });
+  connect(txtSearch_, &QLineEdit::returnPressed, this,
+          [this] { form_->CmdInput_Click(kCmdSearch); });
+  top->addWidget(txtSearch_);
+  QPushButton* search = InputButton(kCmdSearch, frame1_);
+  search->setIcon(QIcon::fromTheme(QStringLiteral("edit-find"), SearchIcon()));
+  search->setToolTip(QStringLiteral("Search the list (from the top row in view)"));
+  top->addWidget(search);
+  frame1_->body()->addLayout(top);
+
+  grid_ = new GridWidget(form_->Grid(), frame1_);
+  grid_->setObjectName(QStringLiteral("MyListview1"));
+  grid_->setMinimumSize(320, 160);
+  connect(grid_, &GridWidget::pathsDropped, this, [this](const QList<QByteArray>& dropped) {
+    std::vector<std::string> paths;
+    for (const QByteArray& p : dropped) paths.push_back(p.toStdString());
+    // After the drop has finished, so that the program the files came
+    // from is not kept waiting while they are read.
+    QTimer::singleShot(0, this, [this, paths] { AddPaths(paths); });
+  });
+  frame1_->body()->addWidget(grid_, 1);
+
+  browserButtons_ = new ButtonRows(frame1_);
+  browserButtons_->setObjectName(QStringLiteral("BrowserButtons"));
+  for (int index : kBrowserButtonOrder) browserButtons_->Add(InputButton(index, browserButtons_));
+  cmdInput_[kCmdDelSelected]->setToolTip(QStringLiteral("Delete from list"));
+  cmdInput_[kCmdDelAll]->setToolTip(QStringLiteral("Delete from list"));
+  cmdInput_[kCmdLoadID3]->setToolTip(QStringLiteral("Load ID3 data to tag editor"));
+  frame1_->body()->addWidget(browserButtons_);
+}
+
+void MainWindow::BuildPanel() {
+  frame2_ = new CaptionFrame(QStringLiteral("Frame2"), lowerSplit_);
+  QFont boxFont(QStringLiteral("Arial"));
+  boxFont.setStyleHint(QFont::SansSerif);
+  boxFont.setPointSizeF(8);
+
+  auto* top = new QHBoxLayout;
+  chkID3_ = new QCheckBox(QStringLiteral("All fields"), frame2_);
+  chkID3_->setObjectName(QStringLiteral("ChkID3"));
+  chkID3_->setToolTip(QStringLiteral("Check or uncheck every field"));
+  connect(chkID3_, &QCheckBox::clicked, this, [this](bool on) {
+    form_->Panel().ChkID3 = on ? 1 : 0;
+    form_->ChkID3_Click();
+  });
+  top->addWidget(chkID3_);
+  top->addStretch();
+  for (auto [group, radios, name, first, second] :
+       {std::tuple{QStringLiteral("OptID3editVer"), &optID3editVer_, "OptID3editVer", "Edit ID3v1",
+                   "Edit ID3v2"},
+        std::tuple{QStringLiteral("OptID3ver"), &optID3ver_, "OptID3ver", "Show ID3v1",
+                   "Show ID3v2"}}) {
+    auto* box = new QGroupBox(frame2_);
+    box->setObjectName(group);
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(6, 2, 6, 2);
+    for (int i = 0; i < 2; ++i) {
+      auto* radio = new QRadioButton(QString::fromLatin1(i == 0 ? first : second), box);
+      radio->setObjectName(QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(i));
+      (*radios)[static_cast<std::size_t>(i)] = radio;
+      row->addWidget(radio);
+    }
+    top->addWidget(box);
+  }
+  for (int i = 0; i < 2; ++i) {
+    connect(optID3editVer_[static_cast<std::size_t>(i)], &QRadioButton::clicked, this,
+            [this, i] { form_->OptID3editVer_Click(i); });
+    connect(optID3ver_[static_cast<std::size_t>(i)], &QRadioButton::clicked, this,
+            [this, i] { form_->OptID3ver_Click(i); });
+  }
+  // The panel scrolls rather than hold the window at its full height.
+  auto* scroll = new QScrollArea(frame2_);
+  scroll->setObjectName(QStringLiteral("PanelScroll"));
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+  auto* page = new QWidget(scroll);
+  panelPage_ = page;
+  auto* pageLayout = new QVBoxLayout(page);
+  pageLayout->setContentsMargins(0, 0, 0, 0);
+  pageLayout->addLayout(top);
+
+  auto* fields = new QGridLayout;
+  fields->setHorizontalSpacing(4);
+  fields->setVerticalSpacing(2);
+  fields->setColumnStretch(1, 1);
+  fields->setColumnStretch(6, 1);
+  fields->setColumnMinimumWidth(4, 12);
+  for (int k = 0; k < kCheckBoxCount; ++k) {
+    int row = k <= 8 ? k : k - 9;
+    int col = k <= 8 ? 0 : 5;
+    auto* check = new QCheckBox(QString::fromLatin1(kFieldCaptions[static_cast<std::size_t>(k)]), frame2_);
+    check->setObjectName(QStringLiteral("ChkID3v1_%1").arg(k));
+    connect(check, &QCheckBox::clicked, this,
+            [this, k](bool on) { form_->Panel().ChkID3v1[static_cast<std::size_t>(k)] = on ? 1 : 0; });
+    chkID3v1_[static_cast<std::size_t>(k)] = check;
+    fields->addWidget(check, row, col);
+    QWidget* input = nullptr;
+    if (k == 5) {
+      cmbID3v1_ = new QComboBox(frame2_);
+      cmbID3v1_->setObjectName(QStringLiteral("CmbID3v1"));
+      cmbID3v1_->setEditable(true);
+      cmbID3v1_->setInsertPolicy(QComboBox::NoInsert);
+      cmbID3v1_->setMaxVisibleItems(20);
+      cmbID3v1_->setFont(boxFont);
+      std::vector<std::string> genres = Form1::GenreBoxEntries();
+      for (std::size_t n = 0; n < genres.size(); ++n)
+        cmbID3v1_->addItem(Q(genres[n]), static_cast<int>(n));
+      connect(cmbID3v1_, &QComboBox::editTextChanged, this, [this](const QString& text) {
+        if (!syncing_) form_->Panel().CmbID3v1 = text.toStdString();
+      });
+      connect(cmbID3v1_, &QComboBox::activated, this, [this](int) {
+        form_->Panel().CmbID3v1 = cmbID3v1_->currentText().toStdString();
+        form_->CmbID3v1_Click();
+      });
+      input = cmbID3v1_;
+    } else {
+      int box = TextBoxOfField(k);
+      auto* edit = new QLineEdit(frame2_);
+      edit->setObjectName(QStringLiteral("TxtID3_%1").arg(box));
+      edit->setFont(boxFont);
+      connect(edit, &QLineEdit::textEdited, this, [this, box](const QString& text) {
+        form_->Panel().TxtID3[static_cast<std::size_t>(box)] = text.toStdString();
+      });
+      txtID3_[static_cast<std::size_t>(box)] = edit;
+      input = edit;
+    }
+    if (k == 0) {
+      auto* inputRow = new QHBoxLayout;
+      inputRow->addWidget(input, 1);
+      chkAutoTrack_ = new QCheckBox(QStringLiteral("AUTO from filename"), frame2_);
+      chkAutoTrack_->setObjectName(QStringLiteral("ChkID3v1AutoTrack"));
+      connect(chkAutoTrack_, &QCheckBox::clicked, this,
+              [this](bool on) { form_->Panel().ChkID3v1AutoTrack = on ? 1 : 0; });
+      inputRow->addWidget(chkAutoTrack_);
+      fields->addLayout(inputRow, row, col + 1, 1, 2);
+    } else {
+      fields->addWidget(input, row, col + 1, 1, 2);
+    }
+    // Fields 0..15 have a clear button of the same index; the picture has
+    // "browse" (and the browse dialog empties it when cancelled).
+    QPushButton* button = PanelButton(k <= 15 ? k : kCmdBrowsePicture, frame2_);
+    if (k <= 15) button->setToolTip(QStringLiteral("Clear textfield"));
+    fields->addWidget(button, row, col + 3);
+  }
+  lblTXXX_ = new QLabel(QStringLiteral("TXXX frames:"), frame2_);
+  lblTXXX_->setObjectName(QStringLiteral("LblTXXX"));
+  cmbTXXX_ = new QComboBox(frame2_);
+  cmbTXXX_->setObjectName(QStringLiteral("CmbTXXX"));
+  cmbTXXX_->setFont(boxFont);
+  connect(cmbTXXX_, &QComboBox::currentIndexChanged, this, [this](int index) {
+    if (!syncing_) form_->Panel().CmbTXXXIndex = index;
+  });
+  fields->addWidget(lblTXXX_, 8, 5);
+  fields->addWidget(cmbTXXX_, 8, 6, 1, 3);
+  pageLayout->addLayout(fields);
+
+  auto* batch = new QGridLayout;
+  batch->addWidget(PanelButton(kCmdClearAllFields, frame2_), 0, 0, 1, 2);
+  for (int index = kCmdChangeAll; index <= kCmdClearTagSel; ++index)
+    batch->addWidget(PanelButton(index, frame2_), 1 + (index - kCmdChangeAll) / 2, index % 2);
+  pageLayout->addLayout(batch);
+  pageLayout->addStretch();
+  scroll->setWidget(page);
+  frame2_->body()->addWidget(scroll);
+}
+
+void MainWindow::BuildLog() {
+  auto* box = new QWidget(lowerSplit_);
+  box->setObjectName(QStringLiteral("LogArea"));
+  auto* layout = new QVBoxLayout(box);
+  layout->setContentsMargins(0, 0, 0, 0);
+  lstStat_ = new QListWidget(box);
+  lstStat_->setObjectName(QStringLiteral("LstStat"));
+  lstStat_->setToolTip(QStringLiteral("Doubleclick to copy selected line"));
+  lstStat_->setUniformItemSizes(true);
+  lstStat_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  connect(lstStat_, &QListWidget::itemDoubleClicked, this,
+          [this](QListWidgetItem* item) { form_->LstStat_DblClick(lstStat_->row(item)); });
+  layout->addWidget(lstStat_, 1);
+  auto* buttons = new QHBoxLayout;
+  cmdStop_ = new QPushButton(QStringLiteral("STOP"), box);
+  cmdStop_->setObjectName(QStringLiteral("CmdSTOP"));
+  cmdStop_->setToolTip(QStringLiteral("Stop the running command after the current file"));
+  connect(cmdStop_, &QPushButton::clicked, this, [this] { form_->CmdSTOP_Click(); });
+  cmdResize_ = new QPushButton(QStringLiteral("Switch layout"), box);
+  cmdResize_->setObjectName(QStringLiteral("CmdResize"));
+  cmdResize_->setToolTip(QStringLiteral("Put the list above or beside the tag editor"));
+  connect(cmdResize_, &QPushButton::clicked, this, [this] { SetArrangement(1 - arrangement_); });
+  buttons->addWidget(cmdStop_, 1);
+  buttons->addWidget(cmdResize_);
+  layout->addLayout(buttons);
+  lowerSplit_->setStretchFactor(0, 3);
+  lowerSplit_->setStretchFactor(1, 2);
+}
+
+QAction* MainWindow::AddAction(QMenu* menu, const QString& text, const QKeySequence& key,
+                               std::function<void()> run) {
+  QAction* action = menu->addAction(text);
+  action->setShortcut(key);
+  connect(action, &QAction::triggered, this, [run = std::move(run)] { run(); });
+  return action;
+}
+
+void MainWindow::BuildMenus() {
+  auto input = [this](int index) { return [this, index] { form_->CmdInput_Click(index); }; };
+  auto panel = [this](int index) { return [this, index] { form_->CmdID3v1_Click(index); }; };
+  auto inputAction = [&](QMenu* menu, int index, const QKeySequence& key) {
+    inputActions_[static_cast<std::size_t>(index)] = AddAction(menu, QString(), key, input(index));
+  };
+  auto panelAction = [&](QMenu* menu, int index, const QKeySequence& key) {
+    panelActions_[static_cast<std::size_t>(index)] = AddAction(menu, QString(), key, panel(index));
+  };
+
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  inputAction(file, kCmdAddFolder, QKeySequence(Qt::CTRL | Qt::Key_O));
+  inputAction(file, kCmdAddFile, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+  file->addSeparator();
+  inputAction(file, kCmdSaveCsv, QKeySequence(Qt::CTRL | Qt::Key_S));
+  AddAction(file, QStringLiteral("Open the program folder"), QKeySequence(),
+            [this] { OpenExternally(form_->Paths().ProgramFolder); });
+  file->addSeparator();
+  AddAction(file, QStringLiteral("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { close(); });
+
+  QMenu* list = menuBar()->addMenu(QStringLiteral("&List"));
+  inputAction(list, kCmdDelSelected, QKeySequence(Qt::Key_Delete));
+  inputAction(list, kCmdDelAll, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Delete));
+  inputAction(list, kCmdReload, QKeySequence(Qt::Key_F5));
+  list->addSeparator();
+  AddAction(list, QStringLiteral("Search..."), QKeySequence(Qt::CTRL | Qt::Key_F), [this] {
+    txtSearch_->setFocus(Qt::ShortcutFocusReason);
+    txtSearch_->selectAll();
+  });
+  inputAction(list, kCmdSearch, QKeySequence(Qt::Key_F3));
+  list->addSeparator();
+  AddAction(list, QStringLiteral("Select all"), QKeySequence(Qt::CTRL | Qt::Key_A), [this] {
+    form_->CmdInput_Click(kCmdDeselectAll);
+    form_->CmdInput_Click(kCmdInvertSelection);
+  });
+  inputAction(list, kCmdInvertSelection, QKeySequence(Qt::CTRL | Qt::Key_I));
+  inputAction(list, kCmdDeselectAll, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+  inputAction(list, kCmdTrackSelected, QKeySequence(Qt::CTRL | Qt::Key_T));
+  list->addSeparator();
+  stopAction_ = AddAction(list, QStringLiteral("STOP"), QKeySequence(Qt::Key_Escape),
+                          [this] { form_->CmdSTOP_Click(); });
+
+  QMenu* tags = menuBar()->addMenu(QStringLiteral("&Tags"));
+  inputAction(tags, kCmdLoadID3, QKeySequence(Qt::CTRL | Qt::Key_L));
+  panelAction(tags, kCmdChangeSel, QKeySequence(Qt::CTRL | Qt::Key_Return));
+  panelAction(tags, kCmdChangeAll, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Return));
+  panelAction(tags, kCmdCopySel, QKeySequence());
+  panelAction(tags, kCmdCopyAll, QKeySequence());
+  panelAction(tags, kCmdClearTagSel, QKeySequence());
+  panelAction(tags, kCmdClearTagAll, QKeySequence());
+  panelAction(tags, kCmdClearAllFields, QKeySequence());
+  tags->addSeparator();
+  inputAction(tags, kCmdRenamePattern, QKeySequence(Qt::CTRL | Qt::Key_P));
+  inputAction(tags, kCmdRename, QKeySequence(Qt::Key_F2));
+  inputAction(tags, kCmdAutoTag, QKeySequence());
+  inputAction(tags, kCmdSavePicturesSel, QKeySequence());
+  inputAction(tags, kCmdSavePicturesAll, QKeySequence());
+  inputAction(tags, kCmdClearLocalDb, QKeySequence());
+
+  QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+  auto* editGroup = new QActionGroup(this);
+  auto* showGroup = new QActionGroup(this);
+  for (int i = 0; i < 2; ++i) {
+    QAction* edit = AddAction(view, QStringLiteral("Edit ID3v%1").arg(i + 1),
+                              QKeySequence(Qt::CTRL | (i == 0 ? Qt::Key_1 : Qt::Key_2)),
+                              [this, i] { form_->OptID3editVer_Click(i); });
+    edit->setCheckable(true);
+    editGroup->addAction(edit);
+    editActions_[static_cast<std::size_t>(i)] = edit;
+  }
+  view->addSeparator();
+  for (int i = 0; i < 2; ++i) {
+    QAction* show = AddAction(view, QStringLiteral("Show ID3v%1").arg(i + 1),
+                              QKeySequence(Qt::CTRL | Qt::SHIFT | (i == 0 ? Qt::Key_1 : Qt::Key_2)),
+                              [this, i] { form_->OptID3ver_Click(i); });
+    show->setCheckable(true);
+    showGroup->addAction(show);
+    showActions_[static_cast<std::size_t>(i)] = show;
+  }
+  view->addSeparator();
+  AddAction(view, QStringLiteral("Switch layout"), QKeySequence(Qt::CTRL | Qt::Key_R),
+            [this] { SetArrangement(1 - arrangement_); });
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  AddAction(help, QStringLiteral("About Velotag"), QKeySequence(), [this] {
+    QMessageBox::about(this, QStringLiteral("About Velotag"),
+                       QStringLiteral("<b>Velotag %1</b><p>MP3 tag editor by %2.</p><p>%3</p>")
+                           .arg(QLatin1String(kVersionText), QLatin1String(kAuthor),
+                                QLatin1String(kHomePage)));
+  });
+}
+
+bool MainWindow::Start() {
+  if (!form_->Form_Initialize()) return false;
+  form_->Form_Load();
+  // Form_Load starts the log anew: show exactly what it holds.
+  lstStat_->clear();
+  for (const std::string& line : form_->Log().Lines()) lstStat_->addItem(Q(line));
+  lstStat_->setCurrentRow(lstStat_->count() - 1);
+  SyncPanel();
+  SyncButtons();
+  SyncAllCaptions();
+  RestoreWindowState();
+  timer_.start();
+  return true;
+}
+
+TimedMessageBox* MainWindow::TimedMessage() const { return timedBox_.data(); }
+
+void MainWindow::AddPaths(const std::vector<std::string>& paths) {
+  if (!paths.empty()) form_->AddMediaPaths(paths, true);
+}
+
+void MainWindow::SetArrangement(int arrangement) {
+  if ((arrangement != 0 && arrangement != 1) || arrangement == arrangement_) return;
+  if (mainSplit_->count() == 2) {
+    splitMain_[static_cast<std::size_t>(arrangement_)] = mainSplit_->sizes();
+    splitLower_[static_cast<std::size_t>(arrangement_)] = lowerSplit_->sizes();
+  }
+  arrangement_ = arrangement;
+  ApplyArrangement();
+}
+
+void MainWindow::ApplyArrangement() {
+  mainSplit_->setOrientation(arrangement_ == 0 ? Qt::Vertical : Qt::Horizontal);
+  lowerSplit_->setOrientation(arrangement_ == 0 ? Qt::Horizontal : Qt::Vertical);
+  QList<int> main = splitMain_[static_cast<std::size_t>(arrangement_)];
+  QList<int> lower = splitLower_[static_cast<std::size_t>(arrangement_)];
+  // Never arranged so: the tag editor gets the room it needs, the list and
+  // the log the rest.
+  const QSize panel = panelPage_->sizeHint() + QSize(30, 40);
+  const int width = std::max(this->width() - 10, 400);
+  const int height = std::max(this->height() - menuBar()->sizeHint().height() -
+                                  statusBar()->sizeHint().height() - 10, 300);
+  if (arrangement_ == 0) {
+    int panelHeight = std::min(panel.height(), height * 3 / 5);
+    int panelWidth = std::min(panel.width(), width * 7 / 10);
+    if (main.isEmpty()) main = {height - panelHeight, panelHeight};
+    if (lower.isEmpty()) lower = {panelWidth, width - panelWidth};
+  } else {
+    int panelWidth = std::min(panel.width(), width / 2);
+    int panelHeight = std::min(panel.height(), height * 7 / 10);
+    if (main.isEmpty()) main = {width - panelWidth, panelWidth};
+    if (lower.isEmpty()) lower = {panelHeight, height - panelHeight};
+  }
+  mainSplit_->setSizes(main);
+  lowerSplit_->setSizes(lower);
+}
+
+// ---- state shown ----
+
+void MainWindow::SyncPanel() {
+  if (!ready_) return;
+  syncing_ = true;
+  const FieldPanel& p = form_->Panel();
+  for (int i = 0; i < kTextBoxCount; ++i) {
+    QLineEdit* edit = txtID3_[static_cast<std::size_t>(i)];
+    QString text = Q(p.TxtID3[static_cast<std::size_t>(i)]);
+    if (edit->text() != text) edit->setText(text);
+    edit->setEnabled(p.TxtEnabled[static_cast<std::size_t>(i)]);
+  }
+  for (int k = 0; k < kCheckBoxCount; ++k) {
+    QCheckBox* check = chkID3v1_[static_cast<std::size_t>(k)];
+    check->setChecked(p.ChkID3v1[static_cast<std::size_t>(k)] != 0);
+    check->setEnabled(p.ChkEnabled[static_cast<std::size_t>(k)]);
+  }
+  if (cmbID3v1_->currentText() != Q(p.CmbID3v1)) cmbID3v1_->setEditText(Q(p.CmbID3v1));
+  chkAutoTrack_->setChecked(p.ChkID3v1AutoTrack != 0);
+  chkID3_->setChecked(p.ChkID3 != 0);
+  QStringList entries;
+  for (const std::string& e : p.CmbTXXX) entries << Q(e);
+  QStringList shown;
+  for (int i = 0; i < cmbTXXX_->count(); ++i) shown << cmbTXXX_->itemText(i);
+  if (shown != entries) {
+    cmbTXXX_->clear();
+    cmbTXXX_->addItems(entries);
+  }
+  cmbTXXX_->setCurrentIndex(p.CmbTXXXIndex);
+  cmbTXXX_->setEnabled(p.TxxxEnabled);
+  lblTXXX_->setEnabled(p.TxxxEnabled);
+  syncing_ = false;
+}
+
+void MainWindow::SyncButtons() {
+  if (!ready_) return;
+  for (int i = 0; i < kBrowserCommandCount; ++i) {
+    const std::string& caption = form_->InputCaption(i);
+    if (QPushButton* b = cmdInput_[static_cast<std::size_t>(i)]; b && !caption.empty())
+      b->setText(Q(caption));
+    if (QAction* a = inputActions_[static_cast<std::size_t>(i)])
+      a->setText(caption.empty() ? (i == kCmdReload ? QStringLiteral("Reload the list from the files")
+                                                    : QStringLiteral("Search again"))
+                                 : Q(caption));
+  }
+  for (int i = 0; i < kPanelCommandCount; ++i) {
+    const std::string& caption = form_->PanelCaption(i);
+    if (QPushButton* b = cmdID3v1_[static_cast<std::size_t>(i)]) b->setText(Q(caption));
+    if (QAction* a = panelActions_[static_cast<std::size_t>(i)]) a->setText(Q(caption));
+  }
+  browserButtons_->Refit();
+  optID3editVer_[static_cast<std::size_t>(form_->EditVersion())]->setChecked(true);
+  optID3ver_[static_cast<std::size_t>(form_->ShowVersion())]->setChecked(true);
+  editActions_[static_cast<std::size_t>(form_->EditVersion())]->setChecked(true);
+  showActions_[static_cast<std::size_t>(form_->ShowVersion())]->setChecked(true);
+}
+
+void MainWindow::SyncAllCaptions() {
+  for (Caption c : {Caption::Frame1, Caption::Frame2, Caption::GridToolTip, Caption::GenreToolTip,
+                    Caption::StopButton})
+    CaptionChanged(c);
+  setWindowTitle(Q(form_->WindowCaption()));
+}
+
+// ---- the person's side of the library ----
+
+bool MainWindow::AskYesNo(const std::string& text, const std::string& title) {
+  return dialogs_->AskYesNo(this, MessageText(text), Q(title));
+}
+
+void MainWindow::ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) {
+  dialogs_->ShowMessage(this, MessageText(text), Q(title), icon);
+}
+
+void MainWindow::ShowTimedMessage(const std::string& text, const std::string& title,
+                                  MessageIcon icon, int timeoutMs) {
+  if (timeoutMs < 1) {
+    ShowMessage(text, title, icon);
+    return;
+  }
+  // One at a time; it does not hold up the command it is shown during.
+  if (timedBox_) timedBox_->close();
+  auto* box = new TimedMessageBox(MessageText(text), Q(title), icon, timeoutMs, this);
+  box->setObjectName(QStringLiteral("TimedMessage"));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+  timedBox_ = box;
+}
+
+std::string MainWindow::ChooseFolder(const std::string& title, const std::string& start) {
+  return QStringToPath(dialogs_->ChooseFolder(this, Q(title), PathToQString(start)));
+}
+
+std::string MainWindow::ChooseFile(const std::string& title, const std::string& start,
+                                   const std::string& filter) {
+  return QStringToPath(dialogs_->ChooseFile(this, Q(title), PathToQString(start), ToQtFilter(filter)));
+}
+
+bool MainWindow::PumpEvents() {
+  QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+  return dispatcher && dispatcher->processEvents(QEventLoop::AllEvents);
+}
+
+void MainWindow::StatusLineAdded(const std::string& line) {
+  if (!ready_) return;
+  lstStat_->addItem(Q(line));
+  const auto kept = static_cast<int>(form_->Log().Lines().size());
+  while (lstStat_->count() > kept) delete lstStat_->takeItem(0);
+  lstStat_->setCurrentRow(lstStat_->count() - 1);
+}
+
+void MainWindow::CaptionChanged(Caption which) {
+  if (!ready_) return;
+  switch (which) {
+    case Caption::Frame1:
+      frame1_->SetCaption(form_->Frame1Caption());
+      // Rows appended during a scan show up as it goes.
+      if (form_->BusyCount() != 0) grid_->Repaint();
+      break;
+    case Caption::Frame2: frame2_->SetCaption(form_->Frame2Caption()); break;
+    case Caption::GridToolTip:
+      grid_->setToolTip(Q(form_->GridToolTip()));
+      rowCount_->setText(Q(form_->GridToolTip()));
+      break;
+    case Caption::GenreToolTip: cmbID3v1_->setToolTip(Q(form_->Panel().CmbID3v1ToolTip)); break;
+    case Caption::Buttons: SyncButtons(); break;
+    case Caption::StopButton:
+      cmdStop_->setEnabled(form_->StopEnabled());
+      stopAction_->setEnabled(form_->StopEnabled());
+      break;
+  }
+}
+
+void MainWindow::FieldPanelChanged() { SyncPanel(); }
+
+void MainWindow::OpenExternally(const std::string& pathOrUrl) {
+  QUrl url = pathOrUrl.find("://") != std::string::npos ? QUrl(Q(pathOrUrl)) : PathToUrl(pathOrUrl);
+  dialogs_->OpenExternally(url);
+}
+
+void MainWindow::CopyToClipboard(const std::string& text) {
+  QGuiApplication::clipboard()->setText(Q(text));
+}
+
+void MainWindow::FocusSearchBox() { txtSearch_->setFocus(Qt::OtherFocusReason); }
+
+void MainWindow::ShowRenamer() {
+  RenamerDialog dialog(form_->Options().RenamePattern, RenameVariables(), form_->Random(), this);
+  if (dialog.exec() == QDialog::Accepted) form_->Options().RenamePattern = dialog.SavedPattern();
+}
+
+void MainWindow::CloseWindow() {
+  programClose_ = true;
+  close();
+  programClose_ = false;
+}
+
+// ---- timer and closing ----
+
+void MainWindow::OnTimer() {
+  timer_.stop();
+  bool again = form_->Timer1_Timer();
+  // A refused close started the timer again itself.
+  if (again && !closed_) timer_.start();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (closed_) {
+    event->accept();
+    return;
+  }
+  if (!form_->Form_QueryUnload(!programClose_)) {
+    event->ignore();
+    // Closed while working: the timer closes the window once the command
+    // has ended.
+    if (form_->ClosingRequest() && !timer_.isActive()) timer_.start();
+    return;
+  }
+  closed_ = true;
+  timer_.stop();
+  SaveWindowState();
+  if (timedBox_) timedBox_->close();
+  form_->Form_Unload();
+  event->accept();
+}
+
+// ---- size, position and arrangement, kept beside the settings ----
+
+QString MainWindow::WindowStateFile() const {
+  return PathToQString(form_->Paths().ProgramFolder + form_->Paths().ExeName + "-window.ini");
+}
+
+void MainWindow::SaveWindowState() {
+  splitMain_[static_cast<std::size_t>(arrangement_)] = mainSplit_->sizes();
+  splitLower_[static_cast<std::size_t>(arrangement_)] = lowerSplit_->sizes();
+  QSettings s(WindowStateFile(), QSettings::IniFormat);
+  s.setValue(QStringLiteral("window/geometry"), saveGeometry());
+  s.setValue(QStringLiteral("window/arrangement"), arrangement_);
+  for (int a = 0; a < 2; ++a) {
+    QVariantList main, lower;
+    for (int v : splitMain_[static_cast<std::size_t>(a)]) main << v;
+    for (int v : splitLower_[static_cast<std::size_t>(a)]) lower << v;
+    s.setValue(QStringLiteral("window/split%1").arg(a), main);
+    s.setValue(QStringLiteral("window/lower%1").arg(a), lower);
+  }
+}
+
+void MainWindow::RestoreWindowState() {
+  QSettings s(WindowStateFile(), QSettings::IniFormat);
+  for (int a = 0; a < 2; ++a) {
+    QList<int> main, lower;
+    for (const QVariant& v : s.value(QStringLiteral("window/split%1").arg(a)).toList())
+      main << v.toInt();
+    for (const QVariant& v : s.value(QStringLiteral("window/lower%1").arg(a)).toList())
+      lower << v.toInt();
+    if (main.size() == 2) splitMain_[static_cast<std::size_t>(a)] = main;
+    if (lower.size() == 2) splitLower_[static_cast<std::size_t>(a)] = lower;
+  }
+  QByteArray geometry = s.value(QStringLiteral("window/geometry")).toByteArray();
+  if (!geometry.isEmpty()) restoreGeometry(geometry);
+  arrangement_ = s.value(QStringLiteral("window/arrangement"), 0).toInt() == 1 ? 1 : 0;
+  ApplyArrangement();
+}
+
+}  // namespace velotag::gui
