@@ -88,9 +88,9 @@ class CaptionFrame : public QFrame {
     layout->addLayout(body_, 1);
   }
   QVBoxLayout* body() { return body_; }
-  void SetCaption(const std::string& caption) {
+  // percent: what the caption shows while a command works, -1 when idle.
+  void SetCaption(const std::string& caption, double percent) {
     caption_->setText(Q(caption));
-    double percent = WorkingPercent(caption);
     if (percent >= 0) progress_->setValue(static_cast<int>(percent * 10 + 0.5));
     progress_->setVisible(percent >= 0);
   }
@@ -728,11 +728,11 @@ void MainWindow::CaptionChanged(Caption which) {
   if (!ready_) return;
   switch (which) {
     case Caption::Frame1:
-      frame1_->SetCaption(form_->Frame1Caption());
+      frame1_->SetCaption(form_->Frame1Caption(), form_->Frame1Progress());
       // Rows appended during a scan show up as it goes.
       if (form_->BusyCount() != 0) grid_->Repaint();
       break;
-    case Caption::Frame2: frame2_->SetCaption(form_->Frame2Caption()); break;
+    case Caption::Frame2: frame2_->SetCaption(form_->Frame2Caption(), form_->Frame2Progress()); break;
     case Caption::GridToolTip:
       grid_->setToolTip(Q(form_->GridToolTip()));
       rowCount_->setText(Q(form_->GridToolTip()));

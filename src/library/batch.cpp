@@ -121,7 +121,7 @@ void Form1::RunBatch(int index) {
       done += counted;
     }
     std::int32_t n = grid_.ItemCount();
-    SetFrame2(WorkingCaption(n > 0 ? (n - i) * 100.0 / n : 100.0));
+    SetFrame2Progress((n > 0 ? (n - i) * 100.0 / n : 100.0));
     PumpMessages();
     if (busyCount_ == 0) {
       AddStatusLine("Process killed");

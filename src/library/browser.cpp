@@ -210,10 +210,11 @@ std::vector<FolderEntry> CollectMediaFiles(const std::string& folder, bool recur
 // big folder keeps the window alive and Stop can end it; the text of the
 // progress caption changes at most once per tenth of a percent.
 bool Form1::RowLoopStep(std::size_t done, std::size_t total, std::string& lastCaption) {
-  std::string caption = WorkingCaption(done * 100.0 / static_cast<double>(total));
+  double percent = done * 100.0 / static_cast<double>(total);
+  std::string caption = WorkingCaption(percent);
   if (caption != lastCaption) {
     lastCaption = caption;
-    SetFrame1(caption);
+    SetFrame1(caption, percent);
   }
   PumpMessages();
   if (busyCount_ != 0) return true;
@@ -403,7 +404,7 @@ void Form1::SavePictures(bool all) {
   const std::string& caption = inputCaptions_[all ? kCmdSavePicturesAll : kCmdSavePicturesSel];
   AddStatusLine("WORKING: " + caption);
   AddStatusLine("Please don't close the program while working!");
-  SetFrame1(WorkingCaption(0));
+  SetFrame1Progress((0));
   int total = 0;
   for (std::int32_t i = 0; i < grid_.ItemCount(); ++i) {
     if (all || grid_.GetItemSelected(i)) {
@@ -422,7 +423,7 @@ void Form1::SavePictures(bool all) {
       CloseID3v2(tag);
       PumpMessages();
     }
-    SetFrame1(WorkingCaption((i + 1) * 100.0 / grid_.ItemCount()));
+    SetFrame1Progress(((i + 1) * 100.0 / grid_.ItemCount()));
     if (busyCount_ == 0) {
       AddStatusLine("Process killed");
       break;
@@ -508,7 +509,7 @@ void Form1::AutoTag() {
     AddStatusLine(
         "No fingerprint service configured: only answers already in LocalDB.ini are used "
         "(set one with --fingerprint-server or [servers] fingerprint=host:port)");
-  SetFrame1(WorkingCaption(0));
+  SetFrame1Progress((0));
   int tagged = 0;
   std::vector<std::string> row;
   for (std::int32_t i = 0; i < grid_.ItemCount(); ++i) {
@@ -581,7 +582,7 @@ void Form1::AutoTag() {
       }
       PumpMessages();
     }
-    SetFrame1(WorkingCaption((i + 1) * 100.0 / grid_.ItemCount()));
+    SetFrame1Progress(((i + 1) * 100.0 / grid_.ItemCount()));
     if (busyCount_ == 0) {
       AddStatusLine("Process killed");
       break;

@@ -237,15 +237,21 @@ void Form1::LstStat_DblClick(int lineIndex) {
   ui_.CopyToClipboard(line);
 }
 
-void Form1::SetFrame1(const std::string& caption) {
+void Form1::SetFrame1(const std::string& caption, double progress) {
   frame1Caption_ = caption;
+  frame1Progress_ = progress;
   ui_.CaptionChanged(Caption::Frame1);
 }
 
-void Form1::SetFrame2(const std::string& caption) {
+void Form1::SetFrame2(const std::string& caption, double progress) {
   frame2Caption_ = caption;
+  frame2Progress_ = progress;
   ui_.CaptionChanged(Caption::Frame2);
 }
+
+void Form1::SetFrame1Progress(double percent) { SetFrame1(WorkingCaption(percent), percent); }
+
+void Form1::SetFrame2Progress(double percent) { SetFrame2(WorkingCaption(percent), percent); }
 
 void Form1::SetGridToolTip() {
   gridToolTip_ = std::to_string(grid_.ItemCount()) + " element(s)";
@@ -257,31 +263,6 @@ std::string WorkingCaption(double percent) {
   std::string text = std::to_string(tenths / 10);
   if (tenths % 10 != 0) text += "." + std::to_string(std::abs(tenths % 10));
   return "WORKING: " + text + " %";
-}
-
-double WorkingPercent(const std::string& caption) {
-  static constexpr std::string_view kPrefix = "WORKING: ";
-  static constexpr std::string_view kSuffix = " %";
-  std::string_view text = caption;
-  if (text.size() <= kPrefix.size() + kSuffix.size() || !text.starts_with(kPrefix) ||
-      !text.ends_with(kSuffix))
-    return -1;
-  text = text.substr(kPrefix.size(), text.size() - kPrefix.size() - kSuffix.size());
-  // Digits with at most one point: what WorkingCaption writes, nothing else.
-  double whole = 0, fraction = 0, scale = 1;
-  bool point = false, digits = false;
-  for (char c : text) {
-    if (c == '.' && !point) {
-      point = true;
-    } else if (c >= '0' && c <= '9') {
-      digits = true;
-      if (point) fraction += (c - '0') * (scale /= 10);
-      else whole = whole * 10 + (c - '0');
-    } else {
-      return -1;
-    }
-  }
-  return digits ? whole + fraction : -1;
 }
 
 std::string FormatFileSize(Offset64 size) {

@@ -140,6 +140,10 @@ class Form1 : public MyListviewEvents {
   const std::string& WindowCaption() const { return windowCaption_; }
   const std::string& Frame1Caption() const { return frame1Caption_; }
   const std::string& Frame2Caption() const { return frame2Caption_; }
+  // The percentage the frames' captions show while a command works; -1 when
+  // they show their idle captions.
+  double Frame1Progress() const { return frame1Progress_; }
+  double Frame2Progress() const { return frame2Progress_; }
   const std::string& GridToolTip() const { return gridToolTip_; }
   const std::string& InputCaption(int index) const;
   const std::string& PanelCaption(int index) const;
@@ -186,8 +190,10 @@ class Form1 : public MyListviewEvents {
   void ClearFieldTool(int index);
   void ChoosePicture();
 
-  void SetFrame1(const std::string& caption);
-  void SetFrame2(const std::string& caption);
+  void SetFrame1(const std::string& caption, double progress = -1);
+  void SetFrame2(const std::string& caption, double progress = -1);
+  void SetFrame1Progress(double percent);
+  void SetFrame2Progress(double percent);
   void SetGridToolTip();
   void ApplyEditCaptions();
   void ApplyViewCaptions();
@@ -216,6 +222,8 @@ class Form1 : public MyListviewEvents {
   std::string windowCaption_;
   std::string frame1Caption_;
   std::string frame2Caption_;
+  double frame1Progress_ = -1;
+  double frame2Progress_ = -1;
   std::string gridToolTip_;
   std::string searchText_;
   std::array<std::string, kBrowserCommandCount> inputCaptions_;
@@ -227,9 +235,6 @@ class Form1 : public MyListviewEvents {
 std::string FormatFileSize(Offset64 size);
 // "WORKING: 33.3 %".
 std::string WorkingCaption(double percent);
-// The percentage a progress caption shows (33.3 for "WORKING: 33.3 %"); -1
-// for any other caption, such as the frames' idle ones.
-double WorkingPercent(const std::string& caption);
 // Every file below folder, breadth-first, level by level; links to folders
 // are not followed. pump runs once per level.
 int ListFilesRecursive(const std::string& folder, std::vector<FolderEntry>& entries,

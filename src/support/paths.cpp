@@ -51,8 +51,14 @@ std::string WithTrailingSlash(const std::string& folder) {
 std::string GetAppFolder() {
   if (const char* home = std::getenv("VELOTAG_HOME"); home && *home)
     return WithTrailingSlash(home);
+  // A program run from where it was built or unpacked keeps its files
+  // beside it; an installed one (root can write /usr/bin) never writes into
+  // the system's folders.
   std::string exeFolder = ExecutableFolder();
-  if (!exeFolder.empty() && ::access(exeFolder.c_str(), W_OK) == 0) return exeFolder;
+  static const char* const kSystemFolders[] = {"/usr/", "/bin/", "/sbin/", "/lib/", "/etc/"};
+  bool system = false;
+  for (const char* prefix : kSystemFolders) system = system || exeFolder.rfind(prefix, 0) == 0;
+  if (!exeFolder.empty() && !system && ::access(exeFolder.c_str(), W_OK) == 0) return exeFolder;
   std::string data;
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
     data = WithTrailingSlash(xdg);
