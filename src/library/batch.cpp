@@ -123,10 +123,7 @@ void Form1::RunBatch(int index) {
     std::int32_t n = grid_.ItemCount();
     SetFrame2Progress((n > 0 ? (n - i) * 100.0 / n : 100.0));
     PumpMessages();
-    if (busyCount_ == 0) {
-      AddStatusLine("Process killed");
-      break;
-    }
+    if (Killed()) break;
   }
   switch (kind) {
     case BatchKind::Clear: AddStatusLine("Cleared " + std::to_string(done) + " ID3(s)"); break;

@@ -217,9 +217,7 @@ bool Form1::RowLoopStep(std::size_t done, std::size_t total, std::string& lastCa
     SetFrame1(caption, percent);
   }
   PumpMessages();
-  if (busyCount_ != 0) return true;
-  AddStatusLine("Process killed");
-  return false;
+  return !Killed();
 }
 
 void Form1::AddFolderRows(const std::string& folder, bool recursive) {
@@ -424,10 +422,7 @@ void Form1::SavePictures(bool all) {
       PumpMessages();
     }
     SetFrame1Progress(((i + 1) * 100.0 / grid_.ItemCount()));
-    if (busyCount_ == 0) {
-      AddStatusLine("Process killed");
-      break;
-    }
+    if (Killed()) break;
   }
   AddStatusLine("Saved picture(s): " + std::to_string(total));
 }
@@ -480,10 +475,7 @@ void Form1::RenameFiles() {
     } else {
       AddStatusLine("File rename error: " + row[kColPath]);
     }
-    if (busyCount_ == 0) {
-      AddStatusLine("Process killed");
-      break;
-    }
+    if (Killed()) break;
   }
   AddStatusLine("Renamed file(s): " + std::to_string(renamed));
   if (renamed >= 1) {
@@ -583,10 +575,7 @@ void Form1::AutoTag() {
       PumpMessages();
     }
     SetFrame1Progress(((i + 1) * 100.0 / grid_.ItemCount()));
-    if (busyCount_ == 0) {
-      AddStatusLine("Process killed");
-      break;
-    }
+    if (Killed()) break;
   }
   AddStatusLine("Auto tagged file(s): " + std::to_string(tagged));
   if (tagged >= 1) {

@@ -189,6 +189,12 @@ void Form1::CmdSTOP_Click() {
   if (busyCount_ == 0 && fingerprint_) fingerprint_->Cancel();
 }
 
+bool Form1::Killed() {
+  if (busyCount_ != 0) return false;
+  AddStatusLine("Process killed");
+  return true;
+}
+
 void Form1::LowerBusy() {
   if (busyCount_ > 0) --busyCount_;
 }

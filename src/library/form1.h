@@ -198,6 +198,9 @@ class Form1 : public MyListviewEvents {
   void ApplyEditCaptions();
   void ApplyViewCaptions();
   void LowerBusy();
+  // After a row of a long loop: true, with "Process killed" logged, when
+  // Stop has brought BusyCount to 0.
+  bool Killed();
   std::string ProgressText(double percent) const;
   void LogFileOpenError(const std::string& path);
   void LogFileWriteError(const std::string& path);

@@ -2,6 +2,7 @@
 
 #include "support/numtext.h"
 #include "support/paths.h"
+#include "support/strutil.h"
 #include "support/textenc.h"
 
 namespace velotag {
@@ -10,14 +11,6 @@ namespace {
 
 // ".mp3" takes four bytes of a file name.
 constexpr std::size_t kMaxNameBytes = kMaxFileNameBytes - 4;
-
-bool EndsWithMp3(const std::string& s) {
-  if (s.size() < 4) return false;
-  std::string tail = s.substr(s.size() - 4);
-  for (char& c : tail)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return tail == ".mp3";
-}
 
 std::string FirstCodePoint(const std::string& s) {
   if (s.empty()) return {};
@@ -57,7 +50,7 @@ std::string Shape(const std::string& value, const std::string& parameters) {
 
 std::string ApplyRenamePattern(const std::string& pattern, const std::vector<std::string>& variables,
                                const std::vector<std::string>& values, std::size_t maxLength) {
-  std::string rest = EndsWithMp3(pattern) ? pattern.substr(0, pattern.size() - 4) : pattern;
+  std::string rest = EndsWithNoCase(pattern, ".mp3") ? pattern.substr(0, pattern.size() - 4) : pattern;
   if (rest.empty() || variables.empty() || values.empty()) return {};
   std::vector<std::string> folded;
   for (const std::string& v : variables) folded.push_back(CaseFold(v));

@@ -4,19 +4,9 @@
 #include <ctime>
 
 #include "library/ui.h"
+#include "support/strutil.h"
 
 namespace velotag {
-
-namespace {
-
-std::string TrimBlanks(const std::string& s) {
-  std::size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return {};
-  std::size_t e = s.find_last_not_of(" \t");
-  return s.substr(b, e - b + 1);
-}
-
-}  // namespace
 
 std::string TimeStampText() {
   std::time_t now = std::time(nullptr);

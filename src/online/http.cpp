@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "online/text.h"
+#include "support/strutil.h"
 #include "online/tls.h"
 #include "support/ini.h"
 #include "support/largefile.h"
@@ -19,10 +19,6 @@
 
 namespace velotag {
 
-using online::AsciiLower;
-using online::ReplaceAll;
-using online::ReplaceAllNoCase;
-using online::StartsWithNoCase;
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "online/decoder.h"
 #include "online/http.h"
 #include "online/localdb.h"
-#include "online/text.h"
+#include "support/strutil.h"
 #include "online/wave.h"
 #include "online/xml.h"
 #include "support/ini.h"
@@ -141,7 +141,7 @@ std::int32_t ClassLibofa::GetID3infoByFinger(const std::string& fileName,
 
   std::string toPrint = fileName;
   TempFile wave;
-  if (online::EndsWithNoCase(fileName, ".mp3")) {
+  if (EndsWithNoCase(fileName, ".mp3")) {
     std::string temp = programFolder_ + kLibofaTempWave;
     std::string decoder = FindExecutable(programFolder_, options_.decoderName);
     if (!decoder.empty()) {
@@ -155,14 +155,14 @@ std::int32_t ClassLibofa::GetID3infoByFinger(const std::string& fileName,
       if (rc == 0 && GetPathType(temp) == kPathFile) toPrint = temp;
     }
   }
-  if (!online::EndsWithNoCase(toPrint, ".wav") || !ComputeFingerprint(toPrint, query))
+  if (!EndsWithNoCase(toPrint, ".wav") || !ComputeFingerprint(toPrint, query))
     return 0;
 
   query.rmd = true;
   std::vector<std::string> stored;
   GetDBSection(dbFile, query.fpt, stored);
   for (const std::string& line : stored) {
-    std::string key = online::AsciiLower(line.substr(0, 4));
+    std::string key = AsciiLower(line.substr(0, 4));
     if (key == "art=" || key == "ttl=" || key == "uid=") lines.push_back(line);
   }
   if (lines.size() == 3) return 3;

@@ -1,6 +1,6 @@
 #include "online/localdb.h"
 
-#include "online/text.h"
+#include "support/strutil.h"
 #include "support/ini.h"
 #include "support/largefile.h"
 #include "support/textenc.h"
@@ -10,7 +10,7 @@ namespace velotag {
 namespace {
 
 bool IsAnswerLine(const std::string& line) {
-  std::string key = online::AsciiLower(line.substr(0, 4));
+  std::string key = AsciiLower(line.substr(0, 4));
   return key == "art=" || key == "ttl=" || key == "uid=";
 }
 

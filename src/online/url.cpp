@@ -3,14 +3,12 @@
 #include <cstdint>
 #include <cstring>
 
-#include "online/text.h"
+#include "support/strutil.h"
 #include "support/ini.h"
 #include "support/textenc.h"
 
 namespace velotag {
 
-using online::ReplaceAll;
-using online::ReplaceAllNoCase;
 
 std::string UrlEncode(const std::string& text, bool encodeReserved, bool encodeMarks,
                       bool encodeUnsafe) {

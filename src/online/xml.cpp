@@ -2,7 +2,7 @@
 
 #include <unordered_map>
 
-#include "online/text.h"
+#include "support/strutil.h"
 #include "support/ini.h"
 #include "support/largefile.h"
 #include "support/textenc.h"
@@ -32,7 +32,6 @@ std::vector<std::string> SplitPath(const std::string& path, const std::string& s
 }  // namespace
 
 std::string ClassXML::DecodeEntities(const std::string& text) {
-  using online::ReplaceAllNoCase;
   std::string s = ReplaceAllNoCase(text, "&quot;", "\"");
   s = ReplaceAllNoCase(s, "&amp;", "&");
   s = ReplaceAllNoCase(s, "&apos;", "'");

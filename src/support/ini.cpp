@@ -2,42 +2,12 @@
 
 #include <cstdio>
 
+#include "support/strutil.h"
 #include "support/textenc.h"
 
 namespace velotag {
 
 namespace {
-
-std::string ReplaceAll(std::string s, const std::string& from, const std::string& to) {
-  std::size_t pos = 0;
-  while ((pos = s.find(from, pos)) != std::string::npos) {
-    s.replace(pos, from.size(), to);
-    pos += to.size();
-  }
-  return s;
-}
-
-// Every "#vbcrlf#" in any letter case becomes CR LF.
-std::string DecodeVbCrLf(const std::string& s) {
-  static const std::string marker = "#vbcrlf#";
-  std::string out;
-  std::size_t i = 0;
-  while (i < s.size()) {
-    bool match = i + marker.size() <= s.size();
-    for (std::size_t k = 0; match && k < marker.size(); ++k) {
-      char c = s[i + k];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      match = c == marker[k];
-    }
-    if (match) {
-      out += "\r\n";
-      i += marker.size();
-    } else {
-      out.push_back(s[i++]);
-    }
-  }
-  return out;
-}
 
 int HexValue(char16_t c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -60,13 +30,6 @@ char16_t ParseHex(std::u16string_view digits) {
 char16_t Lower(char16_t c) { return (c >= 'A' && c <= 'Z') ? static_cast<char16_t>(c + 32) : c; }
 
 }  // namespace
-
-std::string TrimSpaces(const std::string& text) {
-  std::size_t b = text.find_first_not_of(' ');
-  if (b == std::string::npos) return {};
-  std::size_t e = text.find_last_not_of(' ');
-  return text.substr(b, e - b + 1);
-}
 
 int ParseIniText(const std::string& text, IniDocument& doc, bool useEscapes) {
   doc.clear();
@@ -99,7 +62,7 @@ int ParseIniText(const std::string& text, IniDocument& doc, bool useEscapes) {
       std::string key = TrimSpaces(line.substr(0, eq));
       if (key.empty()) continue;
       std::string value = line.substr(eq + 1);
-      value = useEscapes ? UnescapeIniValue(value) : DecodeVbCrLf(value);
+      value = useEscapes ? UnescapeIniValue(value) : ReplaceAllNoCase(value, "#vbcrlf#", "\r\n");
       current->Keys.push_back(IniKey{key, value});
     }
   }

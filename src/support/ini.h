@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/strutil.h"  // TrimSpaces: how every lookup trims a name
+
 namespace velotag {
 
 struct IniKey {
@@ -34,8 +36,5 @@ bool SetIniKey(const std::string& key, const std::string& value, std::vector<Ini
                bool create);
 std::string EscapeIniValue(const std::string& text);
 std::string UnescapeIniValue(const std::string& text);
-
-// Trims the space character only (tabs stay), as every INI lookup does.
-std::string TrimSpaces(const std::string& text);
 
 }  // namespace velotag

@@ -5,6 +5,7 @@
 
 #include "support/largefile.h"
 #include "support/numtext.h"
+#include "support/strutil.h"
 #include "support/textenc.h"
 
 namespace velotag {
@@ -25,24 +26,9 @@ void PutField(Block& b, std::size_t offset, std::size_t width, const std::string
   if (!bytes.empty()) std::memcpy(b.data() + offset, bytes.data(), std::min(width, bytes.size()));
 }
 
-std::string ReplaceAll(std::string s, const std::string& from, const std::string& to) {
-  std::size_t pos = 0;
-  while ((pos = s.find(from, pos)) != std::string::npos) {
-    s.replace(pos, from.size(), to);
-    pos += to.size();
-  }
-  return s;
-}
-
 }  // namespace
 
-bool IsMp3FileName(const std::string& fileName) {
-  if (fileName.size() < 4) return false;
-  std::string ext = fileName.substr(fileName.size() - 4);
-  for (char& c : ext)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return ext == ".mp3";
-}
+bool IsMp3FileName(const std::string& fileName) { return EndsWithNoCase(fileName, ".mp3"); }
 
 int ReadID3v1(const std::string& fileName, ID3v1Tag& tag) {
   if (!IsMp3FileName(fileName)) return kTagFailed;

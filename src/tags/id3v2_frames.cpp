@@ -4,6 +4,7 @@
 
 #include "support/largefile.h"
 #include "support/paths.h"
+#include "support/strutil.h"
 #include "support/textenc.h"
 #include "tags/id3v2_internal.h"
 
@@ -15,14 +16,8 @@ namespace {
 
 constexpr std::uint8_t kFrontCover = 3;
 
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
 bool IsOneOf(const std::string& frameID, const char* a, const char* b) {
-  std::string id = UpperAscii(frameID);
+  std::string id = AsciiUpper(frameID);
   return id == a || id == b;
 }
 
@@ -82,7 +77,7 @@ bool WideLatinField(int encoding, const std::uint8_t* data, std::size_t size, st
 std::string V22ImageFormat(const std::string& mime) {
   std::string sub = mime.size() > 6 ? mime.substr(6) : "";
   if (sub == "jpeg") return "JPG";
-  sub = UpperAscii(sub);
+  sub = AsciiUpper(sub);
   sub.resize(3, ' ');
   return sub;
 }
@@ -114,7 +109,7 @@ std::string PictureTypeName(std::uint8_t code) {
 }
 
 std::string PictureMimeType(const std::string& imageFile) {
-  std::string ext = LowerAscii(GetExtension(imageFile));
+  std::string ext = AsciiLower(GetExtension(imageFile));
   if (ext == "jpg" || ext == "jpeg" || ext == "jpe") ext = "jpeg";
   return "image/" + ext;
 }
@@ -235,7 +230,7 @@ bool DecodeID3v2Picture(const ID3v2Tag& tag, const ID3v2Frame& frame, ID3v2Pictu
   } else {
     // A 2.2 picture as other programs write it: a three-letter format.
     if (p.size < 4) return false;
-    std::string format = LowerAscii(CutAtNul(AnsiToString(p.data + 1, 3)));
+    std::string format = AsciiLower(CutAtNul(AnsiToString(p.data + 1, 3)));
     while (!format.empty() && format.back() == ' ') format.pop_back();
     pic.MimeType = "image/" + (format == "jpg" ? std::string("jpeg") : format);
     next = 4;
@@ -296,7 +291,7 @@ std::int32_t ExtractID3v2Pictures(const ID3v2Tag& tag, const std::string& folder
     for (char& c : typeName)
       if (c == ' ') c = '_';
     std::string extension;
-    std::string lowerMime = LowerAscii(pic.MimeType);
+    std::string lowerMime = AsciiLower(pic.MimeType);
     std::size_t image = lowerMime.find("image/");
     if (image != std::string::npos)
       extension = "." + Utf8CutToBytes(pic.MimeType.substr(image + 6), kMaxExtensionBytes);

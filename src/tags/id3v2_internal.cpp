@@ -19,12 +19,6 @@ bool SameID(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string UpperAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = UpperChar(c);
-  return out;
-}
-
 bool IsUserTextID(std::string_view id) {
   if (id.size() < 2 || UpperChar(id[0]) != 'T') return false;
   for (std::size_t i = 1; i < id.size(); ++i)

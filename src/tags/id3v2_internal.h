@@ -17,7 +17,6 @@ namespace velotag::id3v2 {
 
 // Identifiers are ASCII; the comparison folds ASCII letters only.
 bool SameID(std::string_view a, std::string_view b);
-std::string UpperAscii(std::string_view s);
 // TXX, TXXX and the like: text frames that hold a description and a value.
 bool IsUserTextID(std::string_view id);
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "support/textenc.h"
+#include "support/strutil.h"
 #include "tags/id3v1.h"
 #include "tags/id3v2.h"
 #include "tags/id3v2_frames.h"
@@ -250,13 +251,6 @@ std::string GetID3v2Text(const std::string& frameID, const ID3v2Tag& tag, bool f
 
 namespace {
 
-std::string TrimBlanks(const std::string& s) {
-  std::size_t a = s.find_first_not_of(' ');
-  if (a == std::string::npos) return {};
-  std::size_t b = s.find_last_not_of(' ');
-  return s.substr(a, b - a + 1);
-}
-
 std::string CrLfToBlank(std::string s) {
   std::size_t pos = 0;
   while ((pos = s.find("\r\n", pos)) != std::string::npos) s.replace(pos, 2, " ");
@@ -278,12 +272,12 @@ std::string GetID3v2Field(const ID3v2Tag& tag, int fieldIndex) {
     std::vector<ID3v2Comment> items;
     GetID3v2Comments(tag, items, false);
     for (const ID3v2Comment& c : items) text += c.Text + " ";
-    text = TrimBlanks(text);
+    text = TrimSpaces(text);
   } else if (fieldIndex == kFieldUrl) {
     std::vector<ID3v2UserField> items;
     GetID3v2UserURLs(tag, items, false);
     for (const ID3v2UserField& u : items) text += u.Value + " ";
-    text = TrimBlanks(text);
+    text = TrimSpaces(text);
   } else {
     std::string id = kIDs[fieldIndex][tag.Version == 2 ? 1 : 0];
     if (fieldIndex == kFieldYear && tag.Version == 4) id = "TDRC";

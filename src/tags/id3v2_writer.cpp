@@ -9,6 +9,7 @@
 
 #include "support/paths.h"
 #include "support/textenc.h"
+#include "support/strutil.h"
 #include "tags/id3v2.h"
 #include "tags/id3v2_internal.h"
 
@@ -21,13 +22,6 @@ namespace {
 constexpr std::int32_t kPaddingBlock = 2048;
 constexpr std::size_t kCopyBlock = 256 * 1024;
 constexpr std::int64_t kMaxV22FrameSize = 0xFFFFFF;  // three size bytes
-
-std::string TrimBlanks(const std::string& s) {
-  std::size_t a = s.find_first_not_of(' ');
-  if (a == std::string::npos) return {};
-  std::size_t b = s.find_last_not_of(' ');
-  return s.substr(a, b - a + 1);
-}
 
 std::size_t IDLength(const ID3v2Tag& tag) { return tag.Version == 2 ? 3 : 4; }
 std::size_t FrameHeaderSize(const ID3v2Tag& tag) { return tag.Version == 2 ? 6 : 10; }
@@ -92,7 +86,7 @@ void BuildBody(const ID3v2Tag& tag, std::uint8_t* body, std::size_t bodySize) {
     const auto size = static_cast<std::size_t>(f.Size);
     if (pos + headerSize + size > bodySize || f.Data.size() < size) break;
     std::uint8_t* h = body + pos;
-    Bytes id = StringToAnsi(UpperAscii(f.FrameID));
+    Bytes id = StringToAnsi(AsciiUpper(f.FrameID));
     std::memcpy(h, id.data(), std::min(id.size(), idLength));
     if (tag.Version == 2) {
       EncodeBigEndian(f.Size, h, 3, 5, false);
@@ -271,7 +265,7 @@ std::int32_t NextBlockMultiple(std::int32_t value, std::int32_t block) {
 
 bool SetID3v2Text(ID3v2Tag& tag, const std::string& frameID, const std::string& text,
                   std::int32_t encoding, bool append) {
-  std::string id = UpperAscii(TrimBlanks(frameID));
+  std::string id = AsciiUpper(TrimSpaces(frameID));
   if (id.empty() || id[0] != 'T') return false;
   id = NormaliseID(tag, id);
   if (id.size() != IDLength(tag) || ID3v2FrameDescription(id, tag.Version).empty() ||
@@ -295,7 +289,7 @@ bool DeleteID3v2Frame(ID3v2Tag& tag, const std::string& frameID, bool deleteAll)
     tag.FrameCount = 0;
     return had;
   }
-  std::string id = TrimBlanks(frameID);
+  std::string id = TrimSpaces(frameID);
   if (id.empty()) return false;
   if (tag.FrameCount <= 0) {
     tag.Frames.clear();

@@ -1,5 +1,7 @@
 #include "testutil.h"
 
+#include "support/textenc.h"
+
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
@@ -238,23 +240,6 @@ class JsonParser {
     }
     return v;
   }
-  void Append(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
   unsigned Hex4() {
     if (i_ + 4 > s_.size()) Fail("short escape");
     unsigned v = static_cast<unsigned>(std::stoul(s_.substr(i_, 4), nullptr, 16));
@@ -285,7 +270,7 @@ class JsonParser {
             unsigned lo = Hex4();
             cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
           }
-          Append(out, cp);
+          AppendUtf8(out, cp);
           break;
         }
         default: out.push_back(e);

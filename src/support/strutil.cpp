@@ -1,12 +1,20 @@
-#include "online/text.h"
+#include "support/strutil.h"
 
 #include <algorithm>
 
-namespace velotag::online {
+namespace velotag {
 
 namespace {
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string Trim(std::string_view text, const char* blanks) {
+  std::size_t b = text.find_first_not_of(blanks);
+  if (b == std::string_view::npos) return {};
+  std::size_t e = text.find_last_not_of(blanks);
+  return std::string(text.substr(b, e - b + 1));
+}
 
 std::size_t FindNoCase(std::string_view text, std::string_view what, std::size_t from) {
   if (what.empty() || text.size() < what.size()) return std::string_view::npos;
@@ -25,6 +33,16 @@ std::string AsciiLower(std::string_view text) {
   std::transform(out.begin(), out.end(), out.begin(), Lower);
   return out;
 }
+
+std::string AsciiUpper(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(), Upper);
+  return out;
+}
+
+std::string TrimSpaces(std::string_view text) { return Trim(text, " "); }
+
+std::string TrimBlanks(std::string_view text) { return Trim(text, " \t"); }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && AsciiLower(text.substr(0, prefix.size())) == AsciiLower(prefix);
@@ -66,4 +84,4 @@ bool ContainsNoCase(std::string_view text, std::string_view what) {
   return FindNoCase(text, what, 0) != std::string_view::npos;
 }
 
-}  // namespace velotag::online
+}  // namespace velotag
