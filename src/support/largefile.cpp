@@ -99,6 +99,23 @@ int LargeFileOpen(const std::string& fileName, bool forRead, bool forWrite, bool
   return fd;
 }
 
+int LargeFileOpenRead(const std::string& fileName, Offset64& size) {
+  size = -1;
+  if (fileName.empty()) return -1;
+  int fd;
+  do {
+    fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd == -1 && errno == EINTR);
+  if (fd == -1) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  size = static_cast<Offset64>(st.st_size);
+  return fd;
+}
+
 Offset64 LargeFileSeek(int handle, Offset64 offset, bool fromStart) {
   if (handle == -1) return -1;
   // Before the start of a short file the call fails and the position stays

@@ -61,20 +61,25 @@ struct ID3v2Tag {
 
   // What the file itself says, so that the writer never trusts a header
   // it could not use.
-  bool ReadOnly = false;            // the file could only be opened for reading
+  bool ReadOnly = false;            // the handle is open for reading only
   Offset64 FileSize = -1;           // the file's size when opened; -1 after a write
   bool HeaderValid = false;         // OpenID3v2 returned kTagDone
   std::array<std::uint8_t, 10> HeaderOnDisk{};  // the header as found
+  // The file's first bytes as OpenID3v2 read them; a small tag's body is
+  // taken from here instead of being read again. Emptied by every write.
+  Bytes Head;
 };
 
 // Opens the file for ID3v2 work and parses the tag header. Results:
 // kTagDone (-1) a 2.2/2.3/2.4 header was read; kTagBadHeader (2) "ID3" was
 // found but the header is cut off or of another version; kTagNone (1) no
 // tag; kTagFailed (0) not an ".mp3" name or the file cannot be opened. With
-// -1, 1 and 2 the file stays open. A file that cannot be opened for writing
-// is opened read-only: reading works and never changes the file's
-// permissions; a later write or removal first gives the file the owner's
-// write bit and returns false when it still cannot be written.
+// -1, 1 and 2 the file stays open. The file is opened for reading only:
+// closing a file that was open for writing tells every watcher (music
+// daemons, indexers, sync tools) that it changed, so merely listing a
+// folder must not. Reading never changes the file's permissions; a write or
+// removal reopens the same file for writing, first giving it the owner's
+// write bit when it has none, and returns false when it cannot be written.
 int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersion = 4);
 // Sets TagOffset to the first "ID3" before any MPEG audio frame header, or -1.
 void FindID3v2Header(ID3v2Tag& tag, std::int32_t blockSize);

@@ -25,10 +25,10 @@ bool PlausibleFrameHeader(const std::uint8_t* p) {
 }
 
 // The scan behind FindID3v2Header. When the 10 header bytes lie inside the
-// block that found "ID3", they are handed back so that opening a file costs
-// one read for the header and one for the body.
+// block that found "ID3", they are handed back, and the first block is kept
+// in `head`: opening a file and reading a small tag cost one read.
 Offset64 ScanForHeader(int handle, std::int32_t blockSize, std::uint8_t* header,
-                       bool& headerCaptured) {
+                       bool& headerCaptured, Bytes* head = nullptr) {
   headerCaptured = false;
   std::size_t block = static_cast<std::size_t>(std::clamp(blockSize, 128, 65536));
   // Read into, never cleared: only the bytes that arrived are looked at.
@@ -38,6 +38,7 @@ Offset64 ScanForHeader(int handle, std::int32_t blockSize, std::uint8_t* header,
   for (;;) {
     std::size_t n = LargeFileReadAt(handle, data, block, start);
     if (n == 0) return -1;
+    if (head && start == 0) head->assign(data, data + n);
     std::size_t i = 0;
     while (i + 2 < n) {
       if (data[i] == 'I' && data[i + 1] == 'D') {
@@ -77,6 +78,7 @@ void ResetRecord(ID3v2Tag& tag, const std::string& fileName, std::int32_t newVer
   tag.FileSize = -1;
   tag.HeaderValid = false;
   tag.HeaderOnDisk.fill(0);
+  tag.Head.clear();
 }
 
 // The extended header's length, or 0 when the flag is not backed by one:
@@ -122,20 +124,13 @@ void FindID3v2Header(ID3v2Tag& tag, std::int32_t blockSize) {
 int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersion) {
   ResetRecord(tag, fileName, newVersion);
   if (!IsMp3FileName(fileName)) return kTagFailed;
-  tag.FileHandle.reset(LargeFileOpen(fileName, true, true, true, false, kOpenExisting));
-  if (!tag.FileHandle.valid()) {
-    // A read-only medium or a file we may not write: reading still works.
-    // Reading never changes a file's permissions; the writer makes a
-    // read-only file writable when it is asked to write (EnsureWritable).
-    tag.FileHandle.reset(LargeFileOpen(fileName, true, false, true, false, kOpenExisting));
-    if (!tag.FileHandle.valid()) return kTagFailed;
-    tag.ReadOnly = true;
-  }
-  tag.FileSize = LargeFileSize(tag.FileHandle.get());
+  tag.FileHandle.reset(LargeFileOpenRead(fileName, tag.FileSize));
+  if (!tag.FileHandle.valid()) return kTagFailed;
+  tag.ReadOnly = true;
 
   std::uint8_t header[10];
   bool captured = false;
-  tag.TagOffset = ScanForHeader(tag.FileHandle.get(), kScanBlock, header, captured);
+  tag.TagOffset = ScanForHeader(tag.FileHandle.get(), kScanBlock, header, captured, &tag.Head);
   if (tag.TagOffset < 0) return kTagNone;
   if (!captured && LargeFileReadAt(tag.FileHandle.get(), header, 10, tag.TagOffset) < 10)
     return kTagBadHeader;
@@ -173,9 +168,16 @@ bool ReadID3v2Frames(ID3v2Tag& tag) {
   const Offset64 fileSize = tag.FileSize >= 0 ? tag.FileSize : LargeFileSize(tag.FileHandle.get());
   const std::size_t tagSize = static_cast<std::size_t>(tag.TagSize);
   if (fileSize < 0 || tag.TagOffset + 10 + tag.TagSize > fileSize) return false;
-  Bytes body(tagSize);
-  if (LargeFileReadAt(tag.FileHandle.get(), body.data(), tagSize, tag.TagOffset + 10) < tagSize)
-    return false;
+  const auto bodyStart = static_cast<std::size_t>(tag.TagOffset + 10);
+  Bytes body;
+  if (bodyStart + tagSize <= tag.Head.size()) {
+    body.assign(tag.Head.begin() + static_cast<std::ptrdiff_t>(bodyStart),
+                tag.Head.begin() + static_cast<std::ptrdiff_t>(bodyStart + tagSize));
+  } else {
+    body.resize(tagSize);
+    if (LargeFileReadAt(tag.FileHandle.get(), body.data(), tagSize, tag.TagOffset + 10) < tagSize)
+      return false;
+  }
 
   // 2.2 and 2.3 unsynchronise the whole body, 2.4 each frame on its own.
   if (tag.Unsynchronisation && tag.Version < 4)

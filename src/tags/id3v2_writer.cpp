@@ -231,11 +231,8 @@ bool RewriteFile(ID3v2Tag& tag, Offset64 keepBefore, const Bytes& middle, Offset
   if (!temp.Close()) return false;
   if (::rename(temp.name().c_str(), tag.FileName.c_str()) != 0) return false;
   SyncFolderOf(tag.FileName);
-  tag.FileHandle.reset(LargeFileOpen(tag.FileName, true, true, true, false, kOpenExisting));
-  if (!tag.FileHandle.valid()) {
-    tag.FileHandle.reset(LargeFileOpen(tag.FileName, true, false, true, false, kOpenExisting));
-    tag.ReadOnly = tag.FileHandle.valid();
-  }
+  tag.FileHandle.reset(LargeFileOpen(tag.FileName, true, false, true, false, kOpenExisting));
+  tag.ReadOnly = true;
   return true;
 }
 
@@ -317,14 +314,25 @@ void ComputeID3v2Size(ID3v2Tag& tag) {
   tag.NewTagSize = static_cast<std::int32_t>(std::min<std::int64_t>(ContentSize(tag), INT32_MAX));
 }
 
-// A file opened read-only gets the owner's write bit (the "normal"
-// attributes) and is opened again for writing; false when it stays read-only
-// (a read-only medium, another owner).
+// The tag's file opened again for writing. A read-only file first gets the
+// owner's write bit (the "normal" attributes). The new handle must reach the
+// very file that was read: one replaced by another program since would get
+// our offsets written into bytes they do not describe. False when the file
+// cannot be written (a read-only medium, another owner) or is not the same.
 static bool EnsureWritable(ID3v2Tag& tag) {
   if (!tag.ReadOnly) return true;
-  FileSetAttributes(tag.FileName, 0);
   FileHandle writable(LargeFileOpen(tag.FileName, true, true, true, false, kOpenExisting));
+  if (!writable.valid() && (errno == EACCES || errno == EPERM)) {
+    struct stat st {};
+    if (::fstat(tag.FileHandle.get(), &st) != 0 || (st.st_mode & S_IWUSR)) return false;
+    FileSetAttributes(tag.FileName, 0);
+    writable.reset(LargeFileOpen(tag.FileName, true, true, true, false, kOpenExisting));
+  }
   if (!writable.valid()) return false;
+  struct stat was {}, now {};
+  if (::fstat(tag.FileHandle.get(), &was) != 0 || ::fstat(writable.get(), &now) != 0 ||
+      was.st_dev != now.st_dev || was.st_ino != now.st_ino)
+    return false;
   tag.FileHandle = std::move(writable);
   tag.ReadOnly = false;
   return true;
@@ -336,6 +344,7 @@ bool WriteID3v2(ID3v2Tag& tag) {
   // its permissions included.
   if (!tag.FileHandle.valid() || !FitsTheFormat(tag) || !EnsureWritable(tag)) return false;
   tag.FileSize = -1;  // whatever happens next, the size must be asked anew
+  tag.Head.clear();
   ComputeID3v2Size(tag);
   tag.NewTagSize = std::min(NextBlockMultiple(tag.NewTagSize, kPaddingBlock), kID3v2MaxTagSize);
   // Frames are written plain, so nothing may claim otherwise.
@@ -388,6 +397,7 @@ bool RemoveID3v2(ID3v2Tag& tag) {
   if (!tag.FileHandle.valid() || tag.TagOffset < 0 || !TagInFile(tag) || !EnsureWritable(tag))
     return false;
   tag.FileSize = -1;
+  tag.Head.clear();
   const Offset64 resumeAt = tag.TagOffset + 10 + tag.TagSize + (FooterOnDisk(tag) ? 10 : 0);
   if (!RewriteFile(tag, tag.TagOffset, Bytes{}, resumeAt)) return false;
   tag.TagOffset = -1;
