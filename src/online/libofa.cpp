@@ -41,16 +41,34 @@ class TempFile {
   std::string path_;
 };
 
-// A new empty file "QRNxxxxxx" in the temporary folder; empty on failure.
-std::string MakeAnswerFile() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = WithTrailingSlash(tmp && *tmp ? tmp : "/tmp") + "QRNXXXXXX";
+// A new empty file of a name no one else holds: prefix + six characters +
+// suffix in the folder; empty on failure.
+std::string MakeUniqueFile(const std::string& folder, const std::string& prefix,
+                           const std::string& suffix) {
+  std::string pattern = WithTrailingSlash(folder) + prefix + "XXXXXX" + suffix;
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
-  int fd = ::mkstemp(buf.data());
+  int fd = ::mkstemps(buf.data(), static_cast<int>(suffix.size()));
   if (fd < 0) return {};
   ::close(fd);
   return buf.data();
+}
+
+std::string TempFolder() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp && *tmp ? tmp : "/tmp";
+}
+
+// "QRNxxxxxx" in the temporary folder.
+std::string MakeAnswerFile() { return MakeUniqueFile(TempFolder(), "QRN", ""); }
+
+// The decoded WAV: a name of its own in the program folder (the temporary
+// folder when that cannot be written), never the one fixed name. Scripts
+// run the CLI many times at once beside the window; with one name a run
+// deleted another's WAV while it was written, or printed another's song.
+std::string MakeWaveFile(const std::string& programFolder) {
+  std::string name = MakeUniqueFile(programFolder, kLibofaTempWavePrefix, ".wav");
+  return name.empty() ? MakeUniqueFile(TempFolder(), kLibofaTempWavePrefix, ".wav") : name;
 }
 
 // The answer's texts are UTF-8 bytes read one per character.
@@ -142,10 +160,9 @@ std::int32_t ClassLibofa::GetID3infoByFinger(const std::string& fileName,
   std::string toPrint = fileName;
   TempFile wave;
   if (EndsWithNoCase(fileName, ".mp3")) {
-    std::string temp = programFolder_ + kLibofaTempWave;
     std::string decoder = FindExecutable(programFolder_, options_.decoderName);
-    if (!decoder.empty()) {
-      FileDelete(temp);
+    std::string temp = decoder.empty() ? std::string() : MakeWaveFile(programFolder_);
+    if (!temp.empty()) {
       wave.set(temp);
       int rc = RunProcessAndWait({decoder, "--decode", AsArgument(fileName), temp},
                                  options_.decoderTimeoutMs, options_.pump,

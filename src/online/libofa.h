@@ -44,7 +44,8 @@ struct TrackQuery {
 inline constexpr const char* kLibofaServicePath = "/ofa/1/track";
 inline constexpr const char* kLibofaDefaultClientId = "5e0c3b9a7d21f4868a0b1c2d3e4f5a6b";
 inline constexpr const char* kLibofaUserAgent = "libofa_example";
-inline constexpr const char* kLibofaTempWave = "libofa_tmp.wav";
+// The decoded WAV is "libofa_tmp_XXXXXX.wav", a name of its own per lookup.
+inline constexpr const char* kLibofaTempWavePrefix = "libofa_tmp_";
 // Last_Error texts.
 inline constexpr const char* kLibofaSuccess = "SUCCESS";
 inline constexpr const char* kLibofaNotFound = "Can't find any music information";
@@ -55,7 +56,7 @@ inline constexpr const char* kLibofaConnectionError = "Connection error, try aga
 inline constexpr const char* kLibofaNoService = "No fingerprint service configured";
 
 struct LibofaOptions {
-  // Where libofa.so.0, lame, libofa_tmp.wav and LocalDB.ini are looked for;
+  // Where libofa.so.0, lame, the decoded WAV and LocalDB.ini are looked for;
   // empty means GetAppFolder().
   std::string programFolder;
   // The fingerprint service: "host", "host:port" or a base URL such as

@@ -57,9 +57,11 @@ class Fingerprint : public ::testing::Test {
 
   // Temporary files go, whatever way a lookup ends.
   void ExpectNoTemporaryFiles() {
-    EXPECT_EQ(GetPathType(program + kLibofaTempWave), kPathMissing);
     std::vector<FolderEntry> entries;
     EXPECT_EQ(ListFolder(temp, entries), 0);
+    ListFolder(program, entries);
+    for (const FolderEntry& e : entries)
+      EXPECT_EQ(GetFileNamePart(e.Name).rfind(kLibofaTempWavePrefix, 0), std::string::npos) << e.Name;
   }
 
   test::TempDir dir;
@@ -202,6 +204,24 @@ TEST_F(Fingerprint, DecoderFailuresAndCancelLeaveNothingBehind) {
     ExpectNoTemporaryFiles();
   }
   EXPECT_TRUE(server.Requests().empty());
+}
+
+// Scripts run many lookups at once in one program folder: each decode gets
+// a WAV of its own, or one run would print another's song.
+TEST_F(Fingerprint, EachDecodeWritesAWaveOfItsOwn) {
+  const std::string log = dir.file("decodes.log");
+  test::WriteFileText(program + "lame",
+                      "#!/bin/sh\necho \"$3\" >> " + log + "\ncp " + wav + " \"$3\"\n");
+  ::chmod((program + "lame").c_str(), 0755);
+  ClassLibofa ofa(Options(Service()));
+  Lines lines;
+  for (int i = 0; i < 2; ++i) ASSERT_EQ(Lookup(ofa, mp3, lines), 3) << ofa.Last_Error();
+  const test::Bytes bytes = test::ReadFileBytes(log);
+  const std::string names(bytes.begin(), bytes.end());
+  const std::string first = names.substr(0, names.find('\n'));
+  EXPECT_EQ(first.rfind(program + kLibofaTempWavePrefix, 0), 0u) << first;
+  EXPECT_EQ(names.find(first), names.rfind(first)) << names;
+  ExpectNoTemporaryFiles();
 }
 
 TEST_F(Fingerprint, OnlySixteenBitPcmWithOneOrTwoChannelsIsFingerprinted) {
