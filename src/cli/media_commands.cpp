@@ -13,6 +13,7 @@
 #include "library/form1.h"
 #include "support/largefile.h"
 #include "support/paths.h"
+#include "support/safewrite.h"
 
 namespace velotag::cli {
 
@@ -142,14 +143,9 @@ void PrintJson(Console& console, MyListview& grid) {
 
 // The grid's own CSV layout, written by the grid and handed out as UTF-8.
 bool PrintCsv(Console& console, MyListview& grid) {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/QRNXXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int fd = ::mkstemp(name.data());
-  if (fd == -1) return false;
-  FileHandle guard(fd);
-  std::string file = name.data();
+  std::string file;
+  FileHandle guard(CreateUniqueFile(TempFolder(), "QRN", "", file));
+  if (!guard.valid()) return false;
   bool ok = grid.SaveCSV(file, true, false);
   std::string text;
   ok = ok && ReadTextFile(file, text, 0, kTextUtf16);

@@ -1,7 +1,6 @@
 // The grid's CSV files: ";" separated, UTF-16 little-endian (with or without
 // its mark) or ISO-8859-1, CR LF after every line, each data line ending in
 // the row's Flags.
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <charconv>
@@ -15,6 +14,7 @@
 
 #include "grid/mylistview.h"
 #include "support/largefile.h"
+#include "support/safewrite.h"
 #include "support/numtext.h"
 #include "support/textenc.h"
 
@@ -338,11 +338,14 @@ std::int32_t SplitCsvFields(std::string_view line, std::string_view separator,
 }
 
 bool MyListview::SaveCSV(const std::string& fileName, bool unicode, bool bom) const {
-  FileHandle file(LargeFileOpen(fileName, false, true, true, false, kCreateAlways));
-  if (!file.valid()) return false;
+  // A list saved over an older export replaces it only once complete: a
+  // failed save leaves the old file, and never one cut short that would
+  // pass for the whole list.
+  FileReplacement file(fileName);
+  if (file.fd() == -1) return false;
   bool ok = false;
   try {
-    CsvWriter out(file.get(), unicode);
+    CsvWriter out(file.fd(), unicode);
     if (unicode && bom) out.Mark();
     std::vector<std::string> headers;
     for (const ColumnInfo& c : columns_) headers.push_back(c.headerText);
@@ -354,15 +357,7 @@ bool MyListview::SaveCSV(const std::string& fileName, bool unicode, bool bom) co
   } catch (const std::bad_alloc&) {
     ok = false;
   }
-  if (!ok) {
-    // A file cut short would pass for the whole list. Only a regular file is
-    // removed: a device or pipe named here is not ours to delete.
-    struct stat st {};
-    bool regular = ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode);
-    file.reset();
-    if (regular) FileDelete(fileName);
-  }
-  return ok;
+  return ok && file.Commit();
 }
 
 bool MyListview::LoadCSV(const std::string& fileName, std::int32_t bufferSize, bool unicode) {

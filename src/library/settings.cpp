@@ -4,6 +4,8 @@
 #include "support/ini.h"
 #include "support/largefile.h"
 #include "support/numtext.h"
+#include "support/safewrite.h"
+#include "support/textenc.h"
 
 namespace velotag {
 
@@ -78,8 +80,10 @@ std::string BuildSettingsText(const Settings& s) {
   return BuildIniText(doc, true);
 }
 
+// Replaced whole, so that a full disk at closing time keeps the old
+// settings instead of leaving an empty file.
 bool SaveSettings(const std::string& fileName, const Settings& settings) {
-  return WriteTextFile(fileName, BuildSettingsText(settings), kWriteOverwrite, false) == 1;
+  return ReplaceFileBytes(fileName, StringToAnsi(BuildSettingsText(settings)));
 }
 
 }  // namespace velotag

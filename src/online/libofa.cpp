@@ -15,6 +15,7 @@
 #include "support/ini.h"
 #include "support/numtext.h"
 #include "support/paths.h"
+#include "support/safewrite.h"
 #include "support/textenc.h"
 
 namespace velotag {
@@ -45,18 +46,9 @@ class TempFile {
 // suffix in the folder; empty on failure.
 std::string MakeUniqueFile(const std::string& folder, const std::string& prefix,
                            const std::string& suffix) {
-  std::string pattern = WithTrailingSlash(folder) + prefix + "XXXXXX" + suffix;
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  int fd = ::mkstemps(buf.data(), static_cast<int>(suffix.size()));
-  if (fd < 0) return {};
-  ::close(fd);
-  return buf.data();
-}
-
-std::string TempFolder() {
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp && *tmp ? tmp : "/tmp";
+  std::string name;
+  FileHandle closer(CreateUniqueFile(folder, prefix, suffix, name));
+  return name;
 }
 
 // "QRNxxxxxx" in the temporary folder.

@@ -64,7 +64,9 @@ bool FileIsBigEndian(int handle) {
 
 int LargeFileOpen(const std::string& fileName, bool forRead, bool forWrite, bool /*shareRead*/,
                   bool /*shareWrite*/, int disposition) {
-  int flags = O_CLOEXEC;
+  // A pipe named like a file must not hang the program: its open returns at
+  // once (for writing it fails without a reader). Regular files ignore it.
+  int flags = O_CLOEXEC | O_NONBLOCK;
   if (forRead && forWrite) {
     flags |= O_RDWR;
   } else if (forWrite) {
@@ -104,11 +106,11 @@ int LargeFileOpenRead(const std::string& fileName, Offset64& size) {
   if (fileName.empty()) return -1;
   int fd;
   do {
-    fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd == -1 && errno == EINTR);
   if (fd == -1) return -1;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return -1;
   }

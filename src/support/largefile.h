@@ -41,8 +41,9 @@ inline constexpr int kWriteOverwrite = 3;
 
 int LargeFileOpen(const std::string& fileName, bool forRead, bool forWrite, bool shareRead,
                   bool shareWrite, int disposition);
-// An existing file opened for reading only, its size taken from the same
-// check that refuses a folder (one fstat); -1 when it cannot be opened.
+// An existing regular file opened for reading only, its size taken from the
+// same check that refuses folders, pipes and devices (one fstat); -1 when it
+// cannot be opened.
 int LargeFileOpenRead(const std::string& fileName, Offset64& size);
 Offset64 LargeFileSeek(int handle, Offset64 offset, bool fromStart);
 Offset64 LargeFileSize(int handle);
