@@ -279,11 +279,16 @@ bool Form1::ChangeRow(std::int32_t i, std::vector<std::string>& row, std::uint8_
       } else if (k == 13) {
         SetID3v2UserURL(tag, "", input, kID3Ansi, false);
       } else if (k == 16) {
-        // An empty path removes the pictures; a path that cannot be read
-        // leaves them alone rather than losing them for nothing.
-        if (input.empty() || GetLargeFileSize(input) > 0) {
-          DeleteID3v2Frame(tag, "APIC", false);
-          SetID3v2Picture(tag, "", input, kID3Utf8, false);
+        // An empty path removes the pictures. An image that cannot be
+        // loaded (unreadable, empty, too big for a tag) leaves them alone
+        // rather than losing them for nothing, and is said.
+        std::vector<ID3v2Frame> before = tag.Frames;
+        const std::int32_t countBefore = tag.FrameCount;
+        DeleteID3v2Frame(tag, "APIC", false);
+        if (!input.empty() && !SetID3v2Picture(tag, "", input, kID3Utf8, false)) {
+          tag.Frames = std::move(before);
+          tag.FrameCount = countBefore;
+          LogFileOpenError(input);
         }
       } else {
         SetID3v2Text(tag, kFieldFrames[static_cast<std::size_t>(k)], input, kID3Utf8, false);

@@ -412,9 +412,10 @@ void Form1::SavePictures(bool all) {
       int r = OpenID3v2(path, tag, 4);
       if (r == kTagDone) {
         ReadID3v2Frames(tag);
-        std::vector<std::string> written;
-        total += ExtractID3v2Pictures(tag, "", written);
+        std::vector<std::string> written, failed;
+        total += ExtractID3v2Pictures(tag, "", written, &failed);
         for (const std::string& w : written) AddStatusLine("Picture: " + w);
+        for (const std::string& f : failed) LogFileWriteError(f);
       } else if (r == kTagFailed) {
         LogFileOpenError(path);
       }

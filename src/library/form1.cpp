@@ -145,9 +145,12 @@ void Form1::Form_Load() {
   ui_.FieldPanelChanged();
   OptID3ver_Click(loaded.OptID3ver);
   OptID3editVer_Click(loaded.OptID3editVer);
-  // A download folder left from an upgrade is not needed any more.
+  // A download folder left from an upgrade is not needed any more. The
+  // program folder may be the user's own (VELOTAG_HOME=~): a folder that
+  // merely has the program's name is theirs and stays.
   std::string download = paths_.ProgramFolder + paths_.ExeName + "/";
-  if (GetPathType(download) >= kPathFolder) DeleteTree(download);
+  if (GetPathType(download) >= kPathFolder && GetPathType(download + kDownloadMarker) == kPathFile)
+    DeleteTree(download);
   stopEnabled_ = false;
   ui_.CaptionChanged(Caption::StopButton);
 }

@@ -70,6 +70,10 @@ struct AppPaths {
   static AppPaths ForThisProcess();
 };
 
+// The self-update downloads into ProgramFolder + ExeName + "/" and puts
+// this file there first; start-up erases only a folder that carries it.
+inline constexpr const char* kDownloadMarker = ".velotag-download";
+
 class InstanceLock;
 
 class Form1 : public MyListviewEvents {

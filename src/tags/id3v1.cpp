@@ -1,5 +1,7 @@
 #include "tags/id3v1.h"
 
+#include <unistd.h>
+
 #include <array>
 #include <cstring>
 
@@ -87,12 +89,15 @@ int WriteID3v1(const std::string& fileName, ID3v1Tag& tag) {
     PutField(b, 93, 4, year.substr(year.size() - 4));
   }
 
-  if (existing == kTagDone) {
-    LargeFileSeek(h.get(), -static_cast<Offset64>(kBlockSize), false);
-  } else {
-    LargeFileSeek(h.get(), 0, false);
-  }
-  return LargeFileWrite(h.get(), b.data(), kBlockSize) == kBlockSize ? kTagDone : kTagNone;
+  Offset64 at = existing == kTagDone
+                    ? LargeFileSeek(h.get(), -static_cast<Offset64>(kBlockSize), false)
+                    : LargeFileSeek(h.get(), 0, false);
+  if (at < 0) return kTagFailed;
+  if (LargeFileWrite(h.get(), b.data(), kBlockSize) == kBlockSize) return kTagDone;
+  // Half a block appended to the audio (a full disk) would be played as
+  // noise and never read as a tag: the file goes back to its old length.
+  if (existing != kTagDone && ::ftruncate(h.get(), static_cast<off_t>(at)) != 0) return kTagFailed;
+  return kTagNone;
 }
 
 int RemoveID3v1(const std::string& fileName) {

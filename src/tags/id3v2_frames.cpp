@@ -1,5 +1,9 @@
 #include "tags/id3v2_frames.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "support/largefile.h"
@@ -276,9 +280,26 @@ std::int32_t GetID3v2UserTexts(const ID3v2Tag& tag, std::vector<ID3v2UserField>&
 // An image subtype is a short word; a longer one is cut.
 constexpr std::size_t kMaxExtensionBytes = 16;
 
+// A new file holding exactly `size` bytes, or none at all. Created
+// exclusively: a file that appeared since its name was chosen is not
+// overwritten.
+static bool WriteNewFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  } while (fd == -1 && errno == EINTR);
+  if (fd == -1) return false;
+  bool ok = LargeFileWrite(fd, data, size) == size;
+  ok = (::close(fd) == 0) && ok;
+  if (!ok) ::unlink(path.c_str());
+  return ok;
+}
+
 std::int32_t ExtractID3v2Pictures(const ID3v2Tag& tag, const std::string& folder,
-                                  std::vector<std::string>& paths) {
+                                  std::vector<std::string>& paths,
+                                  std::vector<std::string>* failed) {
   paths.clear();
+  if (failed) failed->clear();
   std::string dir = folder.empty() ? GetFolderPart(tag.FileName) : folder;
   if (dir.empty()) dir = ".";  // a bare file name lives in the current folder
   if (GetPathType(dir) < kPathFolder) return 0;
@@ -305,8 +326,8 @@ std::int32_t ExtractID3v2Pictures(const ID3v2Tag& tag, const std::string& folder
     // a folder step to the name.
     std::string path =
         GetUniqueFileName(MakeValidFileName(dir + SafeFileNameComponent(stem + tail)));
-    if (WriteBytesToFile(path, Bytes(pic.Image, pic.Image + pic.ImageSize)))
-      paths.push_back(path);
+    if (WriteNewFile(path, pic.Image, pic.ImageSize)) paths.push_back(path);
+    else if (failed) failed->push_back(path);
   }
   return static_cast<std::int32_t>(paths.size());
 }

@@ -57,9 +57,12 @@ std::int32_t GetID3v2UserTexts(const ID3v2Tag& tag, std::vector<ID3v2UserField>&
 
 // Writes every picture into folder ("" = the MP3 file's folder) and lists
 // the files written. Names come from the picture's description but can
-// never leave the folder.
+// never leave the folder, and never name a file that exists. A picture that
+// could not be written whole leaves no file behind; its name goes to
+// `failed` when given.
 std::int32_t ExtractID3v2Pictures(const ID3v2Tag& tag, const std::string& folder,
-                                  std::vector<std::string>& paths);
+                                  std::vector<std::string>& paths,
+                                  std::vector<std::string>* failed = nullptr);
 
 std::string PictureTypeName(std::uint8_t code);
 // "image/" and the subtype that the image file's extension stands for.

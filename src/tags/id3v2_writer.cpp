@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "support/paths.h"
+#include "support/safewrite.h"
 #include "support/textenc.h"
 #include "support/strutil.h"
 #include "tags/id3v2.h"
@@ -130,31 +132,35 @@ bool TagInFile(const ID3v2Tag& tag) {
 
 class TempFile {
  public:
-  // name + ".id3tmp" next to the file, else "$TMPDIR/QRNxxxxxx".
+  // name + ".id3tmp" next to the file, else "$TMPDIR/QRNxxxxxx". The file is
+  // locked while it is written: a leftover of an earlier failure is reused,
+  // but one another writer holds (another program saving this very file) is
+  // not touched, as its rename by name would then install our half-written
+  // file; a hidden name of its own beside the file is taken instead, as
+  // when the name is too long.
   explicit TempFile(const std::string& fileName) {
     std::string next = fileName + ".id3tmp";
-    for (int attempt = 0; attempt < 2 && fd_ == -1; ++attempt) {
-      fd_ = ::open(next.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-      if (fd_ != -1) {
-        name_ = next;
-      } else if (errno == EEXIST && attempt == 0) {
-        // An old leftover is replaced; a folder of that name is not.
-        struct stat st {};
-        if (::lstat(next.c_str(), &st) != 0 || S_ISDIR(st.st_mode) ||
-            ::unlink(next.c_str()) != 0)
-          break;
-      } else {
-        break;
+    fd_ = ::open(next.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ == -1 && errno == EEXIST) {
+      int old = ::open(next.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      struct stat st {};
+      if (old != -1 && ::fstat(old, &st) == 0 && S_ISREG(st.st_mode) &&
+          ::flock(old, LOCK_EX | LOCK_NB) == 0 && ::ftruncate(old, 0) == 0) {
+        fd_ = old;
+      } else if (old != -1) {
+        ::close(old);
       }
     }
-    if (fd_ == -1) {
-      const char* tmp = std::getenv("TMPDIR");
-      std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/QRNXXXXXX";
-      std::vector<char> buf(pattern.begin(), pattern.end());
-      buf.push_back('\0');
-      fd_ = ::mkostemp(buf.data(), O_CLOEXEC);
-      if (fd_ != -1) name_ = buf.data();
+    if (fd_ != -1) {
+      name_ = next;
+    } else {
+      std::string folder = GetFolderPart(fileName);
+      fd_ = CreateUniqueFile(folder.empty() ? "./" : folder, ".velotag-", ".id3tmp", name_);
+      if (fd_ == -1) {
+        fd_ = CreateUniqueFile(TempFolder(), "QRN", "", name_);
+      }
     }
+    if (fd_ != -1) ::flock(fd_, LOCK_EX | LOCK_NB);
   }
   ~TempFile() { Close(); }
   TempFile(const TempFile&) = delete;
@@ -199,14 +205,6 @@ bool CopyRange(int source, Offset64 from, Offset64 to, int dest, Offset64& destP
   }
 }
 
-void SyncFolderOf(const std::string& fileName) {
-  std::string folder = GetFolderPart(fileName);
-  if (folder.empty()) folder = ".";
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd == -1) return;
-  ::fsync(fd);
-  ::close(fd);
-}
 
 // The file becomes: its bytes before keepBefore, then `middle`, then its
 // bytes from resumeAt to the end. The new content is complete and on the
@@ -228,8 +226,10 @@ bool RewriteFile(ID3v2Tag& tag, Offset64 keepBefore, const Bytes& middle, Offset
   // The replacement keeps the file's owner and permissions.
   (void)::fchown(temp.fd(), original.st_uid, original.st_gid);
   (void)::fchmod(temp.fd(), original.st_mode & 07777);
-  if (!temp.Close()) return false;
+  // Renamed while still open and locked, so that no other writer can take
+  // the name over in between; the data is on the medium already.
   if (::rename(temp.name().c_str(), tag.FileName.c_str()) != 0) return false;
+  temp.Close();
   SyncFolderOf(tag.FileName);
   tag.FileHandle.reset(LargeFileOpen(tag.FileName, true, false, true, false, kOpenExisting));
   tag.ReadOnly = true;
