@@ -6,6 +6,7 @@
 #include "support/strutil.h"
 #include "tags/id3v1.h"
 #include "tags/id3v2.h"
+#include "tags/id3v2_catalogue.h"
 #include "tags/id3v2_frames.h"
 #include "tags/id3v2_internal.h"
 
@@ -79,6 +80,41 @@ void ResetRecord(ID3v2Tag& tag, const std::string& fileName, std::int32_t newVer
   tag.HeaderValid = false;
   tag.HeaderOnDisk.fill(0);
   tag.Head.clear();
+}
+
+// iTunes wrote 2.4 tags with plain 32-bit frame sizes. Both readings are
+// walked; the plain one wins when it finds more known frames, or as many
+// while the synchsafe walk overruns the body and the plain one does not
+// (the rule mutagen applies, so that both read such files alike). Sizes
+// below 128 read the same either way and never decide anything.
+bool PlainFrameSizes(const Bytes& body, std::size_t start) {
+  struct Walk {
+    int known = 0;
+    std::int64_t past = 0;  // how far the walk ran past the body's end
+  };
+  auto walk = [&](bool synchsafe) {
+    Walk w;
+    std::size_t o = start;
+    const std::size_t n = body.size();
+    while (n >= 10 && o < n - 10) {
+      const std::uint8_t* h = body.data() + o;
+      if (std::all_of(h, h + 10, [](std::uint8_t b) { return b == 0; })) {
+        w.past = -static_cast<std::int64_t>((n - o) % 10);
+        return w;
+      }
+      std::uint32_t size = synchsafe ? static_cast<std::uint32_t>(DecodeBigEndian(h, 4, 7, true))
+                                     : (std::uint32_t{h[4]} << 24) | (std::uint32_t{h[5]} << 16) |
+                                           (std::uint32_t{h[6]} << 8) | h[7];
+      o += 10 + std::size_t{size};
+      if (!ID3v2FrameDescription(std::string_view(reinterpret_cast<const char*>(h), 4), 4).empty())
+        ++w.known;
+    }
+    w.past = static_cast<std::int64_t>(o) - static_cast<std::int64_t>(n);
+    return w;
+  };
+  const Walk safe = walk(true), plain = walk(false);
+  return plain.known > safe.known ||
+         (plain.known == safe.known && safe.past >= 1 && plain.past <= 1);
 }
 
 // The extended header's length, or 0 when the flag is not backed by one:
@@ -197,6 +233,7 @@ bool ReadID3v2Frames(ID3v2Tag& tag) {
   }
 
   const std::size_t end = body.size();
+  const bool synchsafeSizes = tag.Version == 4 && !PlainFrameSizes(body, pos);
   const std::size_t headerSize = tag.Version == 2 ? 6 : 10;
   const std::size_t idLength = tag.Version == 2 ? 3 : 4;
   while (pos + headerSize <= end) {
@@ -207,7 +244,7 @@ bool ReadID3v2Frames(ID3v2Tag& tag) {
     if (tag.Version == 2) {
       frame.Size = DecodeBigEndian(h, 3, 5, false);
     } else {
-      frame.Size = DecodeBigEndian(h, 4, 7, tag.Version == 4);
+      frame.Size = DecodeBigEndian(h, 4, 7, synchsafeSizes);
       frame.Flags = static_cast<std::uint16_t>(h[8] | (h[9] << 8));
     }
     pos += headerSize;

@@ -1,7 +1,10 @@
-// How the tag code holds a file: reading never opens it for writing, and a
-// write reaches the very file that was read or nothing at all.
+// What keeps a user's file whole: reading never opens it for writing, a
+// write reaches the very file that was read or nothing at all, and tags of
+// other writers' dialects are read whole before they are written back.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -10,9 +13,11 @@
 #include <string>
 
 #include "support/largefile.h"
+#include "support/paths.h"
 #include "tags/id3v1.h"
 #include "tags/id3v2.h"
 #include "tags/id3v2_frames.h"
+#include "id3v2_builder.h"
 #include "testutil.h"
 
 namespace velotag {
@@ -122,6 +127,84 @@ TEST(TagFileAccess, WritesReachTheFileThatWasReadOrNothing) {
       EXPECT_EQ(GetID3v2Text("TPE1", check, true), "Second write") << c.name;
     }
   }
+}
+
+// Two programs saving one file at once: the temporary file another writer
+// holds is left alone (its rename by name would otherwise install our
+// half-written copy); a leftover of an earlier failure is reused.
+TEST(TagFileAccess, ARewriteLeavesAnotherWritersTemporaryFileAlone) {
+  TempDir dir;
+  const std::string path = TaggedMp3(dir, "song.mp3"), theirs = path + ".id3tmp";
+  test::WriteFileText(theirs, "another writer's copy");
+  int held = ::open(theirs.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  auto rewrite = [&](const std::string& title, std::size_t grow) {
+    ID3v2Tag tag;
+    EXPECT_EQ(OpenID3v2(path, tag, 4), kTagDone);
+    ReadID3v2Frames(tag);
+    SetID3v2Text(tag, "TIT2", title + std::string(grow, ' '), kID3Utf8, false);
+    EXPECT_TRUE(WriteID3v2(tag)) << title;
+    ID3v2Tag check;
+    OpenID3v2(path, check, 4);
+    ReadID3v2Frames(check);
+    EXPECT_EQ(GetID3v2Text("TIT2", check, true).substr(0, title.size()), title);
+  };
+  rewrite("While another writes", 8000);
+  EXPECT_EQ(test::ReadFileBytes(theirs), test::ToBytes("another writer's copy"));
+  ::close(held);
+
+  rewrite("After a failure", 30000);
+  std::vector<FolderEntry> entries;
+  ListFolder(dir.path(), entries);
+  ASSERT_EQ(entries.size(), 1u) << "temporary files left: " << entries.back().Name;
+}
+
+// iTunes wrote 2.4 frame sizes as plain integers. Read as synchsafe, a
+// 514-byte picture became 258 bytes and the frames after it garbage, and the
+// next write kept only that. Both readings must agree with mutagen's, and a
+// write must carry every frame over whole.
+TEST(TagDialects, PlainSizedFramesOfA24TagSurviveAWrite) {
+  using namespace test;
+  Bytes picture = Cat({{0}, ToBytes("image/png"), {0, 3, 0}, Bytes(500, 0xAB)});
+  Bytes frames;
+  for (const auto& [id, body] : {std::pair{std::string("TIT2"), TextBody("Title")},
+                                 {"APIC", picture},
+                                 {"TALB", TextBody("Album after the picture")}})
+    frames = Cat({frames, ToBytes(id), BigEndian(static_cast<std::uint32_t>(body.size()), 4, false),
+                  {0, 0}, body});
+  TempDir dir;
+  const std::string path = dir.file("itunes.mp3");
+  WriteFileBytes(path, Cat({Tag(4, frames, 64), Audio()}));
+
+  auto ours = [&] {
+    ID3v2Tag tag;
+    EXPECT_EQ(OpenAndRead(path, tag), kTagDone);
+    std::string apic;
+    for (const ID3v2Frame& f : tag.Frames)
+      if (f.FrameID == "APIC") apic = std::to_string(f.Size);
+    return GetID3v2Text("TIT2", tag, true) + "|" + apic + "|" + GetID3v2Text("TALB", tag, true);
+  };
+  auto mutagen = [&] {
+    ProcessResult r = RunProcess({PythonPath(), ToolPath("mutagen_id3v2.py"), "read", path});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return r.out;
+  };
+  EXPECT_EQ(ours(), "Title|" + std::to_string(picture.size()) + "|Album after the picture");
+  const std::string before = mutagen();
+  EXPECT_NE(before.find("Album after the picture"), std::string::npos) << before;
+
+  {
+    ID3v2Tag tag;
+    ASSERT_EQ(OpenAndRead(path, tag), kTagDone);
+    SetID3v2Text(tag, "TPE1", "Artist", kID3Utf8, false);
+    ASSERT_TRUE(WriteID3v2(tag));
+  }
+  EXPECT_EQ(ours(), "Title|" + std::to_string(picture.size()) + "|Album after the picture");
+  const std::string after = mutagen();
+  EXPECT_NE(after.find("Album after the picture"), std::string::npos) << after;
+  std::string image;
+  for (int i = 0; i < 500; ++i) image += "ab";
+  EXPECT_NE(after.find("\"data\": \"" + image + "\""), std::string::npos) << "picture cut";
 }
 
 }  // namespace
