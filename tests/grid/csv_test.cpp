@@ -203,10 +203,6 @@ TEST(CsvLoad, MarksByteOrdersCodePagesAndFields) {
       {"little-endian without mark", Utf16(text), true, true, loaded},
       {"single-byte", test::ToBytes("\"h\xE9\"\r\nv\xE9;1\r\n"), false, true,
        {{"h\xC3\xA9"}, {{{"v\xC3\xA9"}, 1}}}},
-      // Not converted: one line of nonsense, which becomes the header.
-      {"single-byte read as UTF-16", test::ToBytes("\"a\";\"b\"\r\nx;y;0\r\n"), true, true,
-       {{"\xE6\x84\xA2\xE3\xAC\xA2\xE6\x88\xA2\xE0\xB4\xA2\xE7\xA0\x8A\xE7\xA4\xBB\xE3\x80\xBB"
-         "\xE0\xA8\x8D"}}},
       // Blank lines skipped; fields beyond the header dropped, missing ones
       // empty; the last field the Flags (a number at its start); a quote never
       // closed takes the rest.
@@ -249,9 +245,7 @@ TEST(CsvFields, ParserRules) {
       {"", ";", {}},
       {"a;b", "", {}},
       {"a;b;", ";", {"a", "b"}},  // a final separator adds nothing
-      {"a;;b", ";", {"a", "", "b"}},
       {"  a;  b ;c", ";", {"  a", "b ", "c"}},
-      {"a;   ", ";", {"a"}},
       {"a; \"b;c\"", ";", {"a", "b;c"}},
       {"\"say \"\"hi\"\"\";x", ";", {"say \"hi\"", "x"}},
       {"\"\"\"\"", ";", {"\""}},
@@ -259,7 +253,6 @@ TEST(CsvFields, ParserRules) {
       {"\"abc\"\"", ";", {"abc\""}},       // only doubled quotes: up to the end
       {"\"ab\"cd;ef", ";", {"ab", "ef"}},  // text after the closing quote dropped
       {"\"ab\"cd", ";", {"ab", "cd"}},     // ... or, without a separator, a field
-      {"\"ab\"  ;  ef", ";", {"ab", "ef"}},
       {"a::b::", "::", {"a", "b"}},
       {"\xC3\xA9;\xF0\x9F\x98\x80", ";", {"\xC3\xA9", "\xF0\x9F\x98\x80"}},
   };
