@@ -98,9 +98,15 @@ TEST(ID3v2Open, ScanStopsAtAudioAndCrossesBlocks) {
         << int(sync[1]) << " " << int(sync[2]);
 }
 
-TEST(ID3v2Read, FrameLists) {
+TEST(ID3v2Read, FrameListsUnsynchronisationAndExtendedHeaders) {
   auto t = [](int v, const char* id) { return Frame(v, id, TextBody("x")); };
   auto sized = [](Bytes size) { return Cat({ToBytes("TIT2"), size, {0, 0}, Bytes(256, 0)}); };
+  auto ext = [](int v, const Bytes& ext) {
+    const Bytes body = Cat({ext, Frame(v, "TIT2", TextBody("T")), Bytes(20, 0)});
+    return Cat({Header(v, 0x40, static_cast<std::uint32_t>(body.size())), body});
+  };
+  // UTF-16 "ÿa": its FF 00 becomes FF 00 00 on disk.
+  const Bytes plain = {1, 0xFF, 0xFE, 0xFF, 0x00, 'a', 0, 0, 0}, unsync = Unsynchronise(plain);
   const std::pair<Bytes, const char*> cases[] = {
       {Tag(3, Cat({t(3, "TIT2"), t(3, "TPE1")}), 50), "TIT2:3 TPE1:3 = x"},
       {Tag(4, Cat({t(4, "TIT2"), t(4, "TPE1")})), "TIT2:3 TPE1:3 = x"},
@@ -120,15 +126,25 @@ TEST(ID3v2Read, FrameLists) {
       {Tag(3, sized({0, 0, 0, 0x80}), 100), "TIT2:128 = "},
       {Tag(4, sized({0, 0, 0, 0x80}), 100), "TIT2:0 = "},
       {Tag(3, sized({0xFF, 0xFF, 0xFF, 0xF0}), 10), "TIT2:-16 = "},
+      // 2.2 and 2.3 unsynchronise whole frames, headers and all; 2.4 each body.
+      {Tag(3, Unsynchronise(Frame(3, "TIT2", plain)), 20, 0x80), "TIT2:9 = ÿa"},
+      {Tag(2, Unsynchronise(Frame(2, "TT2", plain)), 20, 0x80), "TT2:9 = ÿa"},
+      {Tag(4, Frame(4, "TIT2", unsync, 0x0200), 20), "TIT2:9 = ÿa"},
+      {Tag(4, Frame(4, "TIT2", unsync), 20, 0x80), "TIT2:9 = ÿa"},
+      // The size of a 2.3 extended header leaves itself out, that of 2.4 counts it.
+      {ext(3, {0, 0, 0, 6, 0, 0, 0, 0, 0, 0}), "TIT2:3 ext 10 = T"},
+      {ext(4, {0, 0, 0, 6, 1, 0}), "TIT2:3 ext 6 = T"},
+      // A flag with a frame, or a size beyond the body, where the header should be is dropped.
+      {ext(4, {}), "TIT2:3 = T"},
+      {ext(3, {0x7F, 0, 0, 0}), "= "},
   };
   for (const auto& [file, read] : cases) EXPECT_EQ(ReadBack(Cat({file, Audio()})), read);
 }
 
 TEST(ID3v2Read, TextDecoding) {
   const std::pair<Bytes, std::string> cases[] = {
-      {{0, 'C', 'a', 'f', 0xE9, 0}, "Caf\xC3\xA9"},
       {{3, 'A', 0, 'B'}, "A"},  // the first value only
-      {{1, 0xFF, 0xFE, 'H', 0, 'i', 0, 0, 0}, "Hi"}, {{1, 0xFE, 0xFF, 0, 'H', 0, 'i'}, "Hi"},
+      {{1, 0xFE, 0xFF, 0, 'H', 0, 'i'}, "Hi"},
       {{1, 'H', 0, 'i', 0}, "Hi"},  // no mark: little-endian
       {{2, 0, 'H', 0, 'i', 0, 0}, "Hi"},
       {{2, 0xFF, 0xFE, 'H', 0, 'i', 0}, "Hi"},  // a mark overrides big-endian
@@ -141,31 +157,6 @@ TEST(ID3v2Read, TextDecoding) {
                 id + ":" + std::to_string(body.size()) + " = " + text);
     }
   }
-}
-
-TEST(ID3v2Read, UnsynchronisationIsUndone) {
-  // UTF-16 "ÿa": its FF 00 becomes FF 00 00 on disk.
-  const Bytes plain = {1, 0xFF, 0xFE, 0xFF, 0x00, 'a', 0, 0, 0};
-  const Bytes unsync = Unsynchronise(plain);
-  ASSERT_EQ(unsync, (Bytes{1, 0xFF, 0x00, 0xFE, 0xFF, 0x00, 0x00, 'a', 0, 0, 0}));
-  // 2.2 and 2.3 unsynchronise whole frames, headers and all; 2.4 each body.
-  EXPECT_EQ(ReadBack(Tag(3, Unsynchronise(Frame(3, "TIT2", plain)), 20, 0x80)), "TIT2:9 = ÿa");
-  EXPECT_EQ(ReadBack(Tag(2, Unsynchronise(Frame(2, "TT2", plain)), 20, 0x80)), "TT2:9 = ÿa");
-  EXPECT_EQ(ReadBack(Tag(4, Frame(4, "TIT2", unsync, 0x0200), 20)), "TIT2:9 = ÿa");
-  EXPECT_EQ(ReadBack(Tag(4, Frame(4, "TIT2", unsync), 20, 0x80)), "TIT2:9 = ÿa");
-}
-
-TEST(ID3v2Read, ExtendedHeaders) {
-  auto tag = [](int v, const Bytes& ext) {
-    const Bytes body = Cat({ext, Frame(v, "TIT2", TextBody("T")), Bytes(20, 0)});
-    return Cat({Header(v, 0x40, static_cast<std::uint32_t>(body.size())), body});
-  };
-  // The size of a 2.3 extended header leaves itself out, that of 2.4 counts it.
-  EXPECT_EQ(ReadBack(tag(3, {0, 0, 0, 6, 0, 0, 0, 0, 0, 0})), "TIT2:3 ext 10 = T");
-  EXPECT_EQ(ReadBack(tag(4, {0, 0, 0, 6, 1, 0})), "TIT2:3 ext 6 = T");
-  // A flag with a frame, or a size beyond the body, where the header should be is dropped.
-  EXPECT_EQ(ReadBack(tag(4, {})), "TIT2:3 = T");
-  EXPECT_EQ(ReadBack(tag(3, {0x7F, 0, 0, 0})), "= ");
 }
 
 TEST(ID3v2Read, SizesFromTheFileNeverReadPastIt) {
