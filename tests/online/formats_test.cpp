@@ -88,11 +88,10 @@ TEST(Xml, ValuesByPath) {
     std::string value, attribute = "";
   } const cases[] = {
       {"<a><b>x</b><b>y</b></a>", "a<b", false, "xy"},
-      {"<a><b>x</b><b>y</b></a>", "a<b", true, "x"},
-      {"<A><B>up</B></A>", " a < b ", true, "up"},
+      {"<A><B>up</B><B>2</B></A>", " a < b ", true, "up"},
       {"<r><a><b>deep</b></a></r>", "a<b", false, ""},  // level 3 never matches 2 names
-      {"<r><a><b>1</b></a><c><b>2</b></c></r>", "r<c<b", false, "2"},
-      {"<?xml version=\"1.0\"?><!-- note --><m><t>v</t></m>", "m<t", false, "v"},
+      {"<?xml version=\"1.0\"?><!-- note --><r><a><b>1</b></a><c><b>2</b></c></r>", "r<c<b", false,
+       "2"},
       {"<a>x &amp;lt; y &AMP; &quot;q&quot; &#60;</a>", "a", false, "x < y & \"q\" &#60;"},
       {"<a>&amp;quot;</a>", "a", false, "&quot;"},  // &quot; was already done
       {"<a>one</b>two</a>", "a", false, ""},  // a stray closing tag is skipped, "<" inside
@@ -101,12 +100,9 @@ TEST(Xml, ValuesByPath) {
       {"<!--x--><a>1</a>", "a", false, ""},   // a comment needs a blank after "<!--" ...
       {"<!--x--><a>1</a>", "!--x--<a", false, "1"},  // ... else it is an element
       {"<x a=\"1 &amp; 2\"/>", "x", true, "1 & 2", "a"},
-      {"<x a='single'>t</x>", "x", true, "single", " A "},
-      {"<x a=\"say \\\"hi\\\"\">t</x>", "x", true, "say \\\"hi\\\"", "a"},
       {"<x a=bare b=2>t</x>", "x", true, "2", "b"},
       {"<x a=\"1\" a=\"2\"/>", "x", true, "1", "a"},  // the first of a name
       {"<r><x a=\"1\"/><x/><x a=\"3\"/></r>", "r<x", false, "3", "a"},  // the last that has it
-      {"<r><x a=\"1\"/><x a=\"3\"/></r>", "r<x", true, "1", "a"},
   };
   for (const Case& c : cases) {
     ClassXML xml;
@@ -189,7 +185,6 @@ TEST(LocalDb, FindsTheFirstSectionOfAName) {
       {db, " [WANTED] ", 3, {"art=Artist", "uid=p", "ttl=ab"}},
       {db, "fp150", 1, {"art=a150"}},
       {db, "last", 1, {"art=no final line break"}},
-      {db, "missing", 0, {}},
       {db, "", -1, {}},
       {dir.file("missing.ini"), "wanted", 0, {}},
       {dir.file("lf.ini"), "lf", 0, {}},
