@@ -269,9 +269,12 @@ TEST(PathTypes, CreatePathAndWhatIsThere) {
   EXPECT_FALSE(CreatePath(dir.file("f/sub")));
   ASSERT_EQ(::symlink(dir.file("nowhere").c_str(), dir.file("dangling").c_str()), 0);
   const std::pair<std::string, int> types[] = {
-      {dir.file("new/sub/deeper"), kPathFolder}, {dir.path() + "//", kPathFolder},
-      {dir.file("f"), kPathFile},                {dir.file("dangling"), kPathFile},  // the name is taken
-      {"///", kPathDriveRoot},                   {"", kPathMissing},
+      {dir.file("new/sub/deeper"), kPathFolder},
+      {dir.path() + "//", kPathFolder},
+      {dir.file("f"), kPathFile},
+      {dir.file("dangling"), kPathFile},  // the name is taken
+      {"///", kPathDriveRoot},
+      {"", kPathMissing},
       {dir.file("missing"), kPathMissing}};
   for (const auto& [path, type] : types) EXPECT_EQ(GetPathType(path), type) << path;
 }
