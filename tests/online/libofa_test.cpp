@@ -236,9 +236,6 @@ TEST_F(Fingerprint, RequestFieldsOfEveryKind) {
     std::function<void(TrackQuery&)> set;
     std::string body;
   } const cases[] = {
-      {"fingerprint, all defaults",
-       [](TrackQuery& q) { q.fpt = "F P"; q.s1a = "s"; q.yrr = "19x9"; q.enc = "lame"; },
-       kClient + "&fpt=F%20P&s1a=s&rmd=0&brt=0&fmt=unknown&dur=0" + kFixedFields + "&enc=lame"},
       {"puid, own client",
        [](TrackQuery& q) { q.cid = "me"; q.cvr = "2"; q.uid = "u"; q.dur = 5; q.yrr = "1999"; },
        "cid=me&cvr=2&uid=u&rmd=0&dur=5&art=unknown&ttl=unknown&alb=unknown&tnm=0&gnr=unknown"
