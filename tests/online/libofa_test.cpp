@@ -136,7 +136,6 @@ TEST_F(Fingerprint, LookupsWithoutAFullAnswer) {
       {server.url("/puidonly/"), kLibofaSuccess, {"uid=" + kPuid}},
       {server.url("/nopuid/"), kLibofaSuccess, {"art=A", "ttl=T"}},
       {"", kLibofaNoService, {}},
-      {"   ", kLibofaNoService, {}},
       {"127.0.0.1:1", kLibofaConnectionError, {}},  // nobody listens there
       {server.url("/status/404"), kLibofaConnectionError, {}},
   };
