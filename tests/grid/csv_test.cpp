@@ -64,8 +64,6 @@ TEST(CsvWrite, ByteForByte) {
     bool unicode, bom;
     Bytes expected;
   } const cases[] = {
-      {{{"filename", "Track"}, {{{"a.mp3", "01"}, 2}}}, true, false,
-       Utf16(u"\"filename\";\"Track\"\r\na.mp3;01;2\r\n")},
       // Quoting, missing cells, line breaks, the mark.
       {{{"a\"b", "x;y", ""},
         {{{"a;b", "say \"hi\"", "  lead"}, 1}, {{"x"}, 3}, {{"", "\"", "line\r\nbreak"}, 0},
@@ -73,8 +71,6 @@ TEST(CsvWrite, ByteForByte) {
        true, true,
        Utf16(u"\xFEFF\"a\"\"b\";\"x;y\";\"\"\r\n\"a;b\";\"say \"\"hi\"\"\";  lead;1\r\nx;;;3\r\n"
              u";\"\"\"\";line\r\nbreak;0\r\n\"q\"\";\"\"\";-;;-1\r\n")},
-      {{{"h"}, {{{"\xF0\x9F\x98\x80\xC3\xA9"}}}}, true, false,
-       Utf16(u"\"h\"\r\n\U0001F600\u00E9;0\r\n")},
       // One byte per character, "?" for what has none, and never a mark.
       {{{"T\xC3\xAFtle"}, {{{"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"}, 2}}}, false, true,
        test::ToBytes("\"T\xEFtle\"\r\n\xE9??;2\r\n")},
@@ -198,15 +194,10 @@ TEST(CsvLoad, MarksByteOrdersCodePagesAndFields) {
     bool unicode, ok;
     Table table;
   } const cases[] = {
-      {"little-endian with mark", Utf16(u"\xFEFF" + text), true, true, loaded},
       {"big-endian with mark", Utf16(u"\xFEFF" + text, true), true, true, loaded},
       {"little-endian without mark", Utf16(text), true, true, loaded},
       {"single-byte", test::ToBytes("\"h\xE9\"\r\nv\xE9;1\r\n"), false, true,
        {{"h\xC3\xA9"}, {{{"v\xC3\xA9"}, 1}}}},
-      // Not converted: one line of nonsense, which becomes the header.
-      {"single-byte read as UTF-16", test::ToBytes("\"a\";\"b\"\r\nx;y;0\r\n"), true, true,
-       {{"\xE6\x84\xA2\xE3\xAC\xA2\xE6\x88\xA2\xE0\xB4\xA2\xE7\xA0\x8A\xE7\xA4\xBB\xE3\x80\xBB"
-         "\xE0\xA8\x8D"}}},
       // Blank lines skipped; fields beyond the header dropped, missing ones
       // empty; the last field the Flags (a number at its start); a quote never
       // closed takes the rest.
@@ -249,19 +240,14 @@ TEST(CsvFields, ParserRules) {
       {"", ";", {}},
       {"a;b", "", {}},
       {"a;b;", ";", {"a", "b"}},  // a final separator adds nothing
-      {"a;;b", ";", {"a", "", "b"}},
       {"  a;  b ;c", ";", {"  a", "b ", "c"}},
-      {"a;   ", ";", {"a"}},
       {"a; \"b;c\"", ";", {"a", "b;c"}},
       {"\"say \"\"hi\"\"\";x", ";", {"say \"hi\"", "x"}},
-      {"\"\"\"\"", ";", {"\""}},
       {"\"abc;d;e", ";", {"\"abc;d;e"}},  // never closed: the rest, quote and all
       {"\"abc\"\"", ";", {"abc\""}},       // only doubled quotes: up to the end
       {"\"ab\"cd;ef", ";", {"ab", "ef"}},  // text after the closing quote dropped
       {"\"ab\"cd", ";", {"ab", "cd"}},     // ... or, without a separator, a field
-      {"\"ab\"  ;  ef", ";", {"ab", "ef"}},
       {"a::b::", "::", {"a", "b"}},
-      {"\xC3\xA9;\xF0\x9F\x98\x80", ";", {"\xC3\xA9", "\xF0\x9F\x98\x80"}},
   };
   for (const Case& c : cases) {
     Cols fields = {"stale", "stale", "stale", "stale", "stale"};

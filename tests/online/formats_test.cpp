@@ -1,0 +1,288 @@
+// What the online modules parse and store: URLs and response headers, XML
+// answers, the local database of answers, and WAV files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "online/http.h"
+#include "online/localdb.h"
+#include "online/socket.h"
+#include "online/url.h"
+#include "online/wave.h"
+#include "online/xml.h"
+#include "support/paths.h"
+#include "testutil.h"
+#include "wavgen.h"
+
+namespace velotag {
+namespace {
+
+TEST(UrlEncode, FlagsChooseWhatIsEncoded) {
+  struct Case {
+    std::string text;
+    bool reserved, marks, unsafe;
+    std::string out;
+  } const cases[] = {
+      {"a b&c", false, false, false, "a b&c"},
+      {"$&+,/:;=?@", true, false, false, "%24%26%2B%2C%2F%3A%3B%3D%3F%40"},
+      {"!$'()*+,-._", false, true, false, "%21%24%27%28%29%2A%2B%2C%2D%2E%5F"},
+      {" \"#%<>[\\]^`{|}~", false, false, true, "%20%22%23%25%3C%3E%5B%5C%5D%5E%60%7B%7C%7D%7E"},
+      {"tab\there\x7f", false, false, false, "tab%09here%7F"},  // always encoded
+      {"\xc3\xa9", false, false, false, "%E9"},                 // é by its single-byte code
+      {"\xe2\x82\xac", true, false, true, "%3F"},               // € has none: "?"
+      {"AZaz09", true, true, true, "AZaz09"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(UrlEncode(c.text, c.reserved, c.marks, c.unsafe), c.out) << c.text;
+  const std::vector<NameValue> pairs = {{" cmd ", "cddb query"}, {"", "skipped"}, {"a&b", "x=y"}};
+  EXPECT_EQ(BuildQueryString(pairs, true), "cmd=cddb%20query&a%26b=x%3Dy");
+  EXPECT_EQ(BuildQueryString(pairs, false), "cmd=cddb query&a&b=x=y");
+  // Base64 pads the last group and works on single-byte codes (ÿþ is FF FE).
+  EXPECT_EQ(Base64Encode("f") + Base64Encode("foo") + Base64Encode("\xc3\xbf\xc3\xbe"),
+            "Zg==Zm9v//4=");
+}
+
+TEST(UrlParts, FileNameAndOrigin) {
+  struct Case {
+    std::string url, fileName, origin;
+  } const cases[] = {
+      {"http://host:81/a/b.mp3?x=1#f", "b.mp3", "http://host:81"},
+      {"http://host/a/b.mp3%3Fx=1", "b.mp3", "http://host"},
+      {"http://host/a/b.mp3&#63;x", "b.mp3", "http://host"},
+      {"http://host/a/b%23frag", "b", "http://host"},
+      {"http://host?q=/x", "", "http://host"},
+      {"/path/only.txt", "only.txt", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(UrlFileName(c.url), c.fileName) << c.url;
+    EXPECT_EQ(UrlOrigin(c.url), c.origin) << c.url;
+  }
+}
+
+TEST(ResponseHeaders, StatusLineKnownHeadersAndHostNames) {
+  HttpResult r = ParseResponseHeaders(
+      "HTTP/1.1 301 Moved Permanently\r\nContent-Length: 1234\r\nContent-Type: Text/XML\r\n"
+      "Location:   /new  \r\nContent-Length : 5\r\nNoColonHere\r\n\r\nX-After-The-End: ignored");
+  EXPECT_EQ(r.status, 301);
+  EXPECT_EQ(r.contentLength, 1234);  // a blank before the colon defeats the match
+  EXPECT_EQ(r.contentType, "text/xml");
+  EXPECT_EQ(r.location, "/new");
+  EXPECT_EQ(r.headers.back(), NameValue("nocolonhere", ""));
+  // Numbers from the network are bounded, never overflowed.
+  EXPECT_EQ(ParseResponseHeaders("garbage").status, 0);
+  EXPECT_EQ(ParseResponseHeaders("HTTP/1.0 99999 Huge\r\n").status, 0);
+  EXPECT_EQ(ParseResponseHeaders("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n")
+                .contentLength,
+            9000000000000000000LL);
+  EXPECT_EQ(ResolveHost("127.1"), "127.1");  // what inet_addr accepts stays as written
+  EXPECT_EQ(ResolveHost("localhost"), "127.0.0.1");
+  EXPECT_EQ(PickHostAddress(""), kNoAddress);
+}
+
+// Texts (no attribute named) and attribute values of the nodes a path
+// selects from the top level down.
+TEST(Xml, ValuesByPath) {
+  struct Case {
+    std::string doc, path;
+    bool firstOnly;
+    std::string value, attribute = "";
+  } const cases[] = {
+      {"<a><b>x</b><b>y</b></a>", "a<b", false, "xy"},
+      {"<A><B>up</B><B>2</B></A>", " a < b ", true, "up"},
+      {"<r><a><b>deep</b></a></r>", "a<b", false, ""},  // level 3 never matches 2 names
+      {"<?xml version=\"1.0\"?><!-- note --><r><a><b>1</b></a><c><b>2</b></c></r>", "r<c<b", false,
+       "2"},
+      {"<a>x &amp;lt; y &AMP; &quot;q&quot; &#60;</a>", "a", false, "x < y & \"q\" &#60;"},
+      {"<a>&amp;quot;</a>", "a", false, "&quot;"},  // &quot; was already done
+      {"<a>one</b>two</a>", "a", false, ""},  // a stray closing tag is skipped, "<" inside
+      {"<a><b>open", "a<b", false, "open"},   // never closed: the rest of the input
+      {"<a>text<b", "a", false, ""},          // "<" with no ">" ends the document
+      {"<!--x--><a>1</a>", "a", false, ""},   // a comment needs a blank after "<!--" ...
+      {"<!--x--><a>1</a>", "!--x--<a", false, "1"},  // ... else it is an element
+      {"<x a=\"1 &amp; 2\"/>", "x", true, "1 & 2", "a"},
+      {"<x a=bare b=2>t</x>", "x", true, "2", "b"},
+      {"<x a=\"1\" a=\"2\"/>", "x", true, "1", "a"},  // the first of a name
+      {"<r><x a=\"1\"/><x/><x a=\"3\"/></r>", "r<x", false, "3", "a"},  // the last that has it
+  };
+  for (const Case& c : cases) {
+    ClassXML xml;
+    xml.XML_str(c.doc);
+    EXPECT_EQ(c.attribute.empty() ? xml.GetValue(c.path, "<", c.firstOnly)
+                                  : xml.GetAttrib(c.path, c.attribute, "<", c.firstOnly),
+              c.value)
+        << c.doc << " @ " << c.path;
+  }
+  ClassXML xml;
+  ASSERT_TRUE(xml.XML_str("<metadata><track><title>T</title></track></metadata>"));
+  EXPECT_EQ(xml.GetValue("metadata::track::title", "::", true), "T");
+  // Files are read one character per byte: UTF-8 bytes come as ISO-8859-1.
+  test::TempDir dir;
+  test::WriteFileText(dir.file("a.xml"), "<n>Bj\xc3\xb6rk</n>");
+  test::WriteFileText(dir.file("text.xml"), "no tags at all");
+  ASSERT_TRUE(xml.XML_file(dir.file("a.xml")));
+  EXPECT_EQ(xml.GetValue("n", "<", true), "Bj\xc3\x83\xc2\xb6rk");
+  EXPECT_FALSE(xml.XML_file(dir.file("text.xml")));
+  EXPECT_FALSE(xml.XML_file(dir.file("missing.xml")));
+  EXPECT_EQ(xml.nodeCount(), 0);
+}
+
+std::string FileText(const std::string& path) {
+  test::Bytes b = test::ReadFileBytes(path);
+  return std::string(b.begin(), b.end());
+}
+
+TEST(LocalDb, AppendsOnlyValidSectionsOfAnswerLines) {
+  test::TempDir dir;
+  const std::string db = dir.file("LocalDB.ini");
+  const std::string refused[] = {
+      "",
+      "[FP]\r\nuid=only-a-puid\r\n",  // so the next lookup asks the service again
+      "[FP]\r\nalb=a\r\ngnr=b\r\n",
+      "[]\r\nart=a\r\nttl=b\r\n",  // "]" must be the third character or later
+      "FP]\r\nart=a\r\nttl=b\r\n",
+  };
+  for (const std::string& text : refused) EXPECT_FALSE(AddDBSection(db, text)) << text;
+  EXPECT_EQ(GetPathType(db), kPathMissing);
+  EXPECT_FALSE(AddDBSection(dir.path() + "no/folder/LocalDB.ini", "[x]\r\nart=a\r\nttl=b"));
+
+  EXPECT_TRUE(AddDBSection(db, "[FP1]\r\nuid=p1\r\nart=Artist\r\nttl=Title\r\n"));
+  ::chmod(db.c_str(), 0444);  // read-only is no obstacle
+  // Escaped so that any text survives; other lines dropped; the sections
+  // separated by an empty line.
+  const std::string title = "Ttl=\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd \xc3\xa9t\xc3\xa9";  // Иван été
+  EXPECT_TRUE(AddDBSection(db, "  [FP2]  \r\n\r\n ART=AC\\DC\nLive \r\nalb=x\r\nnoise\r\n" +
+                                   title));
+  EXPECT_EQ(FileText(db), "[FP1]\r\nuid=p1\r\nart=Artist\r\nttl=Title\r\n\r\n[FP2]\r\n"
+                          "ART=AC\\\\DC\\nLive\r\nTtl=\\x0418\\x0432\\x0430\\x043D \xe9t\xe9\r\n");
+  std::vector<std::string> lines;
+  ::chmod(db.c_str(), 0444);
+  ASSERT_EQ(GetDBSection(db, "fp2", lines), 2);
+  EXPECT_EQ(lines, std::vector<std::string>({"ART=AC\\DC\nLive", title}));
+  struct stat st {};
+  ::stat(db.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0777, 0444u);  // a lookup only reads
+}
+
+TEST(LocalDb, FindsTheFirstSectionOfAName) {
+  test::TempDir dir;
+  const std::string db = dir.file("LocalDB.ini");
+  std::string text =
+      "; a comment before any section\r\n[other]\r\nart=not this\r\n"
+      "[Wanted]\r\n  art=Artist\r\n;ttl=commented\r\nno equals sign\r\n=starts with equals\r\n"
+      "\r\nuid=p\r\nttl=a\nb\r\n"  // a lone LF is dropped from the line
+      "[next]\r\nart=after\r\n[wanted]\r\nart=the second of the name\r\n";
+  // Far past the first block read.
+  for (int i = 0; i < 200; ++i)
+    text += "[fp" + std::to_string(i) + "]\r\nart=a" + std::to_string(i) + "\r\n";
+  test::WriteFileText(db, text + "[last]\r\nart=no final line break");
+  test::WriteFileText(dir.file("lf.ini"), "[lf]\nart=a\nttl=b\n");  // LF alone never ends a line
+  struct Case {
+    std::string file, name;
+    std::int32_t count;
+    std::vector<std::string> lines;
+  } const cases[] = {
+      {db, "wanted", 3, {"art=Artist", "uid=p", "ttl=ab"}},
+      {db, " [WANTED] ", 3, {"art=Artist", "uid=p", "ttl=ab"}},
+      {db, "fp150", 1, {"art=a150"}},
+      {db, "last", 1, {"art=no final line break"}},
+      {db, "", -1, {}},
+      {dir.file("missing.ini"), "wanted", 0, {}},
+      {dir.file("lf.ini"), "lf", 0, {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> lines = {"stale"};
+    EXPECT_EQ(GetDBSection(c.file, c.name, lines), c.count) << c.name;
+    EXPECT_EQ(lines, c.lines) << c.name;
+  }
+}
+
+using test::WavSpec;
+
+std::string Chunk(const std::string& id, const std::string& body) {
+  std::string c = id;
+  for (int i = 0; i < 4; ++i) c.push_back(static_cast<char>((body.size() >> (8 * i)) & 0xff));
+  return c + body;
+}
+
+// Headers of every shape, sound or broken; reading one never makes it writable.
+TEST(Wave, HeaderChunksDurationAndRefusals) {
+  const WavSpec tiny{.rate = 8000, .channels = 1, .seconds = 0.1};
+  struct Case {
+    const char* what;
+    WavSpec spec;
+    std::int64_t dataOffset;  // -1: refused
+    std::int32_t frames = 0;
+    std::size_t at = 0;  // where patch overwrites the file
+    std::string patch = "";
+    std::size_t cut = 0;  // the length it is cut to
+  } const cases[] = {
+      {"mono", {.rate = 8000, .channels = 1, .seconds = 0.5}, 44, 4000},
+      {"fmt with extra bytes", {.fmtSize = 18}, 46, 44100},
+      {"... padded to an even size", {.fmtSize = 17}, 46, 44100},
+      {"a chunk before the data", {.chunkBeforeData = Chunk("LIST", "abcd")}, 56, 44100},
+      {"... padded", {.chunkBeforeData = Chunk("junk", "abc") + '\0'}, 56, 44100},
+      {"a fact chunk tells the frames", {.factFrames = 11025}, 56, 11025},
+      {"... unless it says 0", {.factFrames = 0}, 56, 44100},
+      {"not RIFF", tiny, -1, 0, 0, "RIFX"},
+      {"not WAVE", tiny, -1, 0, 8, "AVI "},
+      {"no fmt first", tiny, -1, 0, 12, "LIST"},
+      {"rate 0", tiny, -1, 0, 24, std::string(4, '\0')},
+      {"no channels", tiny, -1, 0, 22, std::string(2, '\0')},
+      {"no data chunk", tiny, -1, 0, 36, "junk"},  // its size then runs past the end
+      {"a chunk of 4 GB", tiny, -1, 0, 36, "junk\xff\xff\xff\xff"},
+      {"cut in the header", tiny, -1, 0, 0, "", 30},
+      {"cut before data", tiny, -1, 0, 0, "", 40},
+  };
+  test::TempDir dir;
+  const std::string file = dir.file("a.wav");
+  for (const Case& c : cases) {
+    ::unlink(file.c_str());
+    test::WriteWav(file, c.spec);
+    test::Bytes b = test::ReadFileBytes(file);
+    std::copy(c.patch.begin(), c.patch.end(), b.begin() + static_cast<long>(c.at));
+    if (c.cut) b.resize(c.cut);
+    test::WriteFileBytes(file, b);
+    ::chmod(file.c_str(), 0444);
+    WaveInfo info;
+    EXPECT_EQ(OpenWave(file, info), c.dataOffset < 0 ? -1 : 0) << c.what;
+    EXPECT_EQ(info.file.valid(), c.dataOffset >= 0) << c.what;
+    struct stat st {};
+    ::stat(file.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0444u) << c.what;
+    if (c.dataOffset < 0) continue;
+    EXPECT_EQ(info.dataOffset, c.dataOffset) << c.what;
+    EXPECT_EQ(info.frameCount, c.frames) << c.what;
+    EXPECT_FLOAT_EQ(info.durationMs, c.frames * 1000.0f / c.spec.rate) << c.what;
+  }
+  WaveInfo info;
+  EXPECT_EQ(OpenWave(dir.file("missing.wav"), info), -1);
+}
+
+TEST(Wave, ReadsInUnitsAndNeverPastTheData) {
+  test::TempDir dir;
+  // 1000 Hz mono 16-bit: a frame is 2 bytes, a second 2000 bytes; a fact
+  // chunk promises ten times the frames the data chunk holds.
+  test::WriteWav(dir.file("a.wav"), {.rate = 1000, .channels = 1, .seconds = 3, .factFrames = 30000,
+                                     .chunkAfterData = Chunk("LIST", std::string(50000, 'x'))});
+  struct Case {
+    double start, length;
+    int unit;
+    std::int64_t bytes;
+  } const cases[] = {
+      {1, 1, kWaveSeconds, 2000},   {0, 135, kWaveSeconds, 6000}, {0, 250, kWaveMilliseconds, 500},
+      {-5, 10, kWaveFrames, 20},    {0, -1, kWaveFrames, 6000},   {2.5, 10, kWaveSeconds, 1000},
+      {3, 1, kWaveSeconds, 0},      {2999, 100, kWaveFrames, 2},
+  };
+  WaveInfo info;
+  ASSERT_EQ(OpenWave(dir.file("a.wav"), info), 0);
+  EXPECT_EQ(info.frameCount, 30000);
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> bytes;
+    EXPECT_EQ(ReadWaveSamples(info, bytes, c.start, c.length, c.unit), c.bytes)
+        << c.start << "+" << c.length << " unit " << c.unit;
+    EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), c.bytes);
+  }
+}
+
+}  // namespace
+}  // namespace velotag

@@ -1,0 +1,365 @@
+// The file layer, paths and folders, on real files in temporary folders.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+
+#include "support/largefile.h"
+#include "support/paths.h"
+#include "testutil.h"
+
+namespace velotag {
+namespace {
+
+using test::ReadFileBytes;
+using test::TempDir;
+using test::ToBytes;
+using test::WriteFileBytes;
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::lstat(path.c_str(), &st), 0);
+  return st.st_mode & 07777;
+}
+
+// Seeks, sizes, dispositions and cutting, on files under and past 4 GB (a
+// sparse file keeps the big one cheap).
+TEST(LargeFile, OpenSeekCutAndSize) {
+  TempDir dir;
+  const std::string f = dir.file("d"), big = dir.file("big.mp3");
+  EXPECT_EQ(LargeFileOpen(f, true, false, true, false, kOpenExisting), -1);
+  FileHandle(LargeFileOpen(f, true, true, true, false, kOpenAlways));
+  EXPECT_EQ(GetLargeFileSize(f), 0);
+  WriteFileBytes(f, Bytes(1000, 7));
+  {
+    FileHandle h(LargeFileOpen(f, true, true, true, false, kOpenExisting));
+    EXPECT_EQ(LargeFileSeek(h.get(), -128, false), 872);
+    EXPECT_EQ(LargeFileSeek(h.get(), 10, true), 10);
+    // A seek before the start leaves the position: the read comes back short.
+    LargeFileSeek(h.get(), -2000, false);
+    std::uint8_t buf[1000];
+    EXPECT_EQ(LargeFileRead(h.get(), buf, sizeof buf), 990u);
+    LargeFileSeek(h.get(), -128, false);
+    EXPECT_TRUE(LargeFileSetEnd(h.get()));
+    EXPECT_EQ(LargeFileSize(h.get()), 872);
+  }
+  FileHandle(LargeFileOpen(f, true, true, true, false, kCreateAlways));
+  EXPECT_EQ(GetLargeFileSize(f), 0);
+  EXPECT_EQ(LargeFileOpen(dir.path(), true, false, true, false, kOpenExisting), -1);
+  EXPECT_EQ(GetLargeFileSize(dir.path()), -1);
+
+  const Offset64 size = 5LL * 1024 * 1024 * 1024 + 123;
+  {
+    FileHandle h(LargeFileOpen(big, true, true, true, false, kCreateAlways));
+    ASSERT_EQ(::ftruncate(h.get(), size), 0);
+    ASSERT_EQ(LargeFileSeek(h.get(), -3, false), size - 3);
+    ASSERT_EQ(LargeFileWrite(h.get(), "END", 3), 3u);
+  }
+  EXPECT_EQ(GetLargeFileSize(big), size);
+  FileHandle h(LargeFileOpen(big, true, false, true, false, kOpenExisting));
+  EXPECT_EQ(LargeFileSeek(h.get(), size - 3, true), size - 3);
+  char buf[3];
+  ASSERT_EQ(LargeFileRead(h.get(), buf, 3), 3u);
+  EXPECT_EQ(std::string(buf, 3), "END");
+}
+
+TEST(ReadTextFile, DecidesTheEncoding) {
+  const std::string big(100000, 'q');
+  const struct {
+    const char* name;
+    Bytes bytes;
+    int mode;
+    std::string text;
+    std::int32_t chunk = 0;
+  } cases[] = {
+      {"mark little-endian", {0xFF, 0xFE, 'A', 0, 'B', 0}, kTextAuto, "AB"},
+      {"no mark, little-endian by the sums", {'A', 0, 'B', 0, 'C', 0}, kTextAuto, "ABC"},
+      {"no mark, big-endian by the sums", {0, 'A', 0, 'B'}, kTextAuto, "AB"},
+      {"latin-1 bytes", {'c', 'a', 'f', 0xE9, 'x', 'y'}, kTextAuto, "caf\xC3\xA9xy"},
+      {"odd size is never UTF-16", {'A', 0, 'B'}, kTextAuto, std::string("A\0B", 3)},
+      {"mode 2 reads the mark as characters", {0xFF, 0xFE, 'A', 0}, kTextAnsi,
+       std::string("\xC3\xBF\xC3\xBE" "A\0", 6)},
+      {"mode 1 forces UTF-16", ToBytes("ABCD"), kTextUtf16, "\xE4\x89\x81\xE4\x91\x83"},
+      {"final odd byte of UTF-16 ignored", {0xFF, 0xFE, 'A', 0, 'B'}, kTextUtf16, "A"},
+      {"empty", {}, kTextAuto, ""},
+      {"small chunks", ToBytes(big), kTextAuto, big, 200},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    WriteFileBytes(dir.file("t"), c.bytes);
+    std::string text = "junk";
+    EXPECT_TRUE(ReadTextFile(dir.file("t"), text, c.chunk, c.mode)) << c.name;
+    EXPECT_EQ(text, c.text) << c.name;
+  }
+  std::string text = "x";
+  EXPECT_FALSE(ReadTextFile(dir.file("missing"), text));
+  EXPECT_EQ(text, "");
+}
+
+// Steps on one file: appends separate with CR LF, a new UTF-16 file starts
+// with a mark, a big-endian one stays big-endian.
+TEST(WriteTextFile, ModesAndByteOrders) {
+  const struct {
+    std::optional<Bytes> start;  // the file before the step; none: as the last step left it
+    std::string text;
+    int mode;
+    bool unicode;
+    Bytes after;
+  } steps[] = {
+      {Bytes{}, "A", kWriteAppend, true, {0xFF, 0xFE, 'A', 0}},
+      {{}, "B", kWriteAppend, true, {0xFF, 0xFE, 'A', 0, 0x0D, 0, 0x0A, 0, 'B', 0}},
+      {{}, "C", 2, true, {0xFF, 0xFE, 'A', 0, 0x0D, 0, 0x0A, 0, 'B', 0, 'C', 0}},
+      {Bytes{0xFE, 0xFF, 0, 'A'}, "\xF0\x9F\x98\x80", kWriteAppend, true,
+       {0xFE, 0xFF, 0, 'A', 0, 0x0D, 0, 0x0A, 0xD8, 0x3D, 0xDE, 0x00}},
+      {Bytes{}, "one", kWriteAppend, false, ToBytes("one")},
+      {{}, "t\xC3\xA9\xC5\x91", kWriteAppend, false, {'o', 'n', 'e', '\r', '\n', 't', 0xE9, '?'}},
+      {{}, "new", kWriteOverwrite, false, ToBytes("new")},
+      {{}, "ignored", kWriteCreateEmpty, false, {}},
+  };
+  TempDir dir;
+  const std::string f = dir.file("t.txt");
+  for (const auto& s : steps) {
+    if (s.start) WriteFileBytes(f, *s.start);
+    EXPECT_EQ(WriteTextFile(f, s.text, s.mode, s.unicode), 1) << s.text;
+    EXPECT_EQ(ReadFileBytes(f), s.after) << s.text;
+  }
+  EXPECT_EQ(WriteTextFile(dir.file("no/such/folder.txt"), "x", kWriteAppend, false), -1);
+}
+
+// Whole blocks and a remainder, a part appended, a count past the array's
+// end cut to the array; a read-only target is written and stays read-only.
+TEST(WriteBytesToFile, BlocksBoundsAndReadOnlyTargets) {
+  TempDir dir;
+  std::string f = dir.file("b.bin");
+  Bytes data(8192 * 2 + 77);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 31);
+  EXPECT_TRUE(WriteBytesToFile(f, data));
+  EXPECT_EQ(ReadFileBytes(f), data);
+  ::chmod(f.c_str(), 0444);
+  EXPECT_TRUE(WriteBytesToFile(f, Bytes{1, 2, 3, 4}, 1, 2, kWriteAppend));
+  data.insert(data.end(), {2, 3});
+  EXPECT_EQ(ReadFileBytes(f), data);
+  EXPECT_TRUE(WriteBytesToFile(f, Bytes{9, 8}, -5, 100, kWriteOverwrite));
+  EXPECT_EQ(ReadFileBytes(f), (Bytes{9, 8}));
+  EXPECT_EQ(WriteTextFile(f, "x", kWriteOverwrite, false), 1);
+  EXPECT_EQ(ModeOf(f), 0444u);
+}
+
+// The read-only attribute is the owner's write bit. A read-only file is
+// deleted; a link goes without its target changing; folders stay.
+TEST(FileOps, AttributesAndDelete) {
+  TempDir dir;
+  const std::string ro = dir.file("ro"), target = dir.file("target");
+  WriteFileBytes(ro, Bytes{1});
+  WriteFileBytes(target, Bytes{1});
+  ::chmod(ro.c_str(), 0664);
+  FileSetAttributes(ro, kAttrReadOnly);
+  EXPECT_EQ(ModeOf(ro), 0444u);
+  EXPECT_EQ(FileGetAttributes(ro), kAttrReadOnly);
+  FileSetAttributes(target, 0);
+  EXPECT_EQ(ModeOf(target), 0644u);
+  EXPECT_EQ(FileGetAttributes(target), 0);
+  EXPECT_EQ(FileGetAttributes(dir.file("missing")), -1);
+  EXPECT_EQ(FileGetAttributes(dir.path()) & kAttrDirectory, kAttrDirectory);
+  ::chmod(target.c_str(), 0444);
+  ASSERT_EQ(::symlink(target.c_str(), dir.file("link").c_str()), 0);
+  ::mkdir(dir.file("sub").c_str(), 0755);
+  EXPECT_TRUE(FileDelete(ro));
+  EXPECT_EQ(GetLargeFileSize(ro), -1);
+  EXPECT_TRUE(FileDelete(dir.file("link")));
+  EXPECT_EQ(GetLargeFileSize(target), 1);
+  EXPECT_EQ(ModeOf(target), 0444u);
+  EXPECT_FALSE(FileDelete(dir.file("sub/")));
+  EXPECT_FALSE(FileDelete(dir.file("missing")));
+}
+
+// FileMove, and its way on file systems that cannot rename without replacing.
+TEST(FileOps, MoveNeverReplacesAnExistingFile) {
+  for (auto move : {+[](const std::string& a, const std::string& b) { return FileMove(a, b); },
+                    &detail::MoveWithoutReplacing}) {
+    TempDir dir;
+    WriteFileBytes(dir.file("a"), ToBytes("A"));
+    WriteFileBytes(dir.file("b"), ToBytes("B"));
+    EXPECT_FALSE(move(dir.file("a"), dir.file("b")));
+    EXPECT_EQ(ReadFileBytes(dir.file("a")), ToBytes("A"));
+    EXPECT_EQ(ReadFileBytes(dir.file("b")), ToBytes("B"));
+    EXPECT_TRUE(move(dir.file("a"), dir.file("c")));
+    EXPECT_EQ(ReadFileBytes(dir.file("c")), ToBytes("A"));
+    EXPECT_EQ(GetLargeFileSize(dir.file("a")), -1);
+    ::mkdir(dir.file("d1").c_str(), 0755);
+    ::mkdir(dir.file("d2").c_str(), 0755);
+    EXPECT_FALSE(move(dir.file("d1"), dir.file("d2")));
+    EXPECT_TRUE(move(dir.file("d1"), dir.file("d3")));
+  }
+}
+
+TEST(PathSplit, NamesFoldersBasesExtensions) {
+  struct Case {
+    std::string path, name, folder, base, ext;
+  } const cases[] = {
+      {"/a/a.b.mp3", "a.b.mp3", "/a/", "a.b", "mp3"},
+      {"bare.mp3", "bare.mp3", "", "bare", "mp3"},
+      {"//server//share/x.mp3", "x.mp3", "/server/share/", "x", "mp3"},
+      {"/a.dir/file", "file", "/a.dir/", "file", ""},
+      {"/a/", "", "/a/", "", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(GetFileNamePart(c.path), c.name) << c.path;
+    EXPECT_EQ(GetFolderPart(c.path), c.folder) << c.path;
+    EXPECT_EQ(GetBaseName(c.path), c.base) << c.path;
+    EXPECT_EQ(GetExtension(c.path), c.ext) << c.path;
+  }
+  EXPECT_EQ(CollapseBackslashes("a//b///c/"), "a/b/c/");
+  EXPECT_EQ(TrimAtNul(std::string("ab\0cd", 5)), "ab");
+}
+
+// Reserved characters of the name part become look-alikes; foreign text
+// made into one name stays inside its folder.
+TEST(ValidNames, ReservedCharactersAndForeignText) {
+  struct Case {
+    std::string in;
+    bool component;
+    std::string out;
+  } const cases[] = {
+      {"a?b:c.mp3", false, "a$b;c.mp3"},
+      {"AC/DC.mp3", false, "AC/DC.mp3"},
+      {"/x:y//q/\"<*>|\".mp3", false, "/x:y/q/'(+)#'.mp3"},
+      {"AC/DC", true, "AC-DC"},
+      {"../../etc/passwd", true, "__-..-etc-passwd"},
+      {"..", true, "__"},
+      {".", true, "_"},
+      {"...And Justice", true, "__.And Justice"},
+      {std::string("nul\0byte", 8), true, "nulbyte"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(c.component ? SafeFileNameComponent(c.in) : MakeValidFileName(c.in), c.out) << c.in;
+}
+
+// Past 999 variants a free name still comes back; a gap is searched from
+// the highest number in decimal steps.
+TEST(UniqueNames, NeverATakenName) {
+  TempDir dir;
+  const std::string song = dir.file("s.mp3");
+  EXPECT_EQ(GetUniqueFileName(song), song);  // missing: unchanged
+  WriteFileBytes(song, {1});
+  EXPECT_EQ(GetUniqueFileName(song), dir.file("s(001).mp3"));
+  char name[32];
+  for (int i = 0; i <= 999; ++i) {
+    std::snprintf(name, sizeof name, "s(%03d).mp3", i);
+    WriteFileBytes(dir.file(name), {});
+  }
+  EXPECT_EQ(GetUniqueFileName(song), dir.file("s(1000).mp3"));
+  WriteFileBytes(dir.file("g.mp3"), {1});
+  WriteFileBytes(dir.file("g(100).mp3"), {1});
+  EXPECT_EQ(GetUniqueFileName(dir.file("g.mp3")), dir.file("g(101).mp3"));
+  WriteFileBytes(dir.file("noext"), {1});
+  EXPECT_EQ(GetUniqueFileName(dir.file("noext")), dir.file("noext(001)"));
+}
+
+TEST(PathTypes, CreatePathAndWhatIsThere) {
+  TempDir dir;
+  EXPECT_TRUE(CreatePath(dir.file("new/sub/deeper")));
+  EXPECT_TRUE(CreatePath(dir.file("new/sub/")));
+  EXPECT_FALSE(CreatePath("relative/path"));
+  WriteFileBytes(dir.file("f"), {1});
+  EXPECT_FALSE(CreatePath(dir.file("f/sub")));
+  ASSERT_EQ(::symlink(dir.file("nowhere").c_str(), dir.file("dangling").c_str()), 0);
+  const std::pair<std::string, int> types[] = {
+      {dir.file("new/sub/deeper"), kPathFolder},
+      {dir.path() + "//", kPathFolder},
+      {dir.file("f"), kPathFile},
+      {dir.file("dangling"), kPathFile},  // the name is taken
+      {"///", kPathDriveRoot},
+      {"", kPathMissing},
+      {dir.file("missing"), kPathMissing}};
+  for (const auto& [path, type] : types) EXPECT_EQ(GetPathType(path), type) << path;
+}
+
+TEST(DeleteTree, RemovesContentsButNeverFollowsLinks) {
+  TempDir dir, outside;
+  WriteFileBytes(outside.file("precious.mp3"), {1, 2, 3});
+  ASSERT_TRUE(CreatePath(dir.file("tree/a/b")));
+  WriteFileBytes(dir.file("tree/a/b/x.mp3"), {1});
+  WriteFileBytes(dir.file("tree/ro.mp3"), {1});
+  ::chmod(dir.file("tree/ro.mp3").c_str(), 0444);
+  ASSERT_EQ(::symlink(outside.path().c_str(), dir.file("tree/a/linkdir").c_str()), 0);
+  ASSERT_EQ(::symlink(outside.file("precious.mp3").c_str(), dir.file("tree/linkfile").c_str()), 0);
+  std::vector<std::string> log;
+  EXPECT_TRUE(DeleteTree(dir.file("tree"), &log));
+  EXPECT_TRUE(log.empty());
+  EXPECT_EQ(GetPathType(dir.file("tree")), kPathMissing);
+  EXPECT_EQ(GetLargeFileSize(outside.file("precious.mp3")), 3);
+
+  // Handed a link to a folder, it removes the link only.
+  ASSERT_EQ(::symlink(outside.path().c_str(), dir.file("alias").c_str()), 0);
+  EXPECT_TRUE(DeleteTree(dir.file("alias/")));
+  EXPECT_EQ(GetPathType(dir.file("alias")), kPathMissing);
+  EXPECT_EQ(GetLargeFileSize(outside.file("precious.mp3")), 3);
+}
+
+TEST(DeleteTree, ReportsWhatItCouldNotRemove) {
+  TempDir dir;
+  test::OpenToEveryone(dir.path());
+  ASSERT_TRUE(CreatePath(dir.file("locked")));
+  WriteFileBytes(dir.file("locked/f"), {1});
+  ::chmod(dir.file("locked").c_str(), 0555);
+  std::vector<std::string> log;
+  EXPECT_TRUE(test::RunUnprivileged([&] {
+    return !DeleteTree(dir.file("locked"), &log) && log.size() == 2 &&
+           log[0] == "DelAllFiles(Sikertelen törlési művelet): " + dir.file("locked/f") &&
+           log[1] == "DelAllFiles(Sikertelen törlési művelet): " + dir.file("locked/");
+  }));
+  EXPECT_EQ(GetLargeFileSize(dir.file("locked/f")), 1);
+}
+
+TEST(ListFolder, EntriesWithAttributesAndTimes) {
+  TempDir dir;
+  WriteFileBytes(dir.file("a.mp3"), std::vector<std::uint8_t>(1234));
+  WriteFileBytes(dir.file(".hidden"), {});
+  WriteFileBytes(dir.file("ro"), {});
+  ::chmod(dir.file("ro").c_str(), 0444);
+  ASSERT_TRUE(CreatePath(dir.file("sub")));
+  TempDir other;
+  ASSERT_EQ(::symlink(other.path().c_str(), dir.file("dirlink").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.file("a.mp3").c_str(), dir.file("filelink.mp3").c_str()), 0);
+  struct timespec times[2] = {{1299488700, 0}, {1299488700, 0}};  // 2011-03-07 09:05:00 UTC
+  ::utimensat(AT_FDCWD, dir.file("a.mp3").c_str(), times, 0);
+
+  std::vector<FolderEntry> entries;
+  ASSERT_EQ(ListFolder(dir.path().substr(0, dir.path().size() - 1), entries), 6);
+  auto find = [&](const std::string& name) {
+    auto it = std::find_if(entries.begin(), entries.end(),
+                           [&](const FolderEntry& e) { return e.Name == dir.file(name); });
+    EXPECT_NE(it, entries.end()) << name;
+    return it == entries.end() ? FolderEntry{} : *it;
+  };
+  FolderEntry a = find("a.mp3");
+  EXPECT_EQ(a.Size, 1234);
+  EXPECT_EQ(a.Attributes, 0);
+  EXPECT_EQ(a.Modified, "2011.03.07. 09:05:00");  // the tests run with TZ=UTC
+  EXPECT_EQ(find(".hidden").Attributes, kAttrHidden);
+  EXPECT_EQ(find("ro").Attributes, kAttrReadOnly);
+  EXPECT_EQ(find("sub/").Attributes, kAttrDirectory);
+  // A link to a folder is a link, not a folder: no walk goes through it.
+  EXPECT_EQ(find("dirlink").Attributes, kAttrLink);
+  EXPECT_EQ(find("filelink.mp3").Attributes, kAttrLink);
+  EXPECT_EQ(ListFolder(dir.file("missing"), entries), 0);
+  EXPECT_TRUE(entries.empty());
+}
+
+TEST(AppFolder, HomeVariableWinsAndGetsATrailingSlash) {
+  TempDir dir;
+  ::setenv("VELOTAG_HOME", dir.path().substr(0, dir.path().size() - 1).c_str(), 1);
+  EXPECT_EQ(GetAppFolder(), dir.path());
+  ::unsetenv("VELOTAG_HOME");
+  std::string folder = GetAppFolder();
+  EXPECT_EQ(folder.back(), '/');
+  EXPECT_EQ(GetPathType(folder), kPathFolder);
+}
+
+}  // namespace
+}  // namespace velotag

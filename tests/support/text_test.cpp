@@ -1,0 +1,216 @@
+// Text encodings, comparison, numbers in text and the INI store.
+#include <gtest/gtest.h>
+
+#include "support/ini.h"
+#include "support/numtext.h"
+#include "support/textenc.h"
+
+namespace velotag {
+namespace {
+
+struct Utf16Case {
+  Bytes bytes;
+  bool bigEndian;
+  std::string text;
+  bool hadMark;
+};
+
+TEST(Utf16Bytes, MarksOrderAndOddBytes) {
+  const Utf16Case cases[] = {
+      {{0xFF, 0xFE, 0x41, 0x00}, true, "A", true},
+      {{0xFE, 0xFF, 0x00, 0x41}, false, "A", true},
+      {{0x41, 0x00, 0x42}, false, "A", false},
+      {{0x41, 0x00, 0x00, 0x00, 0x42, 0x00}, false, std::string("A\0B", 3), false},
+      {{0x3D, 0xD8, 0x00, 0xDE}, false, "\xF0\x9F\x98\x80", false},
+      {{0x3D, 0xD8, 0x41, 0x00}, false, "\xEF\xBF\xBD" "A", false},  // lone surrogate
+  };
+  for (const Utf16Case& c : cases) {
+    bool mark = !c.hadMark;
+    EXPECT_EQ(Utf16BytesToString(c.bytes, c.bigEndian, mark), c.text);
+    EXPECT_EQ(mark, c.hadMark);
+  }
+}
+
+// Reading is lenient; writing is always valid UTF-8: a pair is one four-byte
+// sequence, never two three-byte halves, and a lone half becomes U+FFFD.
+TEST(Utf8Bytes, LenientReadingValidWriting) {
+  enum { kBoth, kRead, kWrite };
+  const struct {
+    Bytes bytes;
+    std::string text;
+    int way = kBoth;
+  } cases[] = {
+      {{0xC3, 0xA9}, "\xC3\xA9"},
+      {{0xE2, 0x82, 0xAC}, "\xE2\x82\xAC"},
+      {{0xF0, 0x9F, 0x98, 0x80}, "\xF0\x9F\x98\x80"},
+      {{0xC3, 0x41}, "\xC3\x83" "A", kRead},  // the lead byte as its ANSI character
+      {{0x80}, "\xC2\x80", kRead},
+      {{0xE2, 0x82}, "\xC3\xA2\xC2\x82", kRead},  // cut short at the end
+      // Old writers encoded each surrogate half on its own; both read as one.
+      {{0xED, 0xA0, 0xBD, 0xED, 0xB8, 0x80}, "\xF0\x9F\x98\x80", kRead},
+      {{0xED, 0xA0, 0xBD}, "\xEF\xBF\xBD", kRead},
+      {{0xEF, 0xBF, 0xBD, 'x'}, "\xED\xA0\xBD" "x", kWrite},
+  };
+  for (const auto& c : cases) {
+    Bytes b;
+    if (c.way != kWrite) {
+      EXPECT_EQ(Utf8BytesToString(c.bytes), c.text);
+    }
+    if (c.way != kRead) {
+      EXPECT_EQ(StringToUtf8Bytes(c.text, b), std::ssize(c.bytes));
+      EXPECT_EQ(b, c.bytes);
+    }
+  }
+  EXPECT_EQ(Utf8BytesToString(Bytes{'x', 'y', 0xC3, 0xA9}, 2), "\xC3\xA9");
+  EXPECT_EQ(Utf8BytesToString(Bytes{'x'}, 5), "");
+}
+
+TEST(Encodings, SmallConversions) {
+  Bytes b{0x41, 0x00, 0x42, 0x00, 0x43};
+  SwapByteOrder(b);
+  EXPECT_EQ(b, (Bytes{0x00, 0x41, 0x00, 0x42, 0x43}));
+  EXPECT_EQ(CharCodeW("\xF0\x9F\x98\x80"), 0xD83D);
+  EXPECT_EQ(CodePointToString(0x110041), "A");  // reduced modulo the code space
+  EXPECT_EQ(Utf8Length("a\xC3\xA9\xF0\x9F\x98\x80"), 3u);
+  EXPECT_EQ(Utf8Left("a\xC3\xA9\xF0\x9F\x98\x80", 2), "a\xC3\xA9");
+  EXPECT_EQ(Utf8Left("ab", 5), "ab");
+  Bytes all(256);
+  for (int i = 0; i < 256; ++i) all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+  EXPECT_EQ(StringToAnsi(AnsiToString(all)), all);
+  EXPECT_EQ(StringToAnsi("\xC5\x91\xF0\x9F\x98\x80"), (Bytes{'?', '?'}));
+  // ő is 0x8B and é 0x82 in code page 852; each comes back as the Latin-1
+  // character of that byte so that an ANSI write reproduces it.
+  EXPECT_EQ(StringToAnsi(ToOemCentralEuropean("\xC5\x91\xC3\xA9z\xE2\x82\xAC")),
+            (Bytes{0x8B, 0x82, 'z', '?'}));
+}
+
+TEST(TextCompare, CaseFoldingAndComposition) {
+  EXPECT_TRUE(TextEquals("ÁRVÍZTŰRŐ", "árvíztűrő"));
+  EXPECT_TRUE(TextEquals("Straße", "STRASSE"));
+  EXPECT_TRUE(TextEquals("e\xCC\x81", "\xC3\x89"));  // e + combining acute vs É
+  EXPECT_FALSE(TextEquals("a", "b"));
+  EXPECT_FALSE(TextEquals("e", "\xC3\xA9"));
+  // A file name that is not UTF-8 still compares, through its Latin-1 reading.
+  EXPECT_TRUE(TextEquals("\xC9t\xE9", "\xC3\xA9T\xC3\x89"));
+}
+
+TEST(Numbers, LeadingNumberReadsLikeTheOldConversion) {
+  struct Case {
+    const char* text;
+    std::int32_t value;
+  } const cases[] = {
+      {"2005", 2005}, {"0099", 99},     {" 1 9 9 9", 1999}, {"12abc", 12},  {"-7", -7},
+      {"+8", 8},      {"x12", 0},       {"", 0},            {"2.5", 2},     {"3.5", 4},
+      {"-2.5", -2},   {"1.2.3", 1},     {"2147483648", 2147483647},         {".5", 0},
+      {"7/12", 7},    {"--1", 0},       {"1e3", 1000},      {"1.5E1x", 15}, {"12e", 12},
+      {"&H1F", 31},   {"&o17", 15},     {"&H", 0},          {"1 2", 12},    {"\t3\n0", 30},
+  };
+  for (const auto& c : cases) EXPECT_EQ(LeadingInteger(c.text), c.value) << c.text;
+}
+
+TEST(Numbers, WholeTextNumbers) {
+  const std::pair<const char*, std::optional<double>> cases[] = {
+      {"17", 17},       {" 200 ", 200},        {"-1", -1},         {"1e2", 100},
+      {"12.5", 12.5},   {"(17)", std::nullopt}, {"17a", std::nullopt}, {"", std::nullopt},
+      {".", std::nullopt}, {"1e", std::nullopt}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(ParseNumber(text), value) << text;
+}
+
+// The document as "[name]key=value|key=value...".
+std::string Dump(const IniDocument& doc) {
+  std::string out;
+  for (const IniSection& s : doc) {
+    out += "[" + s.Name + "]";
+    for (const IniKey& k : s.Keys) out += (&k == &s.Keys[0] ? "" : "|") + k.Key + "=" + k.Value;
+  }
+  return out;
+}
+
+TEST(IniParse, SectionsKeysAndValues) {
+  const struct {
+    std::string text;
+    bool escapes;
+    int sections;
+    std::string doc;
+  } cases[] = {
+      {"[options]\r\nLastPath=/home/u\\\\Music\r\n  Pad  =  a b  \r\na=b=c\r\n=nokey\r\n"
+       "noequals\r\n;comment=1\r\n",
+       true, 1, "[options]LastPath=/home/u\\Music|Pad=  a b  |a=b=c"},
+      // Broken headers keep the current section; a lone CR stays inside its line.
+      {"k0=dropped\n[one]\nk1=1\n[abc\nk2=2\n[]\nk3=3\n  [two] trailing\nk4=4\rstill4\n", false, 2,
+       "[one]k1=1|k2=2|k3=3[two]k4=4\rstill4"},
+      {"[s]\nk=a#VBCRLF#b#vbCrLf#", false, 1, "[s]k=a\r\nb\r\n"},
+      {"", true, 0, ""},
+  };
+  for (const auto& c : cases) {
+    IniDocument doc{{"stale", {}}};
+    EXPECT_EQ(ParseIniText(c.text, doc, c.escapes), c.sections) << c.text;
+    EXPECT_EQ(Dump(doc), c.doc);
+  }
+}
+
+TEST(IniLookup, TrimsTheSearchedNameAndIgnoresCase) {
+  IniDocument doc;
+  ParseIniText("[Options]\nKey=1\n[ spaced ]\nk=2\n[ÁRVÍZ]\nŐ=3", doc, true);
+  EXPECT_EQ(FindIniSection("  options ", doc), 0);
+  EXPECT_EQ(FindIniSection("spaced", doc), -1);  // stored with its spaces
+  EXPECT_EQ(FindIniSection("árvíz", doc), 2);
+  std::string v = "stale";
+  EXPECT_TRUE(GetIniValue("árvíz", "ő", v, doc));
+  EXPECT_EQ(v, "3");
+  EXPECT_FALSE(GetIniValue("options", "nokey", v, doc));
+  EXPECT_EQ(v, "");
+}
+
+TEST(IniMerge, LastValueWinsAtTheFirstPosition) {
+  IniDocument doc;
+  ParseIniText("[s]\na=1\nb=1\n[t]\nx=0\n[S]\nA=2\nc=3", doc, true);
+  MergeIniDuplicates(doc);
+  std::string text = BuildIniText(doc, true);
+  EXPECT_EQ(text, "[s]\r\na=2\r\nb=1\r\nc=3\r\n[t]\r\nx=0");
+}
+
+TEST(IniBuild, SetValueCreatesReusesAndTrims) {
+  IniDocument doc;
+  EXPECT_EQ(BuildIniText(doc, true), "");
+  EXPECT_FALSE(SetIniValue("options", "a", "1", doc, false));
+  EXPECT_TRUE(SetIniValue("options", "a", "1", doc, true));
+  EXPECT_TRUE(SetIniValue(" OPTIONS ", " A ", "2", doc, true));
+  doc[0].Keys.push_back({"", ""});
+  EXPECT_TRUE(SetIniValue("options", "b", "3", doc, true));
+  EXPECT_EQ(doc[0].Keys.size(), 2u);  // the free slot was reused
+  EXPECT_EQ(BuildIniText(doc, true), "[options]\r\na=2\r\nb=3");
+  SetIniValue("s", "k", "a\r\nb", doc, true);
+  doc.push_back({"only", {}});
+  EXPECT_EQ(BuildIniText(doc, false), "[options]\r\na=2\r\nb=3\r\n[s]\r\nk=a#vbcrlf#b\r\n[only]");
+  RemoveEmptyIniSections(doc);
+  EXPECT_EQ(BuildIniText(doc, false), "[options]\r\na=2\r\nb=3\r\n[s]\r\nk=a#vbcrlf#b");
+}
+
+TEST(IniEscape, BothWays) {
+  const struct {
+    std::string text, escaped;
+    bool both = true;  // else only read that way
+  } cases[] = {
+      {"a\\b", "a\\\\b"},
+      {"x\r\ny", "x\\r\\ny"},
+      {std::string("\0", 1), "\\0"},
+      {"\x01\x1F", "\\h01\\h1F"},
+      {"\xC5\x91", "\\x0151"},           // U+0151 beyond the code page
+      {"caf\xC3\xA9", "caf\xC3\xA9"},    // 32..255 stays
+      {"\xF0\x9F\x98\x80", "\\xD83D\\xDE00"},
+      {"\xC5\x91\x01", "\\X0151\\H01", false},
+      {"end", "end\\", false},
+      {std::string("\0!", 2), "\\xZZZZ!", false},
+      {"\n\r\t", "\\N\\R\\T", false},
+  };
+  for (const auto& c : cases) {
+    if (c.both) {
+      EXPECT_EQ(EscapeIniValue(c.text), c.escaped);
+    }
+    EXPECT_EQ(UnescapeIniValue(c.escaped), c.text) << c.escaped;
+  }
+}
+
+}  // namespace
+}  // namespace velotag
