@@ -158,7 +158,7 @@ bool Form1::ClearRow(std::int32_t i, std::vector<std::string>& row) {
     return true;
   }
   ID3v2Tag tag;
-  int r = OpenID3v2(path, tag, 4);
+  int r = OpenID3v2(path, tag, 4, true);
   bool counted = false;
   if (r == kTagFailed) {
     LogFileOpenError(path);
@@ -183,7 +183,7 @@ bool Form1::CopyRow(std::vector<std::string>& row) {
     ID3v1Tag v1;
     if (ReadID3v1(path, v1) != kTagDone) return false;
     ID3v2Tag tag;
-    if (OpenID3v2(path, tag, 4) == kTagFailed) {
+    if (OpenID3v2(path, tag, 4, true) == kTagFailed) {
       LogFileOpenError(path);
       return false;
     }
@@ -261,7 +261,7 @@ bool Form1::ChangeRow(std::int32_t i, std::vector<std::string>& row, std::uint8_
 
   ID3v2Tag tag;
   bool counted = false;
-  if (OpenID3v2(path, tag, 4) == kTagFailed) {
+  if (OpenID3v2(path, tag, 4, true) == kTagFailed) {
     LogFileOpenError(path);
     row[kColID3v2] = "?";
   } else {

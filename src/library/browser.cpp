@@ -551,7 +551,7 @@ void Form1::AutoTag() {
           }
         } else {
           ID3v2Tag tag;
-          if (OpenID3v2(path, tag, 4) == kTagFailed) {
+          if (OpenID3v2(path, tag, 4, true) == kTagFailed) {
             LogFileOpenError(path);
           } else {
             ReadID3v2Frames(tag);

@@ -101,12 +101,12 @@ int LargeFileOpen(const std::string& fileName, bool forRead, bool forWrite, bool
   return fd;
 }
 
-int LargeFileOpenRead(const std::string& fileName, Offset64& size) {
+static int OpenRegularFile(const std::string& fileName, int access, Offset64& size) {
   size = -1;
   if (fileName.empty()) return -1;
   int fd;
   do {
-    fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    fd = ::open(fileName.c_str(), access | O_CLOEXEC | O_NONBLOCK);
   } while (fd == -1 && errno == EINTR);
   if (fd == -1) return -1;
   struct stat st {};
@@ -116,6 +116,14 @@ int LargeFileOpenRead(const std::string& fileName, Offset64& size) {
   }
   size = static_cast<Offset64>(st.st_size);
   return fd;
+}
+
+int LargeFileOpenRead(const std::string& fileName, Offset64& size) {
+  return OpenRegularFile(fileName, O_RDONLY, size);
+}
+
+int LargeFileOpenReadWrite(const std::string& fileName, Offset64& size) {
+  return OpenRegularFile(fileName, O_RDWR, size);
 }
 
 Offset64 LargeFileSeek(int handle, Offset64 offset, bool fromStart) {

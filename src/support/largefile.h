@@ -45,6 +45,8 @@ int LargeFileOpen(const std::string& fileName, bool forRead, bool forWrite, bool
 // same check that refuses folders, pipes and devices (one fstat); -1 when it
 // cannot be opened.
 int LargeFileOpenRead(const std::string& fileName, Offset64& size);
+// The same for reading and writing, for callers about to write.
+int LargeFileOpenReadWrite(const std::string& fileName, Offset64& size);
 Offset64 LargeFileSeek(int handle, Offset64 offset, bool fromStart);
 Offset64 LargeFileSize(int handle);
 Offset64 GetLargeFileSize(const std::string& fileName);

@@ -74,13 +74,15 @@ struct ID3v2Tag {
 // kTagDone (-1) a 2.2/2.3/2.4 header was read; kTagBadHeader (2) "ID3" was
 // found but the header is cut off or of another version; kTagNone (1) no
 // tag; kTagFailed (0) not an ".mp3" name or the file cannot be opened. With
-// -1, 1 and 2 the file stays open. The file is opened for reading only:
-// closing a file that was open for writing tells every watcher (music
-// daemons, indexers, sync tools) that it changed, so merely listing a
-// folder must not. Reading never changes the file's permissions; a write or
-// removal reopens the same file for writing, first giving it the owner's
-// write bit when it has none, and returns false when it cannot be written.
-int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersion = 4);
+// -1, 1 and 2 the file stays open. Unless the caller means to write, the
+// file is opened for reading only: closing a file that was open for writing
+// tells every watcher (music daemons, indexers, sync tools) that it changed,
+// so merely listing a folder must not. Reading never changes the file's
+// permissions; a write or removal through a read-only handle reopens the
+// same file for writing, first giving it the owner's write bit when it has
+// none, and returns false when it cannot be written.
+int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersion = 4,
+              bool forWriting = false);
 // Sets TagOffset to the first "ID3" before any MPEG audio frame header, or -1.
 void FindID3v2Header(ID3v2Tag& tag, std::int32_t blockSize);
 // Loads the frames; true when the whole tag body was read.

@@ -157,12 +157,14 @@ void FindID3v2Header(ID3v2Tag& tag, std::int32_t blockSize) {
   tag.TagOffset = ScanForHeader(tag.FileHandle.get(), blockSize, header, captured);
 }
 
-int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersion) {
+int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersion,
+              bool forWriting) {
   ResetRecord(tag, fileName, newVersion);
   if (!IsMp3FileName(fileName)) return kTagFailed;
-  tag.FileHandle.reset(LargeFileOpenRead(fileName, tag.FileSize));
+  if (forWriting) tag.FileHandle.reset(LargeFileOpenReadWrite(fileName, tag.FileSize));
+  tag.ReadOnly = !tag.FileHandle.valid();
+  if (tag.ReadOnly) tag.FileHandle.reset(LargeFileOpenRead(fileName, tag.FileSize));
   if (!tag.FileHandle.valid()) return kTagFailed;
-  tag.ReadOnly = true;
 
   std::uint8_t header[10];
   bool captured = false;

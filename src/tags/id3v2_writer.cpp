@@ -226,6 +226,12 @@ bool RewriteFile(ID3v2Tag& tag, Offset64 keepBefore, const Bytes& middle, Offset
   // The replacement keeps the file's owner and permissions.
   (void)::fchown(temp.fd(), original.st_uid, original.st_gid);
   (void)::fchmod(temp.fd(), original.st_mode & 07777);
+  // The copy replaces the file it was made from, never one that another
+  // program has put under its name since.
+  struct stat named {};
+  if (::stat(tag.FileName.c_str(), &named) != 0 || named.st_dev != original.st_dev ||
+      named.st_ino != original.st_ino)
+    return false;
   // Renamed while still open and locked, so that no other writer can take
   // the name over in between; the data is on the medium already.
   if (::rename(temp.name().c_str(), tag.FileName.c_str()) != 0) return false;
