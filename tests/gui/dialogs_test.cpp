@@ -1,10 +1,10 @@
 // The dialogs' own behaviour: the self-closing box, the file filters, and
 // paths that are not UTF-8 on their way to the desktop.
 #include <QAbstractButton>
+#include <QApplication>
 #include <QTest>
 
 #include "gui/dialogs.h"
-#include "gui_testutil.h"
 
 namespace velotag::gui::test {
 
@@ -70,8 +70,7 @@ class DialogsTest : public QObject {
   }
 };
 
-QObject* MakeDialogsTest() { return new DialogsTest; }
-
 }  // namespace velotag::gui::test
 
+QTEST_MAIN(velotag::gui::test::DialogsTest)
 #include "dialogs_test.moc"
