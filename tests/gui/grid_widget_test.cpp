@@ -20,9 +20,6 @@ struct Recorder : MyListviewEvents {
   void ItemClick(std::int32_t id, bool selected) override {
     seen << u"ItemClick %1 %2"_s.arg(id).arg(selected);
   }
-  void ItemCheck(std::int32_t id, bool checked) override {
-    seen << u"ItemCheck %1 %2"_s.arg(id).arg(checked);
-  }
   void ColumnClick(std::int32_t col) override { seen << u"ColumnClick %1"_s.arg(col); }
   void ColumnArrange(std::int32_t col, std::int32_t width) override {
     seen << u"ColumnArrange %1 %2"_s.arg(col).arg(width);
@@ -33,7 +30,6 @@ struct Recorder : MyListviewEvents {
   void StartVertScroll() override { seen << u"StartVertScroll"_s; }
   void EndVertScroll() override { seen << u"EndVertScroll"_s; }
   void KeyDown(int code, int shift) override { seen << u"KeyDown %1 %2"_s.arg(code).arg(shift); }
-  void KeyPress(int ascii) override { seen << u"KeyPress %1"_s.arg(ascii); }
   void DblClick() override { seen << u"DblClick"_s; }
   void MouseUp(int button, int shift, int, int) override {
     seen << u"MouseUp %1 %2"_s.arg(button).arg(shift);
@@ -103,7 +99,7 @@ class GridWidgetTest : public QObject {
     QVERIFY(widget_->TextWidth("Column", true) >= widget_->TextWidth("Column", false));
   }
 
-  void pressesSelectCheckAndReport() {
+  void pressesSelectAndReport() {
     Click(RowPoint(2));
     QVERIFY(model_->GetItemSelected(2));
     Click(RowPoint(2));
@@ -114,16 +110,6 @@ class GridWidgetTest : public QObject {
     Click(RowPoint(3), Qt::ShiftModifier | Qt::ControlModifier, Qt::RightButton);
     QVERIFY(!model_->GetItemSelected(3));  // only the left button selects
     QCOMPARE(events_.Take(u"MouseUp"_s), QStringList{u"MouseUp 2 3"_s});
-    // With check boxes, a press on the box checks without selecting.
-    model_->SetHasCheckBox(true);
-    QRect row = widget_->RowRect(1);
-    Click(QPoint(3, row.center().y()));
-    QVERIFY(model_->GetItemCheckbox(1));
-    QVERIFY(!model_->GetItemSelected(1));
-    QCOMPARE(events_.Take(u"ItemCheck"_s), QStringList{u"ItemCheck 1 1"_s});
-    Click(QPoint(row.right() - 5, row.center().y()));
-    QVERIFY(model_->GetItemSelected(1));
-    QVERIFY(model_->GetItemCheckbox(1));
   }
 
   void headerPressSortsButABorderResizes() {
@@ -190,15 +176,6 @@ class GridWidgetTest : public QObject {
     QCOMPARE(events_.Take(u"KeyDown"_s), QStringList{u"KeyDown %1 0"_s.arg(code)});
   }
 
-  void characterKeysAreReported() {
-    QTest::keyClick(widget_, 'a');
-    QTest::keyClick(widget_, 'A', Qt::ShiftModifier);
-    QCOMPARE(events_.Take(u"Key"_s),
-             (QStringList{u"KeyDown 65 0"_s, u"KeyPress 97"_s, u"KeyDown 16 1"_s, u"KeyDown 65 1"_s,
-                          u"KeyPress 65"_s}));
-    QCOMPARE(model_->VSCROLL_VALUE(), 0);
-  }
-
   void wheelScrollsThreeRowsANotch() {
     auto wheel = [&](QPoint delta, Qt::KeyboardModifiers mods = Qt::NoModifier) {
       QPointF at = widget_->viewport()->rect().center();
@@ -234,7 +211,7 @@ class GridWidgetTest : public QObject {
     QVERIFY(model_->VSCROLL_VALUE() > 777);
   }
 
-  void paintsTheModelColoursAndPasswords() {
+  void paintsTheModelColours() {
     model_->SetBackColor({255, 238, 221});
     model_->SetHeaderBckColor({236, 233, 216});
     model_->SetItemSelected(1, true, true);
@@ -248,9 +225,6 @@ class GridWidgetTest : public QObject {
              (GridColor{255, 238, 221}));  // right of every column
     QCOMPARE(at(lastRight - 2, RowPoint(1).y()), model_->SelectionColor());
     QCOMPARE(at(widget_->HeaderRect(1).center().x(), 1), (GridColor{236, 233, 216}));
-    model_->SetColumnPassword(1, true, true);
-    QCOMPARE(widget_->CellText(3, 1), u"*****"_s);
-    QCOMPARE(widget_->CellText(3, 0), u"row 3"_s);
   }
 
   void droppedFilesArriveAsTheirBytes() {

@@ -368,17 +368,15 @@ TEST_F(Form1Test, FieldToolsAndModes) {
     form_->CmbID3v1_Click();
     EXPECT_EQ(p.CmbID3v1ToolTip, tip);
   }
-}
-
-TEST_F(Form1Test, TimerCutsID3v1InputsAndLightsStop) {
-  form_->Panel().TxtID3[0] = "1234";
+  // The timer cuts what is typed to the ID3v1 widths, in ID3v1 mode only.
+  p.TxtID3[0] = "1234";
   EXPECT_TRUE(form_->Timer1_Timer());
-  EXPECT_EQ(form_->Panel().TxtID3[0], "123");
+  EXPECT_EQ(p.TxtID3[0], "123");
   EXPECT_FALSE(form_->StopEnabled());
   form_->OptID3editVer_Click(1);
-  form_->Panel().TxtID3[0] = "1234";
+  p.TxtID3[0] = "1234";
   form_->Timer1_Timer();
-  EXPECT_EQ(form_->Panel().TxtID3[0], "1234");
+  EXPECT_EQ(p.TxtID3[0], "1234");
 }
 
 // ---- selection, search ----
@@ -452,7 +450,7 @@ TEST_F(Form1Test, AutoTag) {
 
 // ---- life cycle ----
 
-TEST_F(Form1Test, FirstStartDefaultsAndSettingsWrittenOnClose) {
+TEST_F(Form1Test, OneInstanceWithSettingsWrittenOnClose) {
   ASSERT_TRUE(form_->Form_Initialize());
   form_->Form_Load();
   EXPECT_EQ(form_->Options().LastPath, home_.path());
@@ -460,6 +458,19 @@ TEST_F(Form1Test, FirstStartDefaultsAndSettingsWrittenOnClose) {
   EXPECT_EQ(form_->WindowCaption().rfind("Hollowcrag - Velotag - velotag - Ver.:", 0), 0u);
   EXPECT_EQ(ui_.texts[0], "LIBOFA driver: libofa.so.0 ver: 0.9.3");
   EXPECT_EQ(ui_.texts[1], "***");
+  // One instance per program folder and executable name.
+  FakeUI other;
+  EXPECT_FALSE(Form1(other, AppPaths{home_.path(), "velotag"}, nullptr).Form_Initialize());
+  ASSERT_EQ(other.messages.size(), 1u);
+  EXPECT_EQ(other.messages[0].text,
+            "The program is already running! Create another copy with other name and run!");
+  EXPECT_EQ(other.messages[0].title, "velotag");
+  Form1 renamed(other, AppPaths{home_.path(), "velotag2"}, nullptr);
+  EXPECT_TRUE(renamed.Form_Initialize());
+  renamed.Form_Load();
+  EXPECT_EQ(other.texts[0],
+            "LIBOFA driver not installed. For correct working Auto Tag, please download "
+            "libofa.so.0, libfftw3.so.3");
   form_->Panel().TxtID3[1] = "two\r\nlines";
   ui_.answers.push_back(false);
   EXPECT_FALSE(form_->Form_QueryUnload(true));  // No to "QUIT?"
@@ -477,23 +488,6 @@ TEST_F(Form1Test, FirstStartDefaultsAndSettingsWrittenOnClose) {
   ASSERT_TRUE(form_->Form_Initialize());
   form_->Form_Load();
   EXPECT_EQ(form_->Panel().TxtID3[1], "two\r\nlines");
-}
-
-TEST_F(Form1Test, OneInstancePerExecutableName) {
-  ASSERT_TRUE(form_->Form_Initialize());
-  FakeUI other;
-  Form1 second(other, AppPaths{home_.path(), "velotag"}, nullptr);
-  EXPECT_FALSE(second.Form_Initialize());
-  ASSERT_EQ(other.messages.size(), 1u);
-  EXPECT_EQ(other.messages[0].text,
-            "The program is already running! Create another copy with other name and run!");
-  EXPECT_EQ(other.messages[0].title, "velotag");
-  Form1 renamed(other, AppPaths{home_.path(), "velotag2"}, nullptr);
-  EXPECT_TRUE(renamed.Form_Initialize());
-  renamed.Form_Load();
-  EXPECT_EQ(other.texts[0],
-            "LIBOFA driver not installed. For correct working Auto Tag, please download "
-            "libofa.so.0, libfftw3.so.3");
 }
 
 }  // namespace
