@@ -140,7 +140,6 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
       {{"--format", "csv", "frames", a}, "frames has no --format csv"},
       {{"frames", a, "--home"}, "--home needs a value"},
       {{"--cddb-server", "host:99999", "frames", a}, "--cddb-server takes HOST[:PORT]"},
-      {{"--update-server", ":80", "frames", a}, "--update-server takes HOST[:PORT]"},
       {{"-q=1", "frames", a}, "unknown option -q=1"},
       {{"--quiet=yes", "frames", a}, "--quiet takes no value"},
       {{"frames", a, music_.file("missing.mp3")}, "no such file or folder: "},
@@ -153,31 +152,22 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
   }
 }
 
-TEST_F(CliTest, OptionsAnywhereBeforeTheEndMarker) {
-  WriteFileBytes(music_.file("-odd.mp3"), Audio(100));
-  WriteFileBytes(music_.file("b.mp3"), Audio(100));
-  ProcessResult r = Cli({"frames", music_.file("b.mp3"), "--format", "json", "-q", "--show=v2",
-                         "--fingerprint-server", "localhost:8080", "-y", "-r", "--home", music_.path(),
-                         "--edit", "v2", "--cddb-server", "[::1]:8880", "--",
-                         music_.path() + "-odd.mp3"});
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  Json j = ParseJson(r.out);
-  ASSERT_EQ(j.array.size(), 2u);
-  EXPECT_EQ(j[1]["path"].string, music_.path() + "-odd.mp3");
-}
-
-TEST_F(CliTest, FramesJson) {
-  const std::string f = music_.file("rich.mp3");
+TEST_F(CliTest, FramesAsJsonAndAsText) {
+  const std::string f = music_.file("rich.mp3"), odd = music_.path() + "-odd.mp3";
   WriteFileBytes(f, RichFile());
-  WriteFileBytes(music_.file("plain.mp3"), Audio(500));
-  ProcessResult r = Cli({"--format", "json", "frames", f, music_.file("plain.mp3")});
+  WriteFileBytes(odd, Audio(500));
+  // Options go anywhere before "--"; after it, "-odd.mp3" is a file.
+  ProcessResult r = Cli({"frames", f, "--format", "json", "-q", "--show=v2", "--fingerprint-server",
+                         "localhost:8080", "-y", "-r", "--home", music_.path(), "--edit", "v2",
+                         "--cddb-server", "[::1]:8880", "--", odd});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.err, "");
   Json all = ParseJson(r.out);
   ASSERT_EQ(all.array.size(), 2u);
-  const Json& file = all[0];
-  EXPECT_EQ(file["path"].string, f);
-  const Json& tag = file["tag"];
+  EXPECT_EQ(all[0]["path"].string, f);
+  EXPECT_EQ(all[1]["path"].string, odd);
+  EXPECT_TRUE(all[1]["tag"].isNull());
+  const Json& tag = all[0]["tag"];
   EXPECT_EQ(tag["offset"].number, 0);
   EXPECT_EQ(tag["version"].number, 3);
   EXPECT_EQ(tag["size"].number, RichFile().size() - 1000 - 10);
@@ -195,17 +185,13 @@ TEST_F(CliTest, FramesJson) {
     for (const auto& [key, v] : o.object) k += key + ",";
     return k;
   };
-  EXPECT_EQ(frames[0]["id"].string, "TIT2");
   EXPECT_EQ(frames[0]["size"].number, 9);
   EXPECT_EQ(keys(frames[2]), "description,flags,id,language,size,text,");
-  EXPECT_EQ(frames[2]["language"].string, "eng");
   EXPECT_EQ(frames[2]["text"].string, "Line1\r\nLine2");
   EXPECT_EQ(keys(frames[3]), "description,flags,id,size,url,");
-  EXPECT_EQ(frames[3]["url"].string, "http://x.org/");
   EXPECT_EQ(keys(frames[4]), "description,flags,id,size,value,");
   EXPECT_EQ(frames[4]["value"].string, "value");
   EXPECT_EQ(keys(frames[5]), "data_size,description,flags,id,mime,size,type,");
-  EXPECT_EQ(frames[5]["mime"].string, "image/png");
   EXPECT_EQ(frames[5]["type"].number, 3);
   EXPECT_EQ(frames[5]["data_size"].number, 50);
   EXPECT_EQ(frames[6]["url"].string, "http://artist/");
@@ -213,15 +199,8 @@ TEST_F(CliTest, FramesJson) {
   EXPECT_EQ(frames[7]["flags"].number, 0x0040);
   EXPECT_EQ(keys(frames[8]), "flags,id,size,") << "a compressed body is not decoded";
 
-  EXPECT_TRUE(all[1]["tag"].isNull());
-  EXPECT_EQ(all[1]["path"].string, music_.file("plain.mp3"));
-}
-
-TEST_F(CliTest, FramesHumanReadable) {
-  const std::string f = music_.file("rich.mp3");
-  WriteFileBytes(f, RichFile());
   WriteFileBytes(music_.file("bad.mp3"), Cat({{'I', 'D', '3', 9, 0, 0, 0, 0, 0, 5}, Audio(100)}));
-  ProcessResult r = Cli({"frames", f, music_.file("bad.mp3")});
+  r = Cli({"frames", f, music_.file("bad.mp3")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const std::string& o = r.out;
   EXPECT_EQ(o.rfind(f + "\n  ID3v2.3.0 at offset 0, flags 0x00, size ", 0), 0u) << o;
@@ -490,21 +469,16 @@ TEST_F(CliTest, AutotagAgainstAScriptedService) {
 }
 
 TEST_F(CliTest, AutotagWithoutAServiceSaysSo) {
-  std::string a = Mp3("a.mp3");
-  ProcessResult r = Cli({"autotag", a});
+  ProcessResult r = Cli({"autotag", Mp3("a.mp3")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(std::string_view(r.err).ends_with("] Auto tagged file(s): 0\n")) << r.err;
-  ClassLibofa probe(LibofaOptions{home_.path(), "", {}});
-  if (probe.DRIVER_INSTALLED()) {
-    // Said once, at once: no time-out is waited for.
-    EXPECT_TRUE(Logged(r,
-                       "No fingerprint service configured: only answers already in LocalDB.ini "
-                       "are used (set one with --fingerprint-server or [servers] "
-                       "fingerprint=host:port)"))
-        << r.err;
-  } else {
-    EXPECT_TRUE(Logged(r, "Libofa driver error"));
-  }
+  // Said at once, without waiting for a time-out.
+  std::string said = ClassLibofa(LibofaOptions{home_.path(), "", {}}).DRIVER_INSTALLED()
+                         ? "No fingerprint service configured: only answers already in "
+                           "LocalDB.ini are used (set one with --fingerprint-server or "
+                           "[servers] fingerprint=host:port)"
+                         : "Libofa driver error";
+  EXPECT_TRUE(Logged(r, said)) << r.err;
 }
 
 }  // namespace

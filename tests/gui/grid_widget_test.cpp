@@ -1,11 +1,9 @@
 // The grid widget over a model of its own: what a press, a drag, a key or
 // the wheel does to the rows, the columns and the events.
 #include <QApplication>
-#include <QMimeData>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
-#include <QUrl>
 
 #include "gui/gridwidget.h"
 
@@ -216,22 +214,6 @@ class GridWidgetTest : public QObject {
              (GridColor{255, 238, 221}));  // right of every column
     QCOMPARE(at(lastRight - 2, RowPoint(1).y()), model_->SelectionColor());
     QCOMPARE(at(widget_->HeaderRect(1).center().x(), 1), (GridColor{236, 233, 216}));
-  }
-
-  void droppedFilesArriveAsTheirBytes() {
-    QList<QByteArray> got;
-    connect(widget_, &GridWidget::pathsDropped, this, [&](const QList<QByteArray>& p) { got = p; });
-    QMimeData data;
-    QByteArray latin1Name("/music/caf\xe9 & co.mp3");  // not UTF-8
-    data.setUrls({QUrl::fromEncoded("file://" + latin1Name.toPercentEncoding("/")),
-                  QUrl(u"https://example.com/x.mp3"_s), QUrl::fromLocalFile(u"/music/Björk"_s)});
-    QPointF at = widget_->viewport()->rect().center();
-    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(widget_->viewport(), &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(widget_->viewport(), &drop);
-    QCOMPARE(got, (QList<QByteArray>{latin1Name, QByteArray("/music/Bj\xc3\xb6rk")}));
   }
 };
 

@@ -241,23 +241,6 @@ TEST_F(Form1Test, ChangeID3v1LastRowFirstWithProgress) {
   EXPECT_EQ(form_->Frame2Caption(), "ID3 multi tag editor");
 }
 
-TEST_F(Form1Test, StopEndsABatchAfterTheCurrentRow) {
-  AddSorted({"0.mp3", "1.mp3", "2.mp3", "3.mp3", "4.mp3"});
-  SetField(1, "Stopped");
-  ui_.onPump = [&](int n) {
-    if (n == 1) form_->CmdInput_Click(kCmdDelAll);  // refused while busy
-    if (n == 2) {
-      form_->CmdSTOP_Click();
-      form_->CmdSTOP_Click();  // twice: never below 0
-    }
-  };
-  form_->CmdID3v1_Click(kCmdChangeAll);
-  EXPECT_TRUE(ui_.Logged("Still working..."));
-  EXPECT_TRUE(ui_.Logged("Process killed"));
-  EXPECT_EQ(ui_.texts.back(), "Changed 2 MP3(s)");
-  EXPECT_EQ(form_->BusyCount(), 0);
-}
-
 TEST_F(Form1Test, HeaderClickDoesNotSortUnderARunningCommand) {
   for (const char* name : {"b.mp3", "a.mp3", "c.mp3"}) Mp3(name);
   AddFolder(music_.path(), false);
