@@ -29,9 +29,7 @@ using namespace test;
 
 class CliTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    audio_ = ReadFileBytes(DataPath("peers/mutagen/no-tags.mp3"));
-  }
+  void SetUp() override { audio_ = ReadFileBytes(DataPath("peers/mutagen/no-tags.mp3")); }
 
   ProcessResult Cli(std::vector<std::string> args, const std::string& input = "") {
     args.insert(args.begin(), {VELOTAG_CLI, "--home", home_.path()});
@@ -68,8 +66,7 @@ class CliTest : public ::testing::Test {
 
   // mutagen's reading of the 16 fields.
   Json MutagenFields(const std::string& file) {
-    ProcessResult r = RunProcess(
-        {PythonPath(), ToolPath("mutagen_id3v2.py"), "fields", file});
+    ProcessResult r = RunProcess({PythonPath(), ToolPath("mutagen_id3v2.py"), "fields", file});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     return ParseJson(r.out)[file]["fields"];
   }
@@ -79,6 +76,14 @@ class CliTest : public ::testing::Test {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) out.push_back(line);
     return out;
+  }
+  // Runs the CLI and expects its exit status.
+  ProcessResult Run(int status, const std::vector<std::string>& args) {
+    ProcessResult r = Cli(args);
+    std::string command;
+    for (const std::string& a : args) command += " " + a;
+    EXPECT_EQ(r.exitCode, status) << command << "\n" << r.err;
+    return r;
   }
   // Whether the status line "[hh:mm:ss] text" went to standard error.
   static bool Logged(const ProcessResult& r, const std::string& text) {
@@ -97,7 +102,8 @@ Bytes RichFile() {
       Frame(3, "COMM", Cat({{0}, ToBytes("eng"), ToBytes("d"), {0}, ToBytes("Line1\r\nLine2")})),
       Frame(3, "WXXX", Cat({{0}, ToBytes("home"), {0}, ToBytes("http://x.org/")})),
       Frame(3, "TXXX", Cat({{3}, ToBytes("key"), {0}, ToBytes("value")})),
-      Frame(3, "APIC", Cat({{0}, ToBytes("image/png"), {0, 3}, ToBytes("cover"), {0}, Bytes(50, 7)})),
+      Frame(3, "APIC",
+            Cat({{0}, ToBytes("image/png"), {0, 3}, ToBytes("cover"), {0}, Bytes(50, 7)})),
       Frame(3, "WOAR", ToBytes("http://artist/")),
       Frame(3, "PRIV", Cat({ToBytes("owner"), {0, 1, 2}}), 0x0040),
       Frame(3, "TLEN", Cat({{0, 0, 0, 9}, ToBytes("zz")}), 0x8000),  // compressed
@@ -106,13 +112,11 @@ Bytes RichFile() {
 }
 
 TEST_F(CliTest, VersionAndHelp) {
-  ProcessResult v = Cli({"--version"});
-  EXPECT_EQ(v.exitCode, 0);
+  ProcessResult v = Run(0, {"--version"});
   EXPECT_EQ(v.out, std::string("velotag-cli ") + VELOTAG_VERSION + "\n");
   EXPECT_EQ(v.err, "");
   for (const char* flag : {"-h", "--help"}) {
-    ProcessResult h = Cli({flag});
-    EXPECT_EQ(h.exitCode, 0) << flag;
+    ProcessResult h = Run(0, {flag});
     EXPECT_NE(h.out.find("Usage: velotag-cli [OPTIONS] COMMAND"), std::string::npos);
     EXPECT_EQ(h.err, "");
   }
@@ -157,10 +161,10 @@ TEST_F(CliTest, FramesAsJsonAndAsText) {
   WriteFileBytes(f, RichFile());
   WriteFileBytes(odd, Audio(500));
   // Options go anywhere before "--"; after it, "-odd.mp3" is a file.
-  ProcessResult r = Cli({"frames", f, "--format", "json", "-q", "--show=v2", "--fingerprint-server",
-                         "localhost:8080", "-y", "-r", "--home", music_.path(), "--edit", "v2",
-                         "--cddb-server", "[::1]:8880", "--", odd});
-  ASSERT_EQ(r.exitCode, 0) << r.err;
+  ProcessResult r =
+      Run(0, {"frames", f, "--format", "json", "-q", "--show=v2", "--fingerprint-server",
+              "localhost:8080", "-y", "-r", "--home", music_.path(), "--edit", "v2",
+              "--cddb-server", "[::1]:8880", "--", odd});
   EXPECT_EQ(r.err, "");
   Json all = ParseJson(r.out);
   ASSERT_EQ(all.array.size(), 2u);
@@ -200,8 +204,7 @@ TEST_F(CliTest, FramesAsJsonAndAsText) {
   EXPECT_EQ(keys(frames[8]), "flags,id,size,") << "a compressed body is not decoded";
 
   WriteFileBytes(music_.file("bad.mp3"), Cat({{'I', 'D', '3', 9, 0, 0, 0, 0, 0, 5}, Audio(100)}));
-  r = Cli({"frames", f, music_.file("bad.mp3")});
-  ASSERT_EQ(r.exitCode, 0) << r.err;
+  r = Run(0, {"frames", f, music_.file("bad.mp3")});
   const std::string& o = r.out;
   EXPECT_EQ(o.rfind(f + "\n  ID3v2.3.0 at offset 0, flags 0x00, size ", 0), 0u) << o;
   EXPECT_NE(o.find("  TIT2        9  0x0000  \"Title \xC3\xA9\"\n"), std::string::npos) << o;
@@ -227,35 +230,32 @@ TEST_F(CliTest, FoldersListTheirMp3FilesAndFailuresGiveOne) {
   };
   // As in the window, an extension found inside "*.mp3" qualifies, and x.mp
   // then fails as a file the tag code does not open.
-  ProcessResult flat = Cli({"frames", "--format", "json", music_.path()});
-  EXPECT_EQ(flat.exitCode, 1);
+  ProcessResult flat = Run(1, {"frames", "--format", "json", music_.path()});
   std::regex line("^\\[\\d\\d:\\d\\d:\\d\\d\\] File open error: " + music_.file("x.mp") + "\n$");
   EXPECT_TRUE(std::regex_match(flat.err, line)) << flat.err;
   EXPECT_EQ(paths(flat), (std::vector<std::string>{music_.file("a.mp3"), music_.file("b.MP3"),
                                                    music_.file("x.mp")}));
   ProcessResult quiet =
-      Cli({"-q", "--format", "json", "frames", music_.file("x.mp"), music_.file("a.mp3")});
-  EXPECT_EQ(quiet.exitCode, 1);
+      Run(1, {"-q", "--format", "json", "frames", music_.file("x.mp"), music_.file("a.mp3")});
   EXPECT_EQ(quiet.err, "");
   EXPECT_EQ(ParseJson(quiet.out).array.size(), 2u) << "the batch goes on";
   ::unlink(music_.file("x.mp").c_str());
-  ProcessResult deep = Cli({"-r", "frames", "--format", "json", music_.path()});
-  ASSERT_EQ(deep.exitCode, 0) << deep.err;
+  ProcessResult deep = Run(0, {"-r", "frames", "--format", "json", music_.path()});
   EXPECT_EQ(paths(deep), (std::vector<std::string>{music_.file("a.mp3"), music_.file("b.MP3"),
                                                    music_.file("sub/d.mp3")}));
-  ProcessResult none = Cli({"frames", "--format", "json"});
-  EXPECT_EQ(none.exitCode, 0);
+  ProcessResult none = Run(0, {"frames", "--format", "json"});
   EXPECT_EQ(none.out, "[]\n");
 }
 
 TEST_F(CliTest, ListInEveryFormat) {
   Mp3("a.mp3", {{"TIT2", "Tab\there"}, {"TPE1", "Line\nbreak \\ slash"}},
       V1("V1 title", 4, 999, 17));
-  ProcessResult r = Cli({"list", music_.path()});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  ProcessResult r = Run(0, {"list", music_.path()});
   auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0], "filename\tTrack\tArtist\tTitle\tAlbum\tYear\tGenre\tComment\tpath\tSize\tID3v1\tID3v2");
+  EXPECT_EQ(
+      lines[0],
+      "filename\tTrack\tArtist\tTitle\tAlbum\tYear\tGenre\tComment\tpath\tSize\tID3v1\tID3v2");
   EXPECT_EQ(lines[1].rfind("a.mp3\t004\t\tV1 title\t\t0999\tRock\t\t" + music_.path(), 0), 0u)
       << lines[1];
 
@@ -265,16 +265,14 @@ TEST_F(CliTest, ListInEveryFormat) {
   EXPECT_EQ(lines[1].rfind("a.mp3\t\tLine\\nbreak \\\\ slash\tTab\\there\t\t\t\t\t/", 0), 0u)
       << lines[1];
 
-  r = Cli({"--show", "v2", "--format", "json", "list", music_.path()});
-  ASSERT_EQ(r.exitCode, 0);
+  r = Run(0, {"--show", "v2", "--format", "json", "list", music_.path()});
   Json j = ParseJson(r.out);
   ASSERT_EQ(j.array.size(), 1u);
   EXPECT_EQ(j[0]["Title"].string, "Tab\there");
   EXPECT_EQ(j[0]["Artist"].string, "Line\nbreak \\ slash");
   EXPECT_EQ(j[0]["ID3v2"].string, "3");
 
-  r = Cli({"list", "--format", "csv", music_.path()});
-  ASSERT_EQ(r.exitCode, 0);
+  r = Run(0, {"list", "--format", "csv", music_.path()});
   EXPECT_EQ(r.out.rfind("\"filename\";\"Track\";\"Artist\";", 0), 0u) << r.out;
   EXPECT_NE(r.out.find("\r\na.mp3;004;;V1 title;;0999;Rock;"), std::string::npos) << r.out;
 }
@@ -282,10 +280,10 @@ TEST_F(CliTest, ListInEveryFormat) {
 TEST_F(CliTest, ChangeID3v2AsMutagenSeesIt) {
   std::string a = Mp3("01 first.mp3", {{"TALB", "Kept"}});
   std::string b = Mp3("02 second.mp3");
-  ProcessResult r = Cli({"--edit", "v2", "change", "--auto-track", "title=Árvíztűrő tükörfúrógép 😀",
-                         "artist=Sigur Rós", "genre=Post-rock", "comment=two\nlines",
-                         "albumartist=Band", "url=http://example.org/", music_.path()});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  ProcessResult r =
+      Run(0, {"--edit", "v2", "change", "--auto-track", "title=Árvíztűrő tükörfúrógép 😀",
+              "artist=Sigur Rós", "genre=Post-rock", "comment=two\nlines", "albumartist=Band",
+              "url=http://example.org/", music_.path()});
   EXPECT_TRUE(Logged(r, "Changed 2 MP3(s)")) << r.err;
   for (const auto& [file, track] : {std::pair{a, "1"}, std::pair{b, "2"}}) {
     Json m = MutagenFields(file);
@@ -303,10 +301,8 @@ TEST_F(CliTest, ChangeID3v2AsMutagenSeesIt) {
 TEST_F(CliTest, ChangeID3v1ThenCopyBothWays) {
   std::string a = Mp3("a.mp3");
   std::string b = Mp3("b.mp3", {}, V1("Only", 0, 0, 255, "note"));
-  ProcessResult r = Cli({"change", "track=7", "year=1999abc", "genre=Rock", "title=T", a});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  r = Cli({"copy", a, b});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  ProcessResult r = Run(0, {"change", "track=7", "year=1999abc", "genre=Rock", "title=T", a});
+  r = Run(0, {"copy", a, b});
   EXPECT_TRUE(Logged(r, "Copied 2 ID3(s)"));
   Json m = MutagenFields(a);  // what the change wrote into ID3v1, in ID3v2
   EXPECT_EQ(m["title"].string, "T");
@@ -318,10 +314,10 @@ TEST_F(CliTest, ChangeID3v1ThenCopyBothWays) {
   EXPECT_EQ(m["track"].string + m["year"].string, "") << "no number, no frame";
 
   // ID3v2 into ID3v1: numbers from their leading digits, genre names without blanks.
-  std::string c = Mp3("c.mp3", {{"TIT2", "From v2"}, {"TRCK", "300/12"}, {"TDRC", "2005"},
-                                {"TCON", "Classic  Rock"}});
-  r = Cli({"--edit", "v2", "copy", c});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::string c =
+      Mp3("c.mp3",
+          {{"TIT2", "From v2"}, {"TRCK", "300/12"}, {"TDRC", "2005"}, {"TCON", "Classic  Rock"}});
+  r = Run(0, {"--edit", "v2", "copy", c});
   ID3v1Tag v1;
   ASSERT_EQ(ReadID3v1(c, v1), kTagDone);
   EXPECT_EQ(v1.Title, "From v2");
@@ -336,13 +332,12 @@ TEST_F(CliTest, ClearAsksFirst) {
   Bytes stacked = before;  // a second block, as old taggers left them
   stacked.insert(stacked.end(), before.end() - 128, before.end());
   WriteFileBytes(a, stacked);
-  ProcessResult r = Cli({"clear", a});
-  EXPECT_EQ(r.exitCode, 1);
+  ProcessResult r = Run(1, {"clear", a});
   EXPECT_NE(r.err.find("Do you really want to clear ID3 tag(s)? No (-y answers Yes)"),
-            std::string::npos) << r.err;
+            std::string::npos)
+      << r.err;
   EXPECT_EQ(ReadFileBytes(a), stacked);
-  r = Cli({"-y", "clear", a});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  r = Run(0, {"-y", "clear", a});
   EXPECT_TRUE(Logged(r, "Cleared 1 ID3(s)"));
   EXPECT_EQ(ReadFileBytes(a), audio_);
 }
@@ -352,9 +347,8 @@ TEST_F(CliTest, RenameFromTheShownTag) {
   Mp3("y.mp3", {{"TRCK", "4"}, {"TIT2", "No artist"}});
   Mp3("z.mp3", {{"TRCK", "5"}, {"TPE1", "X"}, {"TIT2", "Same"}});
   Mp3("05 - X - Same.mp3");
-  ProcessResult r = Cli({"-y", "--show", "v2", "rename", "%track:2::0% - %artist% - %title%",
-                         music_.path()});
-  EXPECT_EQ(r.exitCode, 1) << "y.mp3 could not be named";
+  ProcessResult r =
+      Run(1, {"-y", "--show", "v2", "rename", "%track:2::0% - %artist% - %title%", music_.path()});
   for (const char* line : {"File renaming pattern: %track:2::0% - %artist% - %title%",
                            "File doesn't contain enough ID3 tag: y.mp3",
                            "File exist: 05 - X - Same.mp3", "Renamed file(s): 1"})
@@ -363,32 +357,29 @@ TEST_F(CliTest, RenameFromTheShownTag) {
   EXPECT_EQ(GetPathType(music_.file("03 - AC-DC - Song.mp3")), kPathFile);
   EXPECT_EQ(GetPathType(music_.file("x.mp3")), kPathMissing);
   EXPECT_EQ(GetPathType(music_.file("z.mp3")), kPathFile);
-  r = Cli({"-y", "rename", "plain", music_.path()});
-  EXPECT_EQ(r.exitCode, 1);
+  r = Run(1, {"-y", "rename", "plain", music_.path()});
   EXPECT_TRUE(Logged(r, "Please create rename pattern"));
 }
 
 TEST_F(CliTest, PicturesLoadAndCsv) {
   std::string a = Mp3("a.mp3");
   // Written by mutagen: a picture and user texts, as another tagger leaves them.
-  ProcessResult w = RunProcess(
-      {PythonPath(), ToolPath("mutagen_id3v2.py"), "write", a,
-       R"({"version": 4, "frames": [{"id": "TIT2", "encoding": 3, "text": "T"},
+  ProcessResult w =
+      RunProcess({PythonPath(), ToolPath("mutagen_id3v2.py"), "write", a,
+                  R"({"version": 4, "frames": [{"id": "TIT2", "encoding": 3, "text": "T"},
            {"id": "TCON", "encoding": 3, "text": "Jazz"},
            {"id": "TXXX", "encoding": 3, "desc": "MOOD", "text": "calm"},
            {"id": "TXXX", "encoding": 1, "desc": "tab", "text": "a\tb"},
            {"id": "APIC", "encoding": 3, "mime": "image/png", "type": 3, "desc": "front",
             "data": "89504e4707"}]})"});
   ASSERT_EQ(w.exitCode, 0) << w.err;
-  ProcessResult r = Cli({"pictures", a});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  ProcessResult r = Run(0, {"pictures", a});
   auto written = Lines(r.out);
   ASSERT_EQ(written.size(), 1u);
   EXPECT_EQ(GetFolderPart(written[0]), music_.path());
   EXPECT_EQ(ReadFileBytes(written[0]), (Bytes{0x89, 'P', 'N', 'G', 7}));
 
-  r = Cli({"--edit", "v2", "load", a});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  r = Run(0, {"--edit", "v2", "load", a});
   auto fields = Lines(r.out);
   ASSERT_EQ(fields.size(), 19u) << r.out;
   EXPECT_EQ(fields[0], "track=");
@@ -407,8 +398,7 @@ TEST_F(CliTest, PicturesLoadAndCsv) {
   EXPECT_EQ(fields[4], "year=2001");
   EXPECT_EQ(fields[5], "genre=Blues");
 
-  r = Cli({"csv", "-o", music_.file("list.csv"), a});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  r = Run(0, {"csv", "-o", music_.file("list.csv"), a});
   EXPECT_EQ(r.out, music_.file("list.csv") + "\n");
   std::string text;
   ASSERT_TRUE(ReadTextFile(music_.file("list.csv"), text, 0, kTextUtf16));
@@ -452,8 +442,7 @@ TEST_F(CliTest, AutotagAgainstAScriptedService) {
   ASSERT_EQ(RunProcess({"lame", "--quiet", "-b", "128", wav, mp3}).exitCode, 0);
   std::string server_arg = "127.0.0.1:" + std::to_string(server.port());
 
-  ProcessResult r = Cli({"--show", "v2", "--fingerprint-server", server_arg, "autotag", mp3});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  ProcessResult r = Run(0, {"--show", "v2", "--fingerprint-server", server_arg, "autotag", mp3});
   EXPECT_TRUE(Logged(r, "Auto tagged file(s): 1")) << r.err;
   Json m = MutagenFields(mp3);
   EXPECT_EQ(m["title"].string, "Tones & Silence");
@@ -461,16 +450,14 @@ TEST_F(CliTest, AutotagAgainstAScriptedService) {
   EXPECT_EQ(server.Requests().size(), 1u);
 
   // The second lookup comes from LocalDB.ini: no request, even without a server.
-  ASSERT_EQ(Cli({"-y", "--edit", "v2", "clear", mp3}).exitCode, 0);
-  r = Cli({"--show", "v2", "autotag", mp3});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  Run(0, {"-y", "--edit", "v2", "clear", mp3});
+  r = Run(0, {"--show", "v2", "autotag", mp3});
   EXPECT_EQ(server.Requests().size(), 1u);
   EXPECT_EQ(MutagenFields(mp3)["artist"].string, "Björk Иван");
 }
 
 TEST_F(CliTest, AutotagWithoutAServiceSaysSo) {
-  ProcessResult r = Cli({"autotag", Mp3("a.mp3")});
-  EXPECT_EQ(r.exitCode, 1);
+  ProcessResult r = Run(1, {"autotag", Mp3("a.mp3")});
   EXPECT_TRUE(std::string_view(r.err).ends_with("] Auto tagged file(s): 0\n")) << r.err;
   // Said at once, without waiting for a time-out.
   std::string said = ClassLibofa(LibofaOptions{home_.path(), "", {}}).DRIVER_INSTALLED()
