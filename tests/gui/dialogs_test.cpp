@@ -32,16 +32,6 @@ class DialogsTest : public QObject {
             titles.contains(u"[00.2 s] QUIT"_s));
   }
 
-  void timedBoxAnsweredEarlyStopsCounting() {
-    TimedMessageBox box(u"x"_s, u"T"_s, MessageIcon::None, 5000);
-    box.show();
-    box.buttons().front()->click();
-    QVERIFY(!box.isVisible());
-    QString title = box.windowTitle();
-    QTest::qWait(300);
-    QCOMPARE(box.windowTitle(), title);
-  }
-
   void filtersBecomeQtFilters() {
     const std::pair<const char*, const char*> cases[] = {
         {"MP3|*.mp3", "MP3 (*.mp3 *.MP3)"},

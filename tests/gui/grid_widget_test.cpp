@@ -199,22 +199,6 @@ class GridWidgetTest : public QObject {
              (QStringList{u"StartVertScroll"_s, u"EndVertScroll"_s}));
     QVERIFY(model_->VSCROLL_VALUE() > 777);
   }
-
-  void paintsTheModelColours() {
-    model_->SetBackColor({255, 238, 221});
-    model_->SetHeaderBckColor({236, 233, 216});
-    model_->SetItemSelected(1, true, true);
-    QImage image = widget_->viewport()->grab().toImage();
-    auto at = [&](int x, int y) {
-      QColor c = image.pixelColor(QPoint(x, y) * image.devicePixelRatio());
-      return GridColor{std::uint8_t(c.red()), std::uint8_t(c.green()), std::uint8_t(c.blue())};
-    };
-    int lastRight = widget_->HeaderRect(2).right();
-    QCOMPARE(at(lastRight + 20, RowPoint(0).y()),
-             (GridColor{255, 238, 221}));  // right of every column
-    QCOMPARE(at(lastRight - 2, RowPoint(1).y()), model_->SelectionColor());
-    QCOMPARE(at(widget_->HeaderRect(1).center().x(), 1), (GridColor{236, 233, 216}));
-  }
 };
 
 }  // namespace velotag::gui::test

@@ -203,7 +203,7 @@ class MainWindowTest : public QObject {
   }
   void cleanup() { music_.reset(); }
 
-  void opensOnceWithItsCaptionsAndControls() {
+  void opensOnceThenAddsTheDemoFolderAsAsked() {
     Window w("");
     QCOMPARE(w->windowTitle(), u"Hollowcrag - Velotag - velotag - Ver.:0.1.0"_s);
     QCOMPARE(w.Caption(u"Frame1"_s), u"MP3 browser (right click=external open selected file)"_s);
@@ -223,10 +223,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!second->isVisible());
     QCOMPARE(second.dialogs.messages.size(), std::size_t{1});
     QVERIFY(second.dialogs.messages[0].text.startsWith(u"The program is already running!"_s));
-  }
 
-  void addsTheDemoFolderAsAsked() {
-    Window w("");
     w.AddFolder(demo_, false);
     QCOMPARE(w.dialogs.questions.size(), std::size_t{1});
     QCOMPARE(w.dialogs.questions[0].text, u"Search in subfolders?"_s);
@@ -359,7 +356,7 @@ class MainWindowTest : public QObject {
     QVERIFY(std::string(ini.begin(), ini.end()).find("ChkID3v1(1)=1") != std::string::npos);
   }
 
-  void patternWindowPresetThenRename() {
+  void patternWindowPresetRenameAndCsv() {
     Window w("");
     AddDemo(w);
     QString example, pattern;
@@ -387,11 +384,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.Column(kColFileName)[0], renamed);
     QCOMPARE(w.Log().last(), u"Renamed file(s): 1"_s);
     QCOMPARE(GetPathType(demo_ + renamed.toStdString()), kPathFile);
-  }
 
-  void csvLineOpensItsFolder() {
-    Window w("");
-    AddDemo(w);
+    // Save to CSV; a double click on its log line opens the folder.
     w.Click(u"CmdInput_13"_s);
     QString line = w.Log().last();
     QVERIFY2(line.startsWith(u"Saved to CSV: "_s + QString::fromStdString(w.home) + u"ID3v1_"_s),
