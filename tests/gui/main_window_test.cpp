@@ -310,7 +310,6 @@ class MainWindowTest : public QObject {
     w.dialogs.answers.push_back(false);  // No to "QUIT?" leaves everything as it was
     w->close();
     QVERIFY(w->isVisible());
-    QVERIFY(!w->TimedMessage());
 
     bool stopWasOn = false, refused = false;
     QString caption, title, text;
