@@ -15,23 +15,22 @@ namespace {
 
 struct Recorder : MyListviewEvents {
   QStringList seen;
-  void ItemClick(std::int32_t id, bool selected) override {
-    seen << u"ItemClick %1 %2"_s.arg(id).arg(selected);
+  void Note(const char* kind, std::initializer_list<int> values = {}) {
+    QString s = QString::fromLatin1(kind);
+    for (int v : values) s += u' ' + QString::number(v);
+    seen << s;
   }
-  void ColumnClick(std::int32_t col) override { seen << u"ColumnClick %1"_s.arg(col); }
-  void ColumnArrange(std::int32_t col, std::int32_t width) override {
-    seen << u"ColumnArrange %1 %2"_s.arg(col).arg(width);
+  void ItemClick(std::int32_t id, bool selected) override { Note("ItemClick", {id, selected}); }
+  void ColumnClick(std::int32_t col) override { Note("ColumnClick", {col}); }
+  void ColumnArrange(std::int32_t col, std::int32_t w) override { Note("ColumnArrange", {col, w}); }
+  void ColumnResizing(std::int32_t col, std::int32_t w) override {
+    Note("ColumnResizing", {col, w});
   }
-  void ColumnResizing(std::int32_t col, std::int32_t width) override {
-    seen << u"ColumnResizing %1 %2"_s.arg(col).arg(width);
-  }
-  void StartVertScroll() override { seen << u"StartVertScroll"_s; }
-  void EndVertScroll() override { seen << u"EndVertScroll"_s; }
-  void KeyDown(int code, int shift) override { seen << u"KeyDown %1 %2"_s.arg(code).arg(shift); }
-  void DblClick() override { seen << u"DblClick"_s; }
-  void MouseUp(int button, int shift, int, int) override {
-    seen << u"MouseUp %1 %2"_s.arg(button).arg(shift);
-  }
+  void StartVertScroll() override { Note("StartVertScroll"); }
+  void EndVertScroll() override { Note("EndVertScroll"); }
+  void KeyDown(int code, int shift) override { Note("KeyDown", {code, shift}); }
+  void DblClick() override { Note("DblClick"); }
+  void MouseUp(int button, int shift, int, int) override { Note("MouseUp", {button, shift}); }
   // The events since the last call that match pattern.
   QStringList Take(const QString& pattern) {
     QStringList s = seen.filter(QRegularExpression(pattern));

@@ -135,13 +135,6 @@ class Form1Test : public ::testing::Test {
     form_->Panel().TxtID3[static_cast<std::size_t>(box)] = text;
   }
 
-  // The file's ID3v2 tag as our own reader sees it.
-  static ID3v2Tag ReadV2(const std::string& path) {
-    ID3v2Tag tag;
-    if (OpenID3v2(path, tag, 4) == kTagDone) ReadID3v2Frames(tag);
-    return tag;
-  }
-
   TempDir music_, home_;
   test::Bytes audio_;
   FakeUI ui_;
@@ -264,11 +257,16 @@ TEST_F(Form1Test, UnreadablePictureFileKeepsThePicturesThere) {
   form_->SetModes(1, 1);
   form_->Panel().ChkID3v1[16] = 1;
   form_->Panel().TxtID3[15] = music_.file("missing.jpg");
+  auto hasPicture = [&] {
+    EXPECT_EQ(OpenID3v2(a, tag, 4), kTagDone);
+    ReadID3v2Frames(tag);
+    return HasID3v2Picture(tag);
+  };
   form_->CmdID3v1_Click(kCmdChangeAll);
-  EXPECT_TRUE(HasID3v2Picture(ReadV2(a)));
+  EXPECT_TRUE(hasPicture());
   form_->Panel().TxtID3[15].clear();  // an empty path removes them
   form_->CmdID3v1_Click(kCmdChangeAll);
-  EXPECT_FALSE(HasID3v2Picture(ReadV2(a)));
+  EXPECT_FALSE(hasPicture());
 }
 
 // ---- field panel ----
@@ -333,11 +331,6 @@ TEST_F(Form1Test, SearchAndTrackSelected) {
   SelectOnly({0});
   form_->CmdInput_Click(kCmdTrackSelected);
   EXPECT_EQ(form_->Grid().VSCROLL_VALUE(), 0);
-  form_->CmdInput_Click(kCmdInvertSelection);
-  EXPECT_FALSE(form_->Grid().GetItemSelected(0));
-  EXPECT_TRUE(form_->Grid().GetItemSelected(3));
-  form_->CmdInput_Click(kCmdDeselectAll);
-  EXPECT_EQ(form_->Grid().GetFirstSelectedItemID(), -1);
 }
 
 TEST_F(Form1Test, ClearLocalDatabaseAsksFirst) {
@@ -386,8 +379,6 @@ TEST_F(Form1Test, OneInstanceWithSettingsWrittenOnClose) {
   ASSERT_TRUE(form_->Form_Initialize());
   form_->Form_Load();
   EXPECT_EQ(form_->Options().LastPath, home_.path());
-  EXPECT_EQ(form_->ShowVersion(), 0);
-  EXPECT_EQ(form_->WindowCaption().rfind("Hollowcrag - Velotag - velotag - Ver.:", 0), 0u);
   EXPECT_EQ(ui_.texts[0], "LIBOFA driver: libofa.so.0 ver: 0.9.3");
   EXPECT_EQ(ui_.texts[1], "***");
   // One instance per program folder and executable name.
