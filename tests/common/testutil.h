@@ -69,4 +69,8 @@ struct Json {
 // Throws std::runtime_error on malformed input (tests only).
 Json ParseJson(const std::string& text);
 
+// The 16 media-list fields of an MP3 as mutagen reads them (tools/mutagen_id3v2.py);
+// a null Json when mutagen finds no tag.
+Json MutagenFields(const std::string& path);
+
 }  // namespace velotag::test

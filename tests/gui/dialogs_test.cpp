@@ -29,7 +29,7 @@ class DialogsTest : public QObject {
     QCOMPARE(titles.last(), u"[00.0 s] QUIT"_s);
   }
 
-  void filtersBecomeQtFilters() {
+  void filtersAndPathsForQt() {
     const std::pair<const char*, const char*> cases[] = {
         {"MP3|*.mp3", "MP3 (*.mp3 *.MP3)"},
         {"Pictures|*.jpe;*.png", "Pictures (*.jpe *.JPE *.png *.PNG)"},
@@ -37,9 +37,7 @@ class DialogsTest : public QObject {
         {"", ""}};
     for (const auto& [filter, expected] : cases)
       QCOMPARE(ToQtFilter(filter), QString::fromUtf8(expected));
-  }
-
-  void pathsKeepTheirBytes() {
+    // Paths that are not UTF-8 keep their bytes on the way to the desktop.
     const std::string latin1 = "/music/caf\xe9/a b#%.mp3";
     QUrl url = PathToUrl(latin1);
     QVERIFY(url.isLocalFile());

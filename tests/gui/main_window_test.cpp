@@ -147,15 +147,6 @@ std::string MakeTones(const std::string& folder, int count) {
   return folder;
 }
 
-// One of the 16 media-list fields of a file as mutagen reads it.
-std::string MutagenField(const std::string& path, const std::string& field) {
-  auto r = vt::RunProcess({vt::PythonPath(), vt::ToolPath("mutagen_id3v2.py"), "fields", path});
-  if (r.exitCode != 0) return "<mutagen failed: " + r.err + ">";
-  vt::Json json = vt::ParseJson(r.out);
-  const vt::Json& entry = json[path];
-  return entry.has("fields") ? entry["fields"][field].string : "<no tag>";
-}
-
 const QStringList kDemoNames = {
     u"01 - Morning Light.mp3"_s, u"02 - Harbour Lights.mp3"_s, u"03 - Árvíztűrő tükörfúrógép.mp3"_s,
     u"04 - Stacked.mp3"_s,       u"05 untagged.mp3"_s,         u"06 - Encore.mp3"_s};
@@ -296,8 +287,10 @@ class MainWindowTest : public QObject {
                                                "Neue Straße", "Encore"}));
     QCOMPARE(w.Column(kColArtist)[4], u"Velo"_s);
     QCOMPARE(w.Column(kColID3v2)[4], u"4"_s);  // a new tag for the untagged file
-    QCOMPARE(MutagenField(demo_ + "05 untagged.mp3", "title"), std::string("Neue Straße"));
-    QCOMPARE(MutagenField(demo_ + "02 - Harbour Lights.mp3", "artist"), std::string("Velo"));
+    QCOMPARE(vt::MutagenFields(demo_ + "05 untagged.mp3")["title"].string,
+             std::string("Neue Straße"));
+    QCOMPARE(vt::MutagenFields(demo_ + "02 - Harbour Lights.mp3")["artist"].string,
+             std::string("Velo"));
   }
 
   void stopAndCloseDuringALongBatch() {

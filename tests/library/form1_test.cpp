@@ -333,16 +333,6 @@ TEST_F(Form1Test, SearchAndTrackSelected) {
   EXPECT_EQ(form_->Grid().VSCROLL_VALUE(), 0);
 }
 
-TEST_F(Form1Test, ClearLocalDatabaseAsksFirst) {
-  test::WriteFileText(home_.file("LocalDB.ini"), "[x]");
-  form_->CmdInput_Click(kCmdClearLocalDb);
-  EXPECT_EQ(GetPathType(home_.file("LocalDB.ini")), kPathFile);
-  ui_.answers.push_back(true);
-  form_->CmdInput_Click(kCmdClearLocalDb);
-  EXPECT_EQ(GetPathType(home_.file("LocalDB.ini")), kPathMissing);
-  EXPECT_EQ(ui_.texts.back(), "Clear local database: SUCCESSFUL");
-}
-
 // ---- auto tag ----
 
 TEST_F(Form1Test, AutoTag) {
@@ -411,6 +401,14 @@ TEST_F(Form1Test, OneInstanceWithSettingsWrittenOnClose) {
   ASSERT_TRUE(form_->Form_Initialize());
   form_->Form_Load();
   EXPECT_EQ(form_->Panel().TxtID3[1], "two\r\nlines");
+  // The local answer database goes only when the person says Yes.
+  test::WriteFileText(home_.file("LocalDB.ini"), "[x]");
+  form_->CmdInput_Click(kCmdClearLocalDb);
+  EXPECT_EQ(GetPathType(home_.file("LocalDB.ini")), kPathFile);
+  ui_.answers.push_back(true);
+  form_->CmdInput_Click(kCmdClearLocalDb);
+  EXPECT_EQ(GetPathType(home_.file("LocalDB.ini")), kPathMissing);
+  EXPECT_EQ(ui_.texts.back(), "Clear local database: SUCCESSFUL");
 }
 
 }  // namespace
