@@ -162,25 +162,6 @@ class GridWidgetTest : public QObject {
     }
   }
 
-  void wheelScrollsThreeRowsANotch() {
-    auto wheel = [&](QPoint delta, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-      QPointF at = widget_->viewport()->rect().center();
-      QWheelEvent e(at, widget_->viewport()->mapToGlobal(at), QPoint(), delta, Qt::NoButton, mods,
-                    Qt::NoScrollPhase, false);
-      QApplication::sendEvent(widget_->viewport(), &e);
-    };
-    wheel(QPoint(0, -120));
-    QCOMPARE(model_->VSCROLL_VALUE(), 3);
-    wheel(QPoint(0, -60));  // half a notch: a row and a half, one row now
-    QCOMPARE(model_->VSCROLL_VALUE(), 4);
-    wheel(QPoint(0, 240));
-    QCOMPARE(model_->VSCROLL_VALUE(), 0);
-    model_->SetColumnheaderWidth(2, 2000, true);
-    wheel(QPoint(0, -120), Qt::ShiftModifier);  // sideways
-    QCOMPARE(model_->HSCROLL_VALUE(), 48);
-    QCOMPARE(model_->VSCROLL_VALUE(), 0);
-  }
-
   void scrollBarAndModelMoveTogether() {
     Fill(100000);
     QCOMPARE(widget_->verticalScrollBar()->maximum(), 99999);

@@ -192,12 +192,8 @@ TEST_F(Form1Test, BatchRefusalsAndTheirMessages) {
   EXPECT_EQ(ui_.texts.back(), "Please select an MP3");
   // "Sel" with nothing selected walks the rows and changes none.
   SetField(1, "T");
-  ui_.pumps = 0;
   form_->CmdID3v1_Click(kCmdChangeSel);
-  EXPECT_EQ(ui_.pumps, 2);
   EXPECT_EQ(ui_.texts.back(), "Changed 0 MP3(s)");
-  ID3v1Tag t;
-  EXPECT_EQ(ReadID3v1(music_.file("a.mp3"), t), kTagNone);
   // Loading a file without an ID3v2 tag empties the whole panel.
   form_->SetModes(1, 1);
   SelectOnly({0});
