@@ -73,9 +73,7 @@ class CliTest : public ::testing::Test {
   // Runs the CLI and expects its exit status.
   ProcessResult Run(int status, const std::vector<std::string>& args) {
     ProcessResult r = Cli(args);
-    std::string command;
-    for (const std::string& a : args) command += " " + a;
-    EXPECT_EQ(r.exitCode, status) << command << "\n" << r.err;
+    EXPECT_EQ(r.exitCode, status) << r.err;
     return r;
   }
   // Whether the status line "[hh:mm:ss] text" went to standard error.

@@ -45,9 +45,9 @@ class GridWidgetTest : public QObject {
   Q_OBJECT
 
  private:
-  MyListview* model_ = nullptr;
-  GridWidget* widget_ = nullptr;
   Recorder events_;
+  std::unique_ptr<MyListview> model_;
+  std::unique_ptr<GridWidget> widget_;
 
   void Fill(int rows) {
     model_->Clear(false);
@@ -68,7 +68,7 @@ class GridWidgetTest : public QObject {
 
  private slots:
   void init() {
-    model_ = new MyListview;
+    model_ = std::make_unique<MyListview>();
     model_->SetColumnCount(3);
     for (int c = 0; c < 3; ++c)
       model_->SetColumnheaderValue(c, "Column " + std::to_string(c), false);
@@ -76,17 +76,16 @@ class GridWidgetTest : public QObject {
     model_->SetHasCheckBox(false);
     model_->SetFont(GridFont{"Courier New", 8, false, false});
     model_->SetEventSink(&events_);
-    widget_ = new GridWidget(*model_);
+    widget_ = std::make_unique<GridWidget>(*model_);
     widget_->resize(500, 300);
     widget_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(widget_));
+    QVERIFY(QTest::qWaitForWindowExposed(widget_.get()));
     Fill(50);
     events_.seen.clear();
   }
   void cleanup() {
-    delete widget_;
-    model_->SetEventSink(nullptr);
-    delete model_;
+    widget_.reset();
+    model_.reset();
   }
 
   void gridFontFallsBackToFixedPitch() {
@@ -153,7 +152,7 @@ class GridWidgetTest : public QObject {
     model_->SetItemSelected(12, true, false);
     for (const auto& c : cases) {
       model_->TrackVisible(c.start, true);
-      QTest::keyClick(widget_, Qt::Key(c.key));
+      QTest::keyClick(widget_.get(), Qt::Key(c.key));
       QCOMPARE(model_->VSCROLL_VALUE(), c.expected);
       QCOMPARE(widget_->verticalScrollBar()->value(), c.expected);
       QCOMPARE(widget_->RowAt(RowPoint(c.expected)), c.expected);

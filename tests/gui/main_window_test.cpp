@@ -109,10 +109,6 @@ struct Window {
                 Qt::MouseButton button = Qt::LeftButton) {
     QTest::mouseClick(grid()->viewport(), button, modifiers, grid()->RowRect(row).center());
   }
-  void ClickHeader(int col) {
-    QTest::mouseClick(grid()->viewport(), Qt::LeftButton, Qt::NoModifier,
-                      grid()->HeaderRect(col).center());
-  }
   // The log as the list shows it, without the "[hh:mm:ss] " stamps.
   QStringList Log() {
     QStringList lines;
@@ -172,10 +168,11 @@ class MainWindowTest : public QObject {
   std::unique_ptr<TempDir> music_;
   std::string demo_;
 
-  // The demo library in the list, sorted by file name.
+  // The demo library in the list, sorted by file name with a header click.
   void AddDemo(Window& w) {
     w.AddFolder(demo_, true);
-    w.ClickHeader(kColFileName);
+    QTest::mouseClick(w.grid()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      w.grid()->HeaderRect(kColFileName).center());
   }
   void TypeInto(Window& w, const QString& box, const QString& text) {
     auto* edit = w.Find<QLineEdit>(box);
@@ -194,7 +191,7 @@ class MainWindowTest : public QObject {
   }
   void cleanup() { music_.reset(); }
 
-  void opensOnceAddsTheDemoAndRemembersItsSize() {
+  void opensOnceAddsTheDemoSelectsAndRemembers() {
     Window w("");
     QCOMPARE(w->windowTitle(), u"Hollowcrag - Velotag - velotag - Ver.:0.1.0"_s);
     QVERIFY(!w.Find<QProgressBar>(u"Frame1Progress"_s)->isVisible());
@@ -232,25 +229,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.grid()->CellText(2, kColAlbum), u"Ősz / 秋"_s);
     QCOMPARE(w.Find<QPushButton>(u"CmdInput_12"_s)->text(), u"Auto ID3v2 tag (Sel MP3)"_s);
 
-    // The other arrangement and the window's size come back at the next start.
-    w->resize(760, 560);
-    w.Click(u"CmdResize"_s);
-    QCOMPARE(w->Arrangement(), 1);
-    QTest::qWait(50);  // the new arrangement may need more room
-    const QSize size = w->size();
-    QVERIFY(size.width() < 1000);
-    w.dialogs.answers.push_back(true);
-    w->close();
-    QVERIFY(w->Closed());
-    w.window.reset();
-    Window again(w.home);
-    QCOMPARE(again->Arrangement(), 1);
-    QCOMPARE(again->size(), size);
-  }
-
-  void clicksSelectRows() {
-    Window w("");
-    AddDemo(w);
+    // Clicks select rows: Shift makes a range, Ctrl+Shift does not.
     w.ClickRow(0);
     w.ClickRow(3, Qt::ShiftModifier | Qt::ControlModifier);  // not a range
     QCOMPARE(w.SelectedRows(), (std::vector<int>{0, 3}));
@@ -269,6 +248,21 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.dialogs.opened, std::vector<QUrl>{PathToUrl(demo_ + kDemoNames[1].toStdString())});
     w.Click(u"CmdInput_15"_s);  // Deselect ALL
     QCOMPARE(w.SelectedRows(), std::vector<int>{});
+
+    // The other arrangement and the window's size come back at the next start.
+    w->resize(760, 560);
+    w.Click(u"CmdResize"_s);
+    QCOMPARE(w->Arrangement(), 1);
+    QTest::qWait(50);  // the new arrangement may need more room
+    const QSize size = w->size();
+    QVERIFY(size.width() < 1000);
+    w.dialogs.answers.push_back(true);
+    w->close();
+    QVERIFY(w->Closed());
+    w.window.reset();
+    Window again(w.home);
+    QCOMPARE(again->Arrangement(), 1);
+    QCOMPARE(again->size(), size);
   }
 
   void changesFieldsInID3v2Mode() {
