@@ -29,7 +29,6 @@ using namespace test;
 
 class CliTest : public ::testing::Test {
  protected:
-  void SetUp() override { audio_ = ReadFileBytes(DataPath("peers/mutagen/no-tags.mp3")); }
 
   ProcessResult Cli(std::vector<std::string> args, const std::string& input = "") {
     args.insert(args.begin(), {VELOTAG_CLI, "--home", home_.path()});
@@ -82,7 +81,7 @@ class CliTest : public ::testing::Test {
   }
 
   TempDir music_, home_;
-  Bytes audio_;
+  const Bytes audio_ = ReadFileBytes(DataPath("peers/mutagen/no-tags.mp3"));
 };
 
 // A 2.3 tag with one frame of each kind the JSON decodes, before audio.

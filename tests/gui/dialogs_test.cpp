@@ -43,7 +43,6 @@ class DialogsTest : public QObject {
     QVERIFY(url.isLocalFile());
     QCOMPARE(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString(),
              latin1);
-    QCOMPARE(PathToUrl("/music/Björk/").toLocalFile(), u"/music/Björk/"_s);
     QCOMPARE(QStringToPath(PathToQString("/music/Ősz/秋.mp3")), std::string("/music/Ősz/秋.mp3"));
     QCOMPARE(MessageText("a\r\nb"), u"a\nb"_s);
   }
