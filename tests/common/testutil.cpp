@@ -288,4 +288,11 @@ class JsonParser {
 
 Json ParseJson(const std::string& text) { return JsonParser(text).Parse(); }
 
+Json MutagenFields(const std::string& path) {
+  ProcessResult r = RunProcess({PythonPath(), ToolPath("mutagen_id3v2.py"), "fields", path});
+  if (r.exitCode != 0) throw std::runtime_error("mutagen: " + r.err);
+  Json all = ParseJson(r.out);
+  return all[path].has("fields") ? all[path]["fields"] : Json();
+}
+
 }  // namespace velotag::test

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -68,5 +69,18 @@ struct Json {
 };
 // Throws std::runtime_error on malformed input (tests only).
 Json ParseJson(const std::string& text);
+
+// The next scripted answer of a fake dialog; a default value when none is left.
+template <class T>
+T PopFront(std::deque<T>& queue) {
+  if (queue.empty()) return T();
+  T value = std::move(queue.front());
+  queue.pop_front();
+  return value;
+}
+
+// The 16 media-list fields of an MP3 as mutagen reads them (tools/mutagen_id3v2.py);
+// a null Json when mutagen finds no tag.
+Json MutagenFields(const std::string& path);
 
 }  // namespace velotag::test

@@ -1,12 +1,13 @@
 // The grid widget over a model of its own: what a press, a drag, a key or
 // the wheel does to the rows, the columns and the events.
-#include <QMimeData>
+#include <QApplication>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
-#include <QUrl>
 
 #include "gui/gridwidget.h"
-#include "gui_testutil.h"
+
+using namespace Qt::StringLiterals;
 
 namespace velotag::gui::test {
 
@@ -14,38 +15,27 @@ namespace {
 
 struct Recorder : MyListviewEvents {
   QStringList seen;
-  void ItemClick(std::int32_t id, bool selected) override {
-    seen << QStringLiteral("ItemClick %1 %2").arg(id).arg(selected);
+  void Note(const char* kind, std::initializer_list<int> values = {}) {
+    QString s = QString::fromLatin1(kind);
+    for (int v : values) s += u' ' + QString::number(v);
+    seen << s;
   }
-  void ItemCheck(std::int32_t id, bool checked) override {
-    seen << QStringLiteral("ItemCheck %1 %2").arg(id).arg(checked);
+  void ItemClick(std::int32_t id, bool selected) override { Note("ItemClick", {id, selected}); }
+  void ColumnClick(std::int32_t col) override { Note("ColumnClick", {col}); }
+  void ColumnArrange(std::int32_t col, std::int32_t w) override { Note("ColumnArrange", {col, w}); }
+  void ColumnResizing(std::int32_t col, std::int32_t w) override {
+    Note("ColumnResizing", {col, w});
   }
-  void ColumnClick(std::int32_t col) override { seen << QStringLiteral("ColumnClick %1").arg(col); }
-  void ColumnArrange(std::int32_t col, std::int32_t width) override {
-    seen << QStringLiteral("ColumnArrange %1 %2").arg(col).arg(width);
-  }
-  void ColumnResizing(std::int32_t col, std::int32_t width) override {
-    seen << QStringLiteral("ColumnResizing %1 %2").arg(col).arg(width);
-  }
-  void StartVertScroll() override { seen << QStringLiteral("StartVertScroll"); }
-  void EndVertScroll() override { seen << QStringLiteral("EndVertScroll"); }
-  void KeyDown(int code, int shift) override { seen << QStringLiteral("KeyDown %1 %2").arg(code).arg(shift); }
-  void KeyPress(int ascii) override { seen << QStringLiteral("KeyPress %1").arg(ascii); }
-  void DblClick() override { seen << QStringLiteral("DblClick"); }
-  void MouseUp(int button, int shift, int, int) override {
-    seen << QStringLiteral("MouseUp %1 %2").arg(button).arg(shift);
-  }
-  QStringList Take() {
-    QStringList s = seen;
+  void StartVertScroll() override { Note("StartVertScroll"); }
+  void EndVertScroll() override { Note("EndVertScroll"); }
+  void KeyDown(int code, int shift) override { Note("KeyDown", {code, shift}); }
+  void DblClick() override { Note("DblClick"); }
+  void MouseUp(int button, int shift, int, int) override { Note("MouseUp", {button, shift}); }
+  // The events since the last call that match pattern.
+  QStringList Take(const QString& pattern) {
+    QStringList s = seen.filter(QRegularExpression(pattern));
     seen.clear();
     return s;
-  }
-  // Only the events of one kind.
-  QStringList Kind(const QString& kind) const {
-    QStringList out;
-    for (const QString& s : seen)
-      if (s.startsWith(kind + QLatin1Char(' ')) || s == kind) out << s;
-    return out;
   }
 };
 
@@ -55,39 +45,47 @@ class GridWidgetTest : public QObject {
   Q_OBJECT
 
  private:
-  MyListview* model_ = nullptr;
-  GridWidget* widget_ = nullptr;
   Recorder events_;
+  std::unique_ptr<MyListview> model_;
+  std::unique_ptr<GridWidget> widget_;
 
   void Fill(int rows) {
     model_->Clear(false);
     for (int i = 0; i < rows; ++i)
-      model_->InsertItem({QStringLiteral("row %1").arg(i).toStdString(), std::to_string(i % 7), "x"},
-                         -1, false);
+      model_->InsertItem({u"row %1"_s.arg(i).toStdString(), std::to_string(i % 7), "x"}, -1, false);
     model_->SetDefWidthAllCol(true);
   }
   QPoint RowPoint(int row) { return widget_->RowRect(row).center(); }
+  void Click(QPoint at, Qt::KeyboardModifiers mods = {}, Qt::MouseButton button = Qt::LeftButton) {
+    QTest::mouseClick(widget_->viewport(), button, mods, at);
+  }
+  // Qt's double-click: press, release, double-click, release.
+  void DoubleClick(QPoint at, Qt::KeyboardModifiers mods = {}) {
+    Click(at, mods);
+    QTest::mouseDClick(widget_->viewport(), Qt::LeftButton, mods, at);
+    QTest::mouseRelease(widget_->viewport(), Qt::LeftButton, mods, at);
+  }
 
  private slots:
   void init() {
-    model_ = new MyListview;
+    model_ = std::make_unique<MyListview>();
     model_->SetColumnCount(3);
-    for (int c = 0; c < 3; ++c) model_->SetColumnheaderValue(c, "Column " + std::to_string(c), false);
+    for (int c = 0; c < 3; ++c)
+      model_->SetColumnheaderValue(c, "Column " + std::to_string(c), false);
     model_->SetMultiselect(true);
     model_->SetHasCheckBox(false);
     model_->SetFont(GridFont{"Courier New", 8, false, false});
     model_->SetEventSink(&events_);
-    widget_ = new GridWidget(*model_);
+    widget_ = std::make_unique<GridWidget>(*model_);
     widget_->resize(500, 300);
     widget_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(widget_));
+    QVERIFY(QTest::qWaitForWindowExposed(widget_.get()));
     Fill(50);
-    events_.Take();
+    events_.seen.clear();
   }
   void cleanup() {
-    delete widget_;
-    model_->SetEventSink(nullptr);
-    delete model_;
+    widget_.reset();
+    model_.reset();
   }
 
   void gridFontFallsBackToFixedPitch() {
@@ -97,139 +95,70 @@ class GridWidgetTest : public QObject {
     QVERIFY(widget_->TextWidth("Column", true) >= widget_->TextWidth("Column", false));
   }
 
-  void pressTogglesTheRowAndReportsIt() {
-    QTest::mouseClick(widget_->viewport(), Qt::LeftButton, {}, RowPoint(2));
+  void pressesSelectAndReport() {
+    Click(RowPoint(2));
     QVERIFY(model_->GetItemSelected(2));
-    QTest::mouseClick(widget_->viewport(), Qt::LeftButton, {}, RowPoint(2));
+    Click(RowPoint(2));
     QVERIFY(!model_->GetItemSelected(2));
-    QCOMPARE(events_.Kind(QStringLiteral("ItemClick")),
-             (QStringList{QStringLiteral("ItemClick 2 1"), QStringLiteral("ItemClick 2 0")}));
-    QCOMPARE(events_.Kind(QStringLiteral("MouseUp")),
-             (QStringList{QStringLiteral("MouseUp 1 0"), QStringLiteral("MouseUp 1 0")}));
-    events_.Take();
-    QTest::mouseClick(widget_->viewport(), Qt::RightButton, Qt::ShiftModifier | Qt::ControlModifier,
-                      RowPoint(3));
+    QCOMPARE(
+        events_.Take(u"ItemClick|MouseUp"_s),
+        (QStringList{u"ItemClick 2 1"_s, u"MouseUp 1 0"_s, u"ItemClick 2 0"_s, u"MouseUp 1 0"_s}));
+    Click(RowPoint(3), Qt::ShiftModifier | Qt::ControlModifier, Qt::RightButton);
     QVERIFY(!model_->GetItemSelected(3));  // only the left button selects
-    QCOMPARE(events_.Kind(QStringLiteral("MouseUp")), QStringList{QStringLiteral("MouseUp 2 3")});
-  }
-
-  void checkBoxPressChecksWithoutSelecting() {
-    model_->SetHasCheckBox(true);
-    QRect row = widget_->RowRect(1);
-    QTest::mouseClick(widget_->viewport(), Qt::LeftButton, {}, QPoint(3, row.center().y()));
-    QVERIFY(model_->GetItemCheckbox(1));
-    QVERIFY(!model_->GetItemSelected(1));
-    QCOMPARE(events_.Kind(QStringLiteral("ItemCheck")), QStringList{QStringLiteral("ItemCheck 1 1")});
-    QTest::mouseClick(widget_->viewport(), Qt::LeftButton, {}, QPoint(row.right() - 5, row.center().y()));
-    QVERIFY(model_->GetItemSelected(1));
-    QVERIFY(model_->GetItemCheckbox(1));
+    QCOMPARE(events_.Take(u"MouseUp"_s), QStringList{u"MouseUp 2 3"_s});
+    // A double-click is a second press, and a DblClick only without Shift.
+    DoubleClick(RowPoint(4));
+    QVERIFY(!model_->GetItemSelected(4));
+    QCOMPARE(events_.seen.filter(u"ItemClick"_s),
+             (QStringList{u"ItemClick 4 1"_s, u"ItemClick 4 0"_s}));
+    QCOMPARE(events_.Take(u"DblClick"_s).size(), 1);
+    DoubleClick(RowPoint(4), Qt::ShiftModifier);
+    QCOMPARE(events_.Take(u"DblClick"_s), QStringList{});
   }
 
   void headerPressSortsButABorderResizes() {
     QRect cell = widget_->HeaderRect(1);
-    QTest::mouseClick(widget_->viewport(), Qt::LeftButton, {}, cell.center());
-    QCOMPARE(events_.Take().filter(QStringLiteral("Column")), QStringList{QStringLiteral("ColumnClick 1")});
+    Click(cell.center());
+    QCOMPARE(events_.Take(u"Column"_s), QStringList{u"ColumnClick 1"_s});
 
     // Drag the right border of column 1 by 30 pixels.
     int before = model_->GetColumnheaderWidth(1);
-    QPoint border(cell.right() + 1, cell.center().y());
+    QPoint border(cell.right() + 1, cell.center().y()), to = border + QPoint(30, 0);
     QTest::mousePress(widget_->viewport(), Qt::LeftButton, {}, border);
-    QMouseEvent move(QEvent::MouseMove, QPointF(border + QPoint(30, 0)),
-                     widget_->viewport()->mapToGlobal(QPointF(border + QPoint(30, 0))),
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), widget_->viewport()->mapToGlobal(QPointF(to)),
                      Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(widget_->viewport(), &move);
-    QTest::mouseRelease(widget_->viewport(), Qt::LeftButton, {}, border + QPoint(30, 0));
+    QTest::mouseRelease(widget_->viewport(), Qt::LeftButton, {}, to);
     QCOMPARE(model_->GetColumnheaderWidth(1), before + 30);
-    QStringList seen = events_.Take();
-    QVERIFY(seen.filter(QStringLiteral("ColumnClick")).isEmpty());
-    QCOMPARE(seen.filter(QStringLiteral("ColumnResizing")),
-             QStringList{QStringLiteral("ColumnResizing 1 %1").arg(before + 30)});
+    QCOMPARE(events_.Take(u"ColumnClick|ColumnResizing"_s),
+             QStringList{u"ColumnResizing 1 %1"_s.arg(before + 30)});
 
     // A double-click on that border fits the column again, and is no DblClick.
     QPoint moved(widget_->HeaderRect(1).right() + 1, cell.center().y());
     QTest::mouseDClick(widget_->viewport(), Qt::LeftButton, {}, moved);
     QTest::mouseRelease(widget_->viewport(), Qt::LeftButton, {}, moved);
     QCOMPARE(model_->GetColumnheaderWidth(1), before);
-    seen = events_.Take();
-    QCOMPARE(seen.filter(QStringLiteral("ColumnArrange")),
-             QStringList{QStringLiteral("ColumnArrange 1 %1").arg(before)});
-    QVERIFY(!seen.contains(QStringLiteral("DblClick")));
+    QCOMPARE(events_.Take(u"ColumnArrange|DblClick"_s),
+             QStringList{u"ColumnArrange 1 %1"_s.arg(before)});
   }
 
-  void doubleClickOnARowIsASecondPress() {
-    // A person's double-click: press, release, double-click, release. The
-    // row is selected and deselected again.
-    auto doubleClick = [&](Qt::KeyboardModifiers mods) {
-      QTest::mouseClick(widget_->viewport(), Qt::LeftButton, mods, RowPoint(4));
-      QTest::mouseDClick(widget_->viewport(), Qt::LeftButton, mods, RowPoint(4));
-      QTest::mouseRelease(widget_->viewport(), Qt::LeftButton, mods, RowPoint(4));
-    };
-    doubleClick(Qt::NoModifier);
-    QVERIFY(!model_->GetItemSelected(4));
-    QCOMPARE(events_.Kind(QStringLiteral("ItemClick")),
-             (QStringList{QStringLiteral("ItemClick 4 1"), QStringLiteral("ItemClick 4 0")}));
-    QCOMPARE(events_.Kind(QStringLiteral("DblClick")).size(), 1);
-    events_.Take();
-    doubleClick(Qt::ShiftModifier);
-    QCOMPARE(events_.Kind(QStringLiteral("DblClick")).size(), 0);
-  }
-
-  void keysScrollWithoutMovingTheSelection_data() {
-    QTest::addColumn<int>("start");
-    QTest::addColumn<int>("key");
-    QTest::addColumn<int>("expected");  // -1: a page down from start
-    QTest::addColumn<int>("code");
-    QTest::newRow("down") << 10 << int(Qt::Key_Down) << 11 << 40;
-    QTest::newRow("up") << 10 << int(Qt::Key_Up) << 9 << 38;
-    QTest::newRow("up at the top") << 0 << int(Qt::Key_Up) << 0 << 38;
-    QTest::newRow("page down") << 10 << int(Qt::Key_PageDown) << -1 << 34;
-    QTest::newRow("home") << 10 << int(Qt::Key_Home) << 0 << 36;
-    QTest::newRow("end") << 10 << int(Qt::Key_End) << 49 << 35;
-  }
   void keysScrollWithoutMovingTheSelection() {
-    QFETCH(int, start);
-    QFETCH(int, key);
-    QFETCH(int, expected);
-    QFETCH(int, code);
+    const int page = 10 + widget_->VisibleRows();
+    const struct {
+      int start, key, expected, code;
+    } cases[] = {{10, Qt::Key_Down, 11, 40}, {10, Qt::Key_Up, 9, 38},
+                 {0, Qt::Key_Up, 0, 38},     {10, Qt::Key_PageDown, page, 34},
+                 {10, Qt::Key_Home, 0, 36},  {10, Qt::Key_End, 49, 35}};
     model_->SetItemSelected(12, true, false);
-    model_->TrackVisible(start, true);
-    QTest::keyClick(widget_, Qt::Key(key));
-    if (expected < 0) expected = start + widget_->VisibleRows();
-    QCOMPARE(model_->VSCROLL_VALUE(), expected);
-    QCOMPARE(widget_->verticalScrollBar()->value(), expected);
-    QCOMPARE(widget_->RowAt(widget_->RowRect(expected).center()), expected);
-    QCOMPARE(model_->GetFirstSelectedItemID(), 12);
-    QCOMPARE(events_.Kind(QStringLiteral("KeyDown")), QStringList{QStringLiteral("KeyDown %1 0").arg(code)});
-  }
-
-  void characterKeysAreReported() {
-    QTest::keyClick(widget_, 'a');
-    QTest::keyClick(widget_, 'A', Qt::ShiftModifier);
-    QCOMPARE(events_.Kind(QStringLiteral("KeyDown")),
-             (QStringList{QStringLiteral("KeyDown 65 0"), QStringLiteral("KeyDown 16 1"),
-                          QStringLiteral("KeyDown 65 1")}));
-    QCOMPARE(events_.Kind(QStringLiteral("KeyPress")),
-             (QStringList{QStringLiteral("KeyPress 97"), QStringLiteral("KeyPress 65")}));
-    QCOMPARE(model_->VSCROLL_VALUE(), 0);
-  }
-
-  void wheelScrollsThreeRowsANotch() {
-    auto wheel = [&](QPoint delta, Qt::KeyboardModifiers mods) {
-      QPointF at = widget_->viewport()->rect().center();
-      QWheelEvent e(at, widget_->viewport()->mapToGlobal(at), QPoint(), delta, Qt::NoButton, mods,
-                    Qt::NoScrollPhase, false);
-      QApplication::sendEvent(widget_->viewport(), &e);
-    };
-    wheel(QPoint(0, -120), Qt::NoModifier);
-    QCOMPARE(model_->VSCROLL_VALUE(), 3);
-    wheel(QPoint(0, -60), Qt::NoModifier);  // half a notch: a row and a half, one row now
-    QCOMPARE(model_->VSCROLL_VALUE(), 4);
-    wheel(QPoint(0, 240), Qt::NoModifier);
-    QCOMPARE(model_->VSCROLL_VALUE(), 0);
-    model_->SetColumnheaderWidth(2, 2000, true);
-    wheel(QPoint(0, -120), Qt::ShiftModifier);  // sideways
-    QCOMPARE(model_->HSCROLL_VALUE(), 48);
-    QCOMPARE(model_->VSCROLL_VALUE(), 0);
+    for (const auto& c : cases) {
+      model_->TrackVisible(c.start, true);
+      QTest::keyClick(widget_.get(), Qt::Key(c.key));
+      QCOMPARE(model_->VSCROLL_VALUE(), c.expected);
+      QCOMPARE(widget_->verticalScrollBar()->value(), c.expected);
+      QCOMPARE(widget_->RowAt(RowPoint(c.expected)), c.expected);
+      QCOMPARE(model_->GetFirstSelectedItemID(), 12);
+      QCOMPARE(events_.Take(u"KeyDown"_s), QStringList{u"KeyDown %1 0"_s.arg(c.code)});
+    }
   }
 
   void scrollBarAndModelMoveTogether() {
@@ -237,63 +166,19 @@ class GridWidgetTest : public QObject {
     QCOMPARE(widget_->verticalScrollBar()->maximum(), 99999);
     model_->TrackVisible(54321, true);
     QCOMPARE(widget_->verticalScrollBar()->value(), 54321);
-    QCOMPARE(widget_->CellText(widget_->RowAt(widget_->RowRect(54321).center()), 0),
-             QStringLiteral("row 54321"));
+    QCOMPARE(widget_->CellText(widget_->RowAt(RowPoint(54321)), 0), u"row 54321"_s);
     widget_->verticalScrollBar()->setValue(777);
     QCOMPARE(model_->VSCROLL_VALUE(), 777);
-    events_.Take();
+    events_.seen.clear();
     QScrollBar* bar = widget_->verticalScrollBar();
     QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, bar->height() - 4));
-    QCOMPARE(events_.Take().filter(QStringLiteral("VertScroll")),
-             (QStringList{QStringLiteral("StartVertScroll"), QStringLiteral("EndVertScroll")}));
+    QCOMPARE(events_.Take(u"VertScroll"_s),
+             (QStringList{u"StartVertScroll"_s, u"EndVertScroll"_s}));
     QVERIFY(model_->VSCROLL_VALUE() > 777);
-  }
-
-  void paintsTheModelColours() {
-    model_->SetBackColor({255, 238, 221});
-    model_->SetFontColor({0, 0, 0});
-    model_->SetHeaderBckColor({236, 233, 216});
-    model_->SetItemSelected(1, true, true);
-    QImage image = widget_->viewport()->grab().toImage();
-    auto at = [&](QPoint p) {
-      return image.pixelColor(p * image.devicePixelRatio()).rgb() & 0xFFFFFF;
-    };
-    QRect free = widget_->RowRect(0);
-    QRect selected = widget_->RowRect(1);
-    QPoint blank(widget_->HeaderRect(2).right() + 20, 0);  // right of every column
-    QCOMPARE(at(QPoint(blank.x(), free.center().y())), QColor(255, 238, 221).rgb() & 0xFFFFFF);
-    GridColor s = model_->SelectionColor();
-    QCOMPARE(at(QPoint(widget_->HeaderRect(2).right() - 2, selected.center().y())),
-             QColor(s.r, s.g, s.b).rgb() & 0xFFFFFF);
-    QCOMPARE(at(QPoint(widget_->HeaderRect(1).center().x(), 1)), QColor(236, 233, 216).rgb() & 0xFFFFFF);
-  }
-
-  void passwordColumnsShowStars() {
-    model_->SetColumnPassword(1, true, true);
-    QCOMPARE(widget_->CellText(3, 1), QStringLiteral("*****"));
-    QCOMPARE(widget_->CellText(3, 0), QStringLiteral("row 3"));
-  }
-
-  void droppedFilesArriveAsTheirBytes() {
-    QList<QByteArray> got;
-    connect(widget_, &GridWidget::pathsDropped, this, [&](const QList<QByteArray>& p) { got = p; });
-    QMimeData data;
-    QByteArray latin1Name("/music/caf\xe9 & co.mp3");  // not UTF-8
-    data.setUrls({QUrl::fromEncoded("file://" + latin1Name.toPercentEncoding("/")),
-                  QUrl(QStringLiteral("https://example.com/x.mp3")),
-                  QUrl::fromLocalFile(QStringLiteral("/music/Björk"))});
-    QPointF at = widget_->viewport()->rect().center();
-    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(widget_->viewport(), &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(widget_->viewport(), &drop);
-    QCOMPARE(got, (QList<QByteArray>{latin1Name, QByteArray("/music/Bj\xc3\xb6rk")}));
   }
 };
 
-QObject* MakeGridWidgetTest() { return new GridWidgetTest; }
-
 }  // namespace velotag::gui::test
 
+QTEST_MAIN(velotag::gui::test::GridWidgetTest)
 #include "grid_widget_test.moc"

@@ -32,15 +32,12 @@ TEST(StatusLog, OldestLinesGoPastTheCap) {
   EXPECT_EQ(log.Lines().back(), "y");
 }
 
-TEST(StatusLog, AddressesOfDoubleClickedLines) {
+TEST(StatusLog, AddressesOfLinesAndTimedTitles) {
   EXPECT_EQ(StatusLineAddress("[10:00:00] * Webpage: HTTP://example.org/x  "),
             "HTTP://example.org/x");
   EXPECT_EQ(StatusLineAddress("[10:00:00] Changed 3 MP3(s)"), "");
   EXPECT_EQ(StatusLineAddress("https://secure.example"), "");
-}
-
-TEST(TimedMessage, TitleCountsTheSeconds) {
-  EXPECT_EQ(TimedMessageTitle("QUIT", 2000), "[02.0 s] QUIT");
+  // The self-closing box's title rounds the seconds up.
   EXPECT_EQ(TimedMessageTitle("QUIT", 12500), "[12.5 s] QUIT");
   EXPECT_EQ(TimedMessageTitle("x", 50), "[00.1 s] x");
 }
