@@ -169,7 +169,7 @@ bool Form1::ClearRow(std::int32_t i, std::vector<std::string>& row) {
     counted = true;
     if (optID3ver_ == 1)
       for (int c = kColTrack; c <= kColComment; ++c) row[static_cast<std::size_t>(c)].clear();
-    row[kColSize] = FormatFileSize(GetLargeFileSize(path));
+    row[kColSize] = FormatFileSize(ID3v2FileSize(tag));
     row[kColID3v2] = "0";
     grid_.EditItem(i, row, false);
   }
@@ -307,7 +307,7 @@ bool Form1::ChangeRow(std::int32_t i, std::vector<std::string>& row, std::uint8_
         if (checked(6)) row[kColComment] = panel_.TxtID3[5];
         if (HasID3v2Picture(tag)) row[kColID3v2] = "p" + row[kColID3v2];
       }
-      row[kColSize] = FormatFileSize(GetLargeFileSize(path));
+      row[kColSize] = FormatFileSize(ID3v2FileSize(tag));
     } else {
       LogFileWriteError(path);
     }

@@ -564,7 +564,7 @@ void Form1::AutoTag() {
               ++tagged;
               if (!title.empty()) row[kColTitle] = title;
               if (!artist.empty()) row[kColArtist] = artist;
-              row[kColSize] = FormatFileSize(GetLargeFileSize(path));
+              row[kColSize] = FormatFileSize(ID3v2FileSize(tag));
               row[kColID3v2] = std::to_string(tag.Version);
               grid_.EditItem(i, row, false);
               AddStatusLine(row[kColFileName] + ": " + row[kColArtist] + " - " + row[kColTitle]);

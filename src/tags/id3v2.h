@@ -115,5 +115,8 @@ bool DeleteID3v2Frame(ID3v2Tag& tag, const std::string& frameID, bool deleteAll 
 void ComputeID3v2Size(ID3v2Tag& tag);
 bool WriteID3v2(ID3v2Tag& tag);
 bool RemoveID3v2(ID3v2Tag& tag);
+// The file's size as the last open or write left it, asked anew only when
+// unknown: a batch shows it without another system call per file.
+Offset64 ID3v2FileSize(const ID3v2Tag& tag);
 
 }  // namespace velotag

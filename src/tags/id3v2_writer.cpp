@@ -124,7 +124,7 @@ bool FooterOnDisk(const ID3v2Tag& tag) {
 // overwritten or cut out.
 bool TagInFile(const ID3v2Tag& tag) {
   if (!tag.HeaderValid || tag.TagOffset < 0) return false;
-  Offset64 size = LargeFileSize(tag.FileHandle.get());
+  Offset64 size = tag.FileSize >= 0 ? tag.FileSize : LargeFileSize(tag.FileHandle.get());
   return size >= 0 && tag.TagOffset + 10 + tag.TagSize <= size;
 }
 
@@ -239,6 +239,7 @@ bool RewriteFile(ID3v2Tag& tag, Offset64 keepBefore, const Bytes& middle, Offset
   SyncFolderOf(tag.FileName);
   tag.FileHandle.reset(LargeFileOpen(tag.FileName, true, false, true, false, kOpenExisting));
   tag.ReadOnly = true;
+  tag.FileSize = tag.FileHandle.valid() ? destPos : -1;
   return true;
 }
 
@@ -349,7 +350,9 @@ bool WriteID3v2(ID3v2Tag& tag) {
   // a tag reported as written; a refused write leaves the file as it was,
   // its permissions included.
   if (!tag.FileHandle.valid() || !FitsTheFormat(tag) || !EnsureWritable(tag)) return false;
-  tag.FileSize = -1;  // whatever happens next, the size must be asked anew
+  const bool tagInFile = TagInFile(tag);
+  const Offset64 sizeBefore = tag.FileSize;
+  tag.FileSize = -1;  // unless the write says otherwise, the size must be asked anew
   tag.Head.clear();
   ComputeID3v2Size(tag);
   tag.NewTagSize = std::min(NextBlockMultiple(tag.NewTagSize, kPaddingBlock), kID3v2MaxTagSize);
@@ -357,7 +360,7 @@ bool WriteID3v2(ID3v2Tag& tag) {
   tag.Unsynchronisation = false;
   const std::uint8_t flags = HeaderFlags(tag);
 
-  if (TagInFile(tag) && tag.TagSize >= tag.NewTagSize) {
+  if (tagInFile && tag.TagSize >= tag.NewTagSize) {
     // In place: the tag keeps its extent, header and body go out in one
     // write, and the header differs from the one on disk at most in flags.
     tag.NewTagSize = tag.TagSize;
@@ -374,13 +377,14 @@ bool WriteID3v2(ID3v2Tag& tag) {
     if (footer &&
         LargeFileWriteAt(tag.FileHandle.get(), &flags, 1, tag.TagOffset + 10 + tag.TagSize + 5) != 1)
       return false;
+    tag.FileSize = sizeBefore;  // the tag kept its extent
     return true;
   }
 
   // Through the temporary file. Where the old tag cannot be vouched for (an
   // unknown version, a cut header, a body that runs past the end of the
   // file) the new tag goes in front of it and its bytes are kept as data.
-  const bool replaceOld = TagInFile(tag);
+  const bool replaceOld = tagInFile;
   const Offset64 insertAt = tag.TagOffset >= 0 ? tag.TagOffset : 0;
   const Offset64 resumeAt =
       replaceOld ? tag.TagOffset + 10 + tag.TagSize + (FooterOnDisk(tag) ? 10 : 0) : insertAt;
@@ -395,6 +399,10 @@ bool WriteID3v2(ID3v2Tag& tag) {
   tag.HeaderValid = true;
   std::memcpy(tag.HeaderOnDisk.data(), middle.data(), 10);
   return true;
+}
+
+Offset64 ID3v2FileSize(const ID3v2Tag& tag) {
+  return tag.FileSize >= 0 ? tag.FileSize : GetLargeFileSize(tag.FileName);
 }
 
 bool RemoveID3v2(ID3v2Tag& tag) {
