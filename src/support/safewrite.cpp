@@ -55,7 +55,9 @@ FileReplacement::FileReplacement(const std::string& target) : target_(target) {
       fd = ::open(target_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     } while (fd == -1 && errno == EINTR);
     file_.reset(fd);
-    kind_ = Kind::Created;
+    // Only a file made here is removed on failure, never one that appeared
+    // under the name in the meantime.
+    if (file_.valid()) kind_ = Kind::Created;
     return;
   }
   if (S_ISREG(st.st_mode)) {
