@@ -372,6 +372,7 @@ bool MyListview::LoadCSV(const std::string& fileName, std::int32_t bufferSize, b
   Clear(false);
 
   std::int64_t total = 0;
+  bool lost = false;
   try {
     std::u16string pending;
     std::string line;
@@ -404,7 +405,8 @@ bool MyListview::LoadCSV(const std::string& fileName, std::int32_t bufferSize, b
       cells.assign(fields.begin(),
                    fields.begin() + static_cast<std::ptrdiff_t>(std::min(count, columns)));
       std::int32_t flags = count > columns ? LeadingInteger(fields[columns]) : 0;
-      AppendRow(cells, flags);
+      // A row the store could not take is a list that was not loaded whole.
+      if (!AppendRow(cells, flags)) lost = true;
     };
 
     int carry = -1;  // a byte of a unit that the previous read cut in two
@@ -462,7 +464,7 @@ bool MyListview::LoadCSV(const std::string& fileName, std::int32_t bufferSize, b
   } catch (const std::bad_alloc&) {
     return false;
   }
-  return total == size;
+  return total == size && !lost;
 }
 
 }  // namespace velotag

@@ -19,7 +19,10 @@ std::string FirstCodePoint(const std::string& s) {
   return s.substr(0, n);
 }
 
-std::string Shape(const std::string& value, const std::string& parameters) {
+// `limit` is the most characters the whole name keeps: padding beyond it
+// would be cut off anyway, and a width such as 2000000000 from a pattern or
+// a hand-edited settings file must not cost gigabytes first.
+std::string Shape(const std::string& value, const std::string& parameters, std::size_t limit) {
   int minLength = LeadingInteger(parameters);
   int maxLength = 0;
   std::string fill = " ";
@@ -37,7 +40,8 @@ std::string Shape(const std::string& value, const std::string& parameters) {
   std::size_t length = Utf8Length(shaped);
   if (minLength > 0 && length < static_cast<std::size_t>(minLength)) {
     std::string pad;
-    for (std::size_t i = length; i < static_cast<std::size_t>(minLength); ++i) pad += fill;
+    const std::size_t padCount = std::min(static_cast<std::size_t>(minLength) - length, limit);
+    for (std::size_t i = 0; i < padCount; ++i) pad += fill;
     shaped = pad + shaped;
     length = static_cast<std::size_t>(minLength);
   }
@@ -96,7 +100,7 @@ std::string ApplyRenamePattern(const std::string& pattern, const std::vector<std
     // A name cannot be made from a tag that is not there.
     if (value.empty()) return {};
     out += rest.substr(pos, open - pos);
-    out += modifier ? Shape(value, token.substr(colon + 1)) : value;
+    out += modifier ? Shape(value, token.substr(colon + 1), maxLength) : value;
     ++counted;
     pos = close + 1;
   }

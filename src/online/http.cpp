@@ -414,10 +414,14 @@ HttpResult HttpRequestOnce(const std::string& urlIn, const std::string& localPat
            chunks.state() != ChunkDecoder::State::Broken;
   };
 
+  bool peerClosed = false;
   while (keepGoing && !ended) {
     int n = https ? tls.ReceiveAvailable(received, timeoutMs)
                   : ReceiveAvailable(sock.get(), received, timeoutMs);
-    if (n < 1) break;
+    if (n < 1) {
+      peerClosed = n == 0;
+      break;
+    }
     buf.Append(received);
     while (!headerDone) {
       std::size_t end = buf.Find("\r\n\r\n", headerScanFrom);
@@ -452,6 +456,11 @@ HttpResult HttpRequestOnce(const std::string& urlIn, const std::string& localPat
       !abandoned)
     result.bodyIncomplete = true;
   if (writer.writeFailed()) result.bodyIncomplete = true;
+  // Without a length or chunks only the server's close ends the body: one
+  // that fell silent or broke off sent part of it.
+  if (headerDone && !abandoned && !result.chunked && result.contentLength < 0 && !peerClosed &&
+      !writer.limitReached())
+    result.bodyIncomplete = true;
   result.bytesWritten = writer.written();
   result.urlFileName = UrlFileName(path);
   return result;

@@ -63,6 +63,8 @@ std::string MakeWaveFile(const std::string& programFolder) {
   return name.empty() ? MakeUniqueFile(TempFolder(), kLibofaTempWavePrefix, ".wav") : name;
 }
 
+constexpr std::int64_t kMaxAnswerBytes = 1 << 20;
+
 // The answer's texts are UTF-8 bytes read one per character.
 std::string FromUtf8(const std::string& latin1) { return Utf8BytesToString(StringToAnsi(latin1)); }
 
@@ -304,8 +306,11 @@ bool ClassLibofa::QueryService(TrackQuery& q, int tries, int timeoutMs) {
     std::string url = base + kLibofaServicePath;
     std::string local = answer.path();
     std::string cookies;
-    if (local.empty() || !HttpDownload(url, local, timeoutMs, 5, keepGoing_, true, -1, body,
-                                       cookies, kLibofaUserAgent, options_.pump)) {
+    // A real answer is a few hundred bytes; a server sending without end
+    // must not fill the disk.
+    if (local.empty() || !HttpDownload(url, local, timeoutMs, 5, keepGoing_, true,
+                                       kMaxAnswerBytes, body, cookies, kLibofaUserAgent,
+                                       options_.pump)) {
       lastError_ = kLibofaConnectionError;
       if (options_.pump) options_.pump();
       continue;

@@ -80,7 +80,8 @@ std::int64_t SendAll(int socket, const std::uint8_t* data, std::size_t size) {
 
 int ReceiveAvailable(int socket, Bytes& bytes, int timeoutMs) {
   bytes.clear();
-  if (WaitReadable(socket, timeoutMs) < 1) return 0;
+  if (int ready = WaitReadable(socket, timeoutMs); ready < 1)
+    return ready == 0 ? kReceiveTimedOut : -1;
   int flags = 0;
   while (bytes.size() < kReceiveLimit) {
     std::size_t old = bytes.size();

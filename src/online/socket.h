@@ -31,7 +31,10 @@ bool SetKeepAlive(int socket);
 // Sends until everything is gone or an error; the count sent, -1 for no socket.
 std::int64_t SendAll(int socket, const std::uint8_t* data, std::size_t size);
 // Waits up to timeoutMs for data, then takes what is there without waiting
-// again. 0 when nothing came in time or the peer closed, -1 on an error.
+// again. 0 when the peer closed, kReceiveTimedOut when nothing came in
+// time, -1 on an error (a reset connection): a body that ends with the
+// connection is whole only after a close.
+inline constexpr int kReceiveTimedOut = -2;
 int ReceiveAvailable(int socket, Bytes& bytes, int timeoutMs);
 void CloseSocket(int socket);
 

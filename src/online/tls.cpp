@@ -185,7 +185,10 @@ int TlsConnection::ReceiveAvailable(Bytes& bytes, int timeoutMs) {
       break;
     }
     if (!bytes.empty() && MsLeft(deadline) == 0) break;
-    if (!WaitForTls(s.ssl, s.socket, rc, deadline)) break;
+    if (!WaitForTls(s.ssl, s.socket, rc, deadline)) {
+      if (bytes.empty()) return kReceiveTimedOut;
+      break;
+    }
   }
   return static_cast<int>(bytes.size());
 }

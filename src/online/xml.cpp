@@ -73,7 +73,8 @@ XmlNode ClassXML::ParseTag(const std::string& t) {
       break;
     }
     std::size_t eq = t.find('=', i);
-    std::size_t end = t.find_first_of("/?", i);
+    // Only up to the "=": a tag of many attributes stays one pass.
+    std::size_t end = std::string_view(t).substr(0, eq).find_first_of("/?", i);
     if (end != std::string::npos && (eq == std::string::npos || end < eq)) {
       tag.kind = kXmlComplete;
       break;
@@ -104,10 +105,15 @@ std::int32_t ClassXML::ParseDocument(const std::string& text) {
   nodes_.clear();
   nodeCount_ = 0;
   std::vector<XmlNode> stack;
+  // Content holding markup is no text. Asked before anything is copied: an
+  // answer full of unclosed elements would otherwise copy its rest once per
+  // element (a megabyte took seconds).
   auto contentOf = [&](const XmlNode& open, std::size_t end) {
     std::size_t start = static_cast<std::size_t>(open.contentStart - 1);
-    std::string content = start < end ? text.substr(start, end - start) : std::string();
-    return content.find('<') != std::string::npos ? std::string() : DecodeEntities(content);
+    if (start >= end) return std::string();
+    std::size_t markup = text.find('<', start);
+    if (markup != std::string::npos && markup < end) return std::string();
+    return DecodeEntities(text.substr(start, end - start));
   };
   std::size_t pos = 0;
   for (;;) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <new>
 
 #include "support/textenc.h"
 
@@ -305,9 +306,19 @@ bool ReadTextFile(const std::string& fileName, std::string& text, std::int32_t c
   if (!h.valid()) return false;
   Offset64 size = LargeFileSize(h.get());
   if (size <= 0) return true;
+  // The program's text files (settings, the answer cache, exports read
+  // back) stay far below this; a file beyond it is refused instead of
+  // taking the memory, so that a damaged settings file cannot stop the
+  // window from starting.
+  if (size > kMaxTextFileBytes) return false;
   std::size_t chunk = static_cast<std::size_t>(chunkSize);
   if (static_cast<Offset64>(chunk) > size) chunk = static_cast<std::size_t>(size);
-  Bytes buf(static_cast<std::size_t>(size));
+  Bytes buf;
+  try {
+    buf.resize(static_cast<std::size_t>(size));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   std::size_t got = 0;
   while (got < buf.size()) {
     std::size_t want = std::min(chunk, buf.size() - got);

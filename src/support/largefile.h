@@ -74,6 +74,8 @@ void FileSetAttributes(const std::string& fileName, int attributes, bool unicode
 bool FileMove(const std::string& oldName, const std::string& newName, bool unicode = true);
 std::string GetShortPath(const std::string& fileName, bool unicode = true);
 
+// Text files larger than this are not read (false).
+inline constexpr Offset64 kMaxTextFileBytes = Offset64{1} << 30;
 bool ReadTextFile(const std::string& fileName, std::string& text, std::int32_t chunkSize = 0,
                   int mode = kTextAuto);
 bool WriteBytesToFile(const std::string& fileName, const Bytes& bytes, std::int64_t first = 0,

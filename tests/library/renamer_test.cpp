@@ -46,6 +46,11 @@ TEST(RenamePattern, LongNamesAreCutBeforeTheExtension) {
   EXPECT_LE(name.size(), 255u);
   EXPECT_EQ(name.substr(name.size() - 4), ".mp3");
   EXPECT_EQ(name.size(), 125u * 2 + 4);
+  // A width from a hand-edited pattern costs no more than the name can hold.
+  EXPECT_EQ(ApplyRenamePattern("x%track:2000000000::0%", RenameVariables(), kValues),
+            "x" + std::string(249, '0') + ".mp3");
+  EXPECT_EQ(ApplyRenamePattern("%track:300::0%", RenameVariables(), kValues),
+            std::string(250, '0') + ".mp3");
 }
 
 TEST(RenamePattern, AnEmptyValueGivesNoName) {

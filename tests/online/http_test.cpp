@@ -118,6 +118,10 @@ TEST_F(HttpTest, AnswersAndRedirects) {
       {"/short", false, std::string(50, 'y'), "", {.deleteOnFail = false}},  // kept if asked
       {"/silent-body", true, "hello", "", {.timeoutMs = 400}},  // judged by its length
       {"/silent", false, "", "", {.timeoutMs = 400}},
+      // Without a length only the server's close ends the body; a server that
+      // falls silent sent part of it.
+      {"/nolength-closed", true, "hello"},
+      {"/nolength-silent", false, "", "", {.timeoutMs = 400}},
       // With no length announced, maxBytes is the download the caller chose; a
       // length above it abandons the transfer at the header.
       {"/endless", true, std::string(1000000, 'z'), "", {.maxBytes = 1000000}},

@@ -98,6 +98,10 @@ TEST(ReadTextFile, DecidesTheEncoding) {
   std::string text = "x";
   EXPECT_FALSE(ReadTextFile(dir.file("missing"), text));
   EXPECT_EQ(text, "");
+  // A damaged settings file of 200 GB (sparse) is refused, not allocated.
+  test::WriteFileText(dir.file("huge"), "");
+  ASSERT_EQ(::truncate(dir.file("huge").c_str(), 200LL << 30), 0);
+  EXPECT_FALSE(ReadTextFile(dir.file("huge"), text));
 }
 
 // Steps on one file: appends separate with CR LF, a new UTF-16 file starts

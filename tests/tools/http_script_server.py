@@ -70,6 +70,8 @@ SCRIPTS = {
     "/short": [b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + b"y" * 50],
     "/silent-body": [answer(200, b"hello"), 5.0],
     "/silent": [5.0],
+    "/nolength-closed": [b"HTTP/1.1 200 OK\r\n\r\nhello"],
+    "/nolength-silent": [b"HTTP/1.1 200 OK\r\n\r\nhel", 5.0],
     "/endless": lambda: endless(b"HTTP/1.1 200 OK\r\n\r\n", b"z" * 65536),
     "/endless-header": lambda: endless(b"HTTP/1.1 200 OK\r\n", b"X-Filler: %s\r\n" % (b"f" * 999)),
     "/ofa/1/track": [track('<title>Tones &amp; Silence</title><artist id="a1"><name>'
