@@ -237,9 +237,9 @@ bool RewriteFile(ID3v2Tag& tag, Offset64 keepBefore, const Bytes& middle, Offset
   if (::rename(temp.name().c_str(), tag.FileName.c_str()) != 0) return false;
   temp.Close();
   SyncFolderOf(tag.FileName);
-  tag.FileHandle.reset(LargeFileOpen(tag.FileName, true, false, true, false, kOpenExisting));
+  // Reopened the way OpenID3v2 opens, the size coming with it.
+  tag.FileHandle.reset(LargeFileOpenRead(tag.FileName, tag.FileSize));
   tag.ReadOnly = true;
-  tag.FileSize = tag.FileHandle.valid() ? destPos : -1;
   return true;
 }
 
@@ -328,17 +328,16 @@ void ComputeID3v2Size(ID3v2Tag& tag) {
 // cannot be written (a read-only medium, another owner) or is not the same.
 static bool EnsureWritable(ID3v2Tag& tag) {
   if (!tag.ReadOnly) return true;
-  FileHandle writable(LargeFileOpen(tag.FileName, true, true, true, false, kOpenExisting));
-  if (!writable.valid() && (errno == EACCES || errno == EPERM)) {
-    struct stat st {};
-    if (::fstat(tag.FileHandle.get(), &st) != 0 || (st.st_mode & S_IWUSR)) return false;
-    FileSetAttributes(tag.FileName, 0);
-    writable.reset(LargeFileOpen(tag.FileName, true, true, true, false, kOpenExisting));
-  }
-  if (!writable.valid()) return false;
   struct stat was {}, now {};
-  if (::fstat(tag.FileHandle.get(), &was) != 0 || ::fstat(writable.get(), &now) != 0 ||
-      was.st_dev != now.st_dev || was.st_ino != now.st_ino)
+  if (::fstat(tag.FileHandle.get(), &was) != 0) return false;
+  Offset64 size = -1;
+  FileHandle writable(LargeFileOpenReadWrite(tag.FileName, size));
+  if (!writable.valid() && (errno == EACCES || errno == EPERM) && !(was.st_mode & S_IWUSR)) {
+    FileSetAttributes(tag.FileName, 0);
+    writable.reset(LargeFileOpenReadWrite(tag.FileName, size));
+  }
+  if (!writable.valid() || ::fstat(writable.get(), &now) != 0 || was.st_dev != now.st_dev ||
+      was.st_ino != now.st_ino)
     return false;
   tag.FileHandle = std::move(writable);
   tag.ReadOnly = false;
