@@ -290,6 +290,31 @@ TEST(EraseDownloadFolder, OnlyTheProgramsOwnFolder) {
   }
 }
 
+TEST(UpdateCommand, ArgumentsAndExitStatus) {
+  TempDir home;
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string logged;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"update"}, 2, ""},
+           {{"update", "install"}, 2, ""},
+           {{"update", "check", home.path()}, 2, ""},
+           {{"--update-server", "ftp://127.0.0.1", "update", "check"}, 2, ""},
+           {{"--update-server", "http://127.0.0.1:1/", "update", "check"}, 1,
+            "Check last version UNSUCCESSFUL..."},
+           {{"--update-server", "https://127.0.0.1:1", "update", "upgrade"}, 1,
+            "AUTO Upgrade UNSUCCESSFUL..."},
+           {{"update", "erase"}, 0, "Erase download folder SUCCESSFUL..."}}) {
+    std::vector<std::string> argv = {VELOTAG_CLI, "--home", home.path()};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    test::ProcessResult r = test::RunProcess(argv);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    EXPECT_NE(r.err.find(c.logged), std::string::npos) << r.err;
+  }
+}
+
 // The whole way, with a copy of velotag-cli in a folder whose name needs
 // quoting: https check, download, verification, script, the old process
 // ends, the new file is in place and starts.
