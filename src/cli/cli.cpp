@@ -32,7 +32,8 @@ std::string UsageText() {
       "  --cddb-server HOST[:PORT]    where CDDB lookups connect\n"
       "  --fingerprint-server HOST[:PORT]\n"
       "                               where fingerprint lookups connect\n"
-      "  --update-server HOST[:PORT]  where the version check connects\n"
+      "  --update-server URL          the home web host of the self-update,\n"
+      "                               https://HOST[:PORT] or http://HOST[:PORT]\n"
       "  --format tsv|csv|json        output format\n"
       "  -h, --help                   show this help\n"
       "  --version                    show the program's version\n"
@@ -77,6 +78,9 @@ const std::vector<Command>& Commands() {
        RunAutoTag},
       {"frames", "frames [--format json] PATH...   the ID3v2 header and frames of each file",
        {}, 0, {"json"}, RunFrames},
+      {"update", "update check|upgrade|erase   the self-update: version check, upgrade, "
+                 "download folder",
+       {}, 1, {}, RunUpdate},
   };
   return kCommands;
 }

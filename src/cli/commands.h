@@ -48,5 +48,6 @@ int RunPictures(CommandContext& context);
 int RunLoad(CommandContext& context);
 int RunCsv(CommandContext& context);
 int RunAutoTag(CommandContext& context);
+int RunUpdate(CommandContext& context);
 
 }  // namespace velotag::cli

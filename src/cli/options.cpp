@@ -88,14 +88,24 @@ bool ApplyGlobal(const GlobalOption& o, const std::string& value, Options& optio
       return false;
     }
     options.format = value;
+  } else if (name == "--update-server") {
+    // A URL: the scheme says whether the home page comes over TLS.
+    std::string host = value;
+    for (const char* scheme : {"https://", "http://"})
+      if (host.rfind(scheme, 0) == 0) host.erase(0, std::string(scheme).size());
+    if (!host.empty() && host.back() == '/') host.pop_back();
+    if (!ValidServer(host)) {
+      error = name + " takes https://HOST[:PORT] or http://HOST[:PORT], not \"" + value + "\"";
+      return false;
+    }
+    options.updateServer = value;
   } else {
     if (!ValidServer(value)) {
       error = name + " takes HOST[:PORT], not \"" + value + "\"";
       return false;
     }
     if (name == "--cddb-server") options.cddbServer = value;
-    else if (name == "--fingerprint-server") options.fingerprintServer = value;
-    else options.updateServer = value;
+    else options.fingerprintServer = value;
   }
   return true;
 }

@@ -451,6 +451,14 @@ void MainWindow::BuildLog() {
   buttons->addWidget(cmdStop_, 1);
   buttons->addWidget(cmdResize_);
   layout->addLayout(buttons);
+  auto* update = new QHBoxLayout;
+  for (int index = 0; index < kUpdateCommandCount; ++index) {
+    auto* button = new QPushButton(QString::fromLatin1(Form1::UpdateCaption(index)), box);
+    button->setObjectName(QStringLiteral("CmdUpdate_%1").arg(index));
+    connect(button, &QPushButton::clicked, this, [this, index] { form_->CmdUpdate_Click(index); });
+    update->addWidget(button);
+  }
+  layout->addLayout(update);
   lowerSplit_->setStretchFactor(0, 3);
   lowerSplit_->setStretchFactor(1, 2);
 }
@@ -553,6 +561,10 @@ void MainWindow::BuildMenus() {
                            .arg(QLatin1String(kVersionText), QLatin1String(kAuthor),
                                 QLatin1String(kHomePage)));
   });
+  help->addSeparator();
+  for (int index = 0; index < kUpdateCommandCount; ++index)
+    AddAction(help, QString::fromLatin1(Form1::UpdateCaption(index)), QKeySequence(),
+              [this, index] { form_->CmdUpdate_Click(index); });
 }
 
 bool MainWindow::Start() {

@@ -41,7 +41,12 @@ AppPaths AppPaths::ForThisProcess() {
   p.ProgramFolder = GetAppFolder();
   char buf[4096];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n > 0) p.ExeName = GetFileNamePart(std::string(buf, static_cast<std::size_t>(n)));
+  if (n > 0) {
+    std::string exe(buf, static_cast<std::size_t>(n));
+    p.ExeName = GetFileNamePart(exe);
+    p.Executable = p.ExeName;
+    p.InstallFolder = GetFolderPart(exe);
+  }
   return p;
 }
 
@@ -147,10 +152,10 @@ void Form1::Form_Load() {
   OptID3editVer_Click(loaded.OptID3editVer);
   // A download folder left from an upgrade is not needed any more. The
   // program folder may be the user's own (VELOTAG_HOME=~): a folder that
-  // merely has the program's name is theirs and stays.
-  std::string download = paths_.ProgramFolder + paths_.ExeName + "/";
-  if (GetPathType(download) >= kPathFolder && GetPathType(download + kDownloadMarker) == kPathFile)
-    DeleteTree(download);
+  // merely has the download folder's name is theirs and stays.
+  if (GetPathType(DownloadFolder()) >= kPathFolder &&
+      GetPathType(DownloadFolder() + kDownloadMarker) == kPathFile)
+    CmdUpdate_Click(kCmdEraseDownload);
   stopEnabled_ = false;
   ui_.CaptionChanged(Caption::StopButton);
 }
@@ -176,6 +181,7 @@ bool Form1::Form_QueryUnload(bool byUser) {
 void Form1::Form_Unload() {
   fingerprint_.reset();
   lock_.reset();
+  StartPreparedUpgrade();
 }
 
 // ---- status, progress, stop ----

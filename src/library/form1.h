@@ -42,6 +42,11 @@ enum PanelCommand : int {
   kPanelCommandCount = 36
 };
 
+// CmdUpdate, the self-update buttons.
+enum UpdateCommand : int {
+  kCmdAutoUpgrade = 0, kCmdCheckVersion = 1, kCmdEraseDownload = 2, kUpdateCommandCount = 3
+};
+
 // The field panel: plain state that the window's widgets are bound to.
 struct FieldPanel {
   std::array<std::string, kTextBoxCount> TxtID3;
@@ -66,12 +71,17 @@ struct FieldPanel {
 struct AppPaths {
   std::string ProgramFolder;
   std::string ExeName = "velotag";
+  // Where the running executable lies (the folder an upgrade replaces
+  // files in) and its file name; empty: ProgramFolder and ExeName.
+  std::string InstallFolder{};
+  std::string Executable{};
   // The paths of the running executable.
   static AppPaths ForThisProcess();
 };
 
-// The self-update downloads into ProgramFolder + ExeName + "/" and puts
-// this file there first; start-up erases only a folder that carries it.
+// The self-update downloads into ProgramFolder + ExeName + "-download/" (the
+// executable itself may be ProgramFolder + ExeName) and puts this file there
+// first; the folder is erased only when it carries it.
 inline constexpr const char* kDownloadMarker = ".velotag-download";
 
 class InstanceLock;
@@ -95,6 +105,7 @@ class Form1 : public MyListviewEvents {
   void CmdInput_Click(int index);
   void CmdID3v1_Click(int index);
   void CmdSTOP_Click();
+  void CmdUpdate_Click(int index);
   void OptID3editVer_Click(int index);
   void OptID3ver_Click(int index);
   void ChkID3_Click();
@@ -154,6 +165,21 @@ class Form1 : public MyListviewEvents {
   std::string& SearchText() { return searchText_; }
   std::string SettingsFile() const;
   std::string LocalDbFile() const { return paths_.ProgramFolder + "LocalDB.ini"; }
+  // The self-update's folder, with a trailing "/".
+  std::string DownloadFolder() const;
+  static const char* UpdateCaption(int index);
+  // The downloaded archive while an upgrade is prepared, else "".
+  const std::string& UpgradeMarker() const { return upgradeMarker_; }
+  // The executable the archive holds for this front end, and what it is
+  // given when the upgrade starts it again (the window: "velotag" and
+  // nothing).
+  void SetUpgradeProgram(std::string newExeName, std::vector<std::string> restartArgs) {
+    upgradeExeName_ = std::move(newExeName);
+    upgradeRestartArgs_ = std::move(restartArgs);
+  }
+  // Once the program is done: starts the prepared upgrade script, clearing
+  // the marker; true when one was started.
+  bool StartPreparedUpgrade();
   std::mt19937& Random() { return random_; }
 
   // The genre box's 256 entries: the names, the numbers 148..254, "".
@@ -181,6 +207,13 @@ class Form1 : public MyListviewEvents {
   void RenameFiles();
   void AutoTag();
   void ClearLocalDatabase();
+  void EraseDownloadFolder();
+  void CheckVersion();
+  void AutoUpgrade();
+  void OfferDownloadedFile(const std::string& path);
+  // The download folder, made with its marker when missing; false when it
+  // cannot be.
+  bool PrepareDownloadFolder();
   std::vector<std::string> BuildRow(const std::string& path, Offset64 size);
   // One step of a row loop: progress, pump, Stop; false when stopped.
   bool RowLoopStep(std::size_t done, std::size_t total, std::string& lastCaption);
@@ -236,6 +269,9 @@ class Form1 : public MyListviewEvents {
   std::array<std::string, kBrowserCommandCount> inputCaptions_;
   std::array<std::string, kPanelCommandCount> panelCaptions_;
   std::mt19937 random_;
+  std::string upgradeMarker_;
+  std::string upgradeExeName_ = "velotag";
+  std::vector<std::string> upgradeRestartArgs_;
 };
 
 // "   1,50 KB": the size column's text.

@@ -24,14 +24,6 @@ std::string StripTrailingSlashes(const std::string& path) {
 
 bool Exists(const std::string& path) { return GetPathType(path) != kPathMissing; }
 
-std::string ExecutableFolder() {
-  char buf[4096];
-  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return {};
-  std::string exe(buf, static_cast<std::size_t>(n));
-  return GetFolderPart(exe);
-}
-
 struct DirCloser {
   void operator()(DIR* d) const { ::closedir(d); }
 };
@@ -48,6 +40,22 @@ std::string WithTrailingSlash(const std::string& folder) {
   return folder + "/";
 }
 
+std::string ExecutableFolder() {
+  char buf[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  std::string exe(buf, static_cast<std::size_t>(n));
+  return GetFolderPart(exe);
+}
+
+bool IsSystemFolder(const std::string& folder) {
+  static const char* const kSystemFolders[] = {"/usr/", "/bin/", "/sbin/", "/lib/", "/etc/"};
+  std::string f = WithTrailingSlash(folder);
+  for (const char* prefix : kSystemFolders)
+    if (f.rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
 std::string GetAppFolder() {
   if (const char* home = std::getenv("VELOTAG_HOME"); home && *home)
     return WithTrailingSlash(home);
@@ -55,10 +63,8 @@ std::string GetAppFolder() {
   // beside it; an installed one (root can write /usr/bin) never writes into
   // the system's folders.
   std::string exeFolder = ExecutableFolder();
-  static const char* const kSystemFolders[] = {"/usr/", "/bin/", "/sbin/", "/lib/", "/etc/"};
-  bool system = false;
-  for (const char* prefix : kSystemFolders) system = system || exeFolder.rfind(prefix, 0) == 0;
-  if (!exeFolder.empty() && !system && ::access(exeFolder.c_str(), W_OK) == 0) return exeFolder;
+  if (!exeFolder.empty() && !IsSystemFolder(exeFolder) && ::access(exeFolder.c_str(), W_OK) == 0)
+    return exeFolder;
   std::string data;
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
     data = WithTrailingSlash(xdg);

@@ -33,6 +33,11 @@ struct FolderEntry {
 // The program folder, with a trailing "/": $VELOTAG_HOME when set, else the
 // executable's folder when it is writable, else $XDG_DATA_HOME/velotag/.
 std::string GetAppFolder();
+// The running executable's folder, with a trailing "/"; "" when unknown.
+std::string ExecutableFolder();
+// A folder the package manager owns (/usr/, /bin/ ...): the program never
+// writes there, even when it could (as root).
+bool IsSystemFolder(const std::string& folder);
 int GetPathType(const std::string& path);
 bool IsDriveRoot(const std::string& path);
 std::string GetFileNamePart(const std::string& path);

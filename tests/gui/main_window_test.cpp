@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <functional>
@@ -426,6 +427,22 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.Log().last(), u"2 media file(s) deleted"_s);
     QCOMPARE(w.grid()->toolTip(), u"6 element(s)"_s);
     QCOMPARE(GetPathType(row[kColPath]), kPathFile);  // rows only: the files stay
+  }
+
+  void updateButtonsAndMenuEntries() {
+    Window w("");
+    QList<QAction*> actions = w->findChildren<QAction*>();
+    for (int i = 0; i < kUpdateCommandCount; ++i) {
+      const QString caption = QString::fromLatin1(Form1::UpdateCaption(i));
+      QCOMPARE(w.Find<QPushButton>(u"CmdUpdate_%1"_s.arg(i))->text(), caption);
+      QVERIFY(std::any_of(actions.begin(), actions.end(),
+                          [&](QAction* a) { return a->text() == caption; }));
+    }
+    QVERIFY(CreatePath(w->form().DownloadFolder()));
+    vt::WriteFileText(w->form().DownloadFolder() + kDownloadMarker, "");
+    w.Click(u"CmdUpdate_2"_s);
+    QCOMPARE(w.Log().last(), u"Erase download folder SUCCESSFUL..."_s);
+    QCOMPARE(GetPathType(w->form().DownloadFolder()), kPathMissing);
   }
 };
 

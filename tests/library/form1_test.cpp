@@ -353,7 +353,7 @@ TEST_F(Form1Test, AutoTag) {
 TEST_F(Form1Test, OneInstanceWithSettingsWrittenOnClose) {
   // The program folder may be the user's own: a folder there that merely
   // has the program's name is theirs; only the updater's marked one goes.
-  const std::string download = home_.file("velotag/");
+  const std::string download = home_.file("velotag-download/");
   ASSERT_TRUE(CreatePath(download + "music"));
   test::WriteFileText(download + "music/keep.mp3", "x");
   ASSERT_TRUE(form_->Form_Initialize());

@@ -16,7 +16,7 @@ extern char** environ;
 namespace velotag::test {
 
 ScriptServer::ScriptServer(const std::string& logFile, const std::string& cert,
-                           const std::string& key)
+                           const std::string& key, const std::string& root)
     : log_(logFile), tls_(!cert.empty()) {
   int in[2], out[2];
   if (::pipe2(in, O_CLOEXEC) != 0) return;
@@ -31,6 +31,7 @@ ScriptServer::ScriptServer(const std::string& logFile, const std::string& cert,
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   std::vector<std::string> argv = {PythonPath(), ToolPath("http_script_server.py"), "--log", log_};
   if (tls_) argv.insert(argv.end(), {"--tls", cert, key});
+  if (!root.empty()) argv.insert(argv.end(), {"--root", root});
   std::vector<char*> args;
   for (std::string& a : argv) args.push_back(a.data());
   args.push_back(nullptr);

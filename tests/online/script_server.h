@@ -13,9 +13,10 @@ namespace velotag::test {
 
 class ScriptServer {
  public:
-  // With a certificate and key the server speaks TLS.
+  // With a certificate and key the server speaks TLS; with a root folder,
+  // paths naming files below it answer with those files.
   explicit ScriptServer(const std::string& logFile, const std::string& cert = "",
-                        const std::string& key = "");
+                        const std::string& key = "", const std::string& root = "");
   ~ScriptServer();
   ScriptServer(const ScriptServer&) = delete;
   ScriptServer& operator=(const ScriptServer&) = delete;

@@ -6,9 +6,11 @@
 # silences as they happen on real networks. /status/N answers with status N;
 # any path not in SCRIPTS echoes the request it got. Each request that arrives
 # whole is appended to the log file as one JSON line. Paths ending in
-# /ofa/1/track are the fingerprint service.
+# /ofa/1/track are the fingerprint service. With --root, a path naming a file
+# below that folder (or a folder holding index.html) answers with the file as
+# it is at the time of the request.
 #
-# Usage: http_script_server.py --log FILE [--tls CERT KEY]
+# Usage: http_script_server.py --log FILE [--tls CERT KEY] [--root DIR]
 # Prints "PORT n" once listening; exits when its standard input closes.
 
 import itertools
@@ -22,6 +24,7 @@ import time
 
 LOCK = threading.Lock()
 SEEN = {}
+ROOT = None
 PUID = "0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0"
 CHUNKED = b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
 
@@ -108,7 +111,13 @@ def serve(conn, log, base):
         SEEN[req["path"]] = SEEN.get(req["path"], 0) + 1
         first = SEEN[req["path"]] == 1
     route = req["path"].split("?")[0]
-    if route == "/redir-empty":  # no location the first time, the page the second
+    served = os.path.realpath(os.path.join(ROOT, route.lstrip("/"))) if ROOT else ""
+    if os.path.isdir(served):
+        served = os.path.join(served, "index.html")
+    if ROOT and served.startswith(ROOT + os.sep) and os.path.isfile(served):
+        with open(served, "rb") as f:
+            steps = [answer(200, f.read())]
+    elif route == "/redir-empty":  # no location the first time, the page the second
         steps = [answer(302, b"try again") if first else answer(200, b"second time")]
     elif route.startswith("/status/"):
         steps = [answer(int(route.split("/")[2]), b"status page")]
@@ -131,10 +140,19 @@ def handle(conn, log, base, context):
 
 
 def main():
-    log, context = sys.argv[2], None
-    if len(sys.argv) > 3:
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(sys.argv[4], sys.argv[5])
+    global ROOT
+    args, log, context = sys.argv[1:], None, None
+    while args:
+        if args[0] == "--log":
+            log, args = args[1], args[2:]
+        elif args[0] == "--tls":
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(args[1], args[2])
+            args = args[3:]
+        elif args[0] == "--root":
+            ROOT, args = os.path.realpath(args[1]), args[2:]
+        else:
+            sys.exit("unknown argument " + args[0])
     listener = socket.create_server(("127.0.0.1", 0), backlog=64)
     port = listener.getsockname()[1]
     base = "http%s://127.0.0.1:%d" % ("s" if context else "", port)
