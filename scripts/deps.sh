@@ -6,7 +6,8 @@ set -eu
 PACKAGES="cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev
   libutf8proc-dev python3 python3-mutagen clang libclang-rt-14-dev libtag1-dev
   libssl-dev openssl libofa0-dev lame curl qt6-base-dev fonts-dejavu-core
-  libarchive-dev"
+  libarchive-dev libchromaprint-dev libchromaprint-tools libmpg123-dev
+  nlohmann-json3-dev libdiscid-dev"
 
 missing=""
 for p in $PACKAGES; do

@@ -270,8 +270,10 @@ int RunCsv(CommandContext& context) {
 
 int RunAutoTag(CommandContext& context) {
   AppPaths paths = Session::Paths(context.options);
-  Session session(context, Session::Rows::FilesOnly,
-                  MakeLibofaLookup(paths.ProgramFolder, context.options.fingerprintServer));
+  std::unique_ptr<FingerprintLookup> lookup =
+      MakeFingerprintLookup(paths.ProgramFolder, context.options.fingerprintServer);
+  lookup->SetAcoustId(context.options.acoustIdKey, context.options.acoustIdServer, 0.5);
+  Session session(context, Session::Rows::FilesOnly, std::move(lookup));
   session.form().CmdInput_Click(kCmdAutoTag);
   // A file the lookup found nothing for is a file not done.
   int rows = session.form().Grid().ItemCount();

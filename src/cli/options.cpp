@@ -22,6 +22,8 @@ constexpr GlobalOption kGlobal[] = {
     {"--cddb-server", nullptr, true},
     {"--fingerprint-server", nullptr, true},
     {"--update-server", nullptr, true},
+    {"--acoustid-key", nullptr, true},
+    {"--acoustid-server", nullptr, true},
     {"--format", nullptr, true},
     {"--help", "-h", false},
     {"--version", nullptr, false},
@@ -99,6 +101,27 @@ bool ApplyGlobal(const GlobalOption& o, const std::string& value, Options& optio
       return false;
     }
     options.updateServer = value;
+  } else if (name == "--acoustid-key") {
+    if (value.empty() || value.find_first_of(" \t\r\n") != std::string::npos) {
+      error = "--acoustid-key needs a key";
+      return false;
+    }
+    options.acoustIdKey = value;
+  } else if (name == "--acoustid-server") {
+    // A base URL; the service's paths follow whatever path it has.
+    std::string host = value;
+    bool schemed = false;
+    for (const char* scheme : {"https://", "http://"})
+      if (host.rfind(scheme, 0) == 0) {
+        host.erase(0, std::string(scheme).size());
+        schemed = true;
+      }
+    host = host.substr(0, host.find('/'));
+    if (!schemed || !ValidServer(host)) {
+      error = name + " takes https://HOST[:PORT][/PATH] or http://..., not \"" + value + "\"";
+      return false;
+    }
+    options.acoustIdServer = value;
   } else {
     if (!ValidServer(value)) {
       error = name + " takes HOST[:PORT], not \"" + value + "\"";

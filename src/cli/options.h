@@ -24,6 +24,8 @@ struct Options {
   std::string cddbServer;
   std::string fingerprintServer;
   std::string updateServer;
+  std::string acoustIdKey;
+  std::string acoustIdServer;
   std::string format;           // "" = the command's default
   bool help = false;
   bool version = false;

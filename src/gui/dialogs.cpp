@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QPushButton>
 #include <QStringList>
 
@@ -45,6 +46,14 @@ QString DialogProvider::ChooseFile(QWidget* parent, const QString& title, const 
 }
 
 void DialogProvider::OpenExternally(const QUrl& url) { QDesktopServices::openUrl(url); }
+
+bool DialogProvider::AskText(QWidget* parent, const QString& title, const QString& label,
+                             QString& text) {
+  bool ok = false;
+  QString answer = QInputDialog::getText(parent, title, label, QLineEdit::Normal, text, &ok);
+  if (ok) text = answer;
+  return ok;
+}
 
 TimedMessageBox::TimedMessageBox(const QString& text, const QString& title, MessageIcon icon,
                                  int timeoutMs, QWidget* parent)

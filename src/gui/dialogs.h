@@ -30,6 +30,9 @@ class DialogProvider {
   virtual QString ChooseFile(QWidget* parent, const QString& title, const QString& start,
                              const QString& qtFilter);
   virtual void OpenExternally(const QUrl& url);
+  // One line of text; false when cancelled.
+  virtual bool AskText(QWidget* parent, const QString& title, const QString& label,
+                       QString& text);
 };
 
 // A message box that closes itself after a time, as if its first button

@@ -526,6 +526,14 @@ void MainWindow::BuildMenus() {
   inputAction(tags, kCmdRenamePattern, QKeySequence(Qt::CTRL | Qt::Key_P));
   inputAction(tags, kCmdRename, QKeySequence(Qt::Key_F2));
   inputAction(tags, kCmdAutoTag, QKeySequence());
+  AddAction(tags, QStringLiteral("AcoustID key..."), QKeySequence(), [this] {
+    QString key = Q(form_->Options().Servers.AcoustIdKey);
+    if (dialogs_->AskText(this, QStringLiteral("AcoustID key"),
+                          QStringLiteral("The application key of the AcoustID service; with one, "
+                                         "Auto tag asks AcoustID (empty: the fingerprint service)"),
+                          key))
+      form_->SetAcoustIdKey(key.toStdString());
+  });
   inputAction(tags, kCmdSavePicturesSel, QKeySequence());
   inputAction(tags, kCmdSavePicturesAll, QKeySequence());
   inputAction(tags, kCmdClearLocalDb, QKeySequence());

@@ -518,8 +518,9 @@ void Form1::AutoTag() {
         }
         AddStatusLine(row[kColFileName] + ": " + fingerprint_->LastError());
       } else {
-        std::string artist, title;
-        bool hasArtist = false, hasTitle = false;
+        // The fingerprint service names artist and title; AcoustID the album too.
+        std::string artist, title, album;
+        bool hasArtist = false, hasTitle = false, hasAlbum = false;
         for (const std::string& line : lines) {
           std::string key, value;
           if (!SplitKeyValue(line, key, value)) continue;
@@ -530,6 +531,9 @@ void Form1::AutoTag() {
           } else if (key == "ttl") {
             title = value;
             hasTitle = true;
+          } else if (key == "alb") {
+            album = value;
+            hasAlbum = true;
           }
         }
         const std::string& path = row[kColPath];
@@ -538,12 +542,15 @@ void Form1::AutoTag() {
           if (ReadID3v1(path, v1) != kTagDone) v1 = ID3v1Tag{};
           if (hasArtist) v1.Artist = artist;
           if (hasTitle) v1.Title = title;
-          bool written = (hasArtist || hasTitle) && WriteID3v1(path, v1) == kTagDone;
-          if ((hasArtist || hasTitle) && !written) LogFileWriteError(path);
+          if (hasAlbum) v1.Album = album;
+          bool wanted = hasArtist || hasTitle || hasAlbum;
+          bool written = wanted && WriteID3v1(path, v1) == kTagDone;
+          if (wanted && !written) LogFileWriteError(path);
           if (written) {
             ++tagged;
             row[kColArtist] = Utf8Left(v1.Artist, 30);
             row[kColTitle] = Utf8Left(v1.Title, 30);
+            row[kColAlbum] = Utf8Left(v1.Album, 30);
             row[kColSize] = FormatFileSize(GetLargeFileSize(path));
             row[kColID3v1] = "1";
             grid_.EditItem(i, row, false);
@@ -557,13 +564,15 @@ void Form1::AutoTag() {
             ReadID3v2Frames(tag);
             if (hasArtist) SetID3v2Text(tag, "TPE1", artist, kID3Utf8, false);
             if (hasTitle) SetID3v2Text(tag, "TIT2", title, kID3Utf8, false);
-            bool wanted = !artist.empty() || !title.empty();
+            if (hasAlbum) SetID3v2Text(tag, "TALB", album, kID3Utf8, false);
+            bool wanted = !artist.empty() || !title.empty() || !album.empty();
             bool written = wanted && WriteID3v2(tag);
             if (wanted && !written) LogFileWriteError(path);
             if (written) {
               ++tagged;
               if (!title.empty()) row[kColTitle] = title;
               if (!artist.empty()) row[kColArtist] = artist;
+              if (!album.empty()) row[kColAlbum] = album;
               row[kColSize] = FormatFileSize(ID3v2FileSize(tag));
               row[kColID3v2] = std::to_string(tag.Version);
               grid_.EditItem(i, row, false);

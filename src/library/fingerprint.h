@@ -32,11 +32,24 @@ class FingerprintLookup {
   virtual void SetPump(std::function<void()> /*pump*/) {}
   // Ends a lookup that is running (called from within the pump).
   virtual void Cancel() {}
+  // The AcoustID service: with a key it answers the lookups (lines "art=",
+  // "ttl=", "alb=" and its IDs), without one the fingerprint service does.
+  // An empty server means the public one; minScore is the lowest score taken.
+  virtual void SetAcoustId(const std::string& /*key*/, const std::string& /*server*/,
+                           double /*minScore*/) {}
 };
 
 // The real lookup: libofa, the decoder and the fingerprint service at
 // serviceHost ("" = none configured), with the program folder's files.
 std::unique_ptr<FingerprintLookup> MakeLibofaLookup(const std::string& programFolder,
                                                     const std::string& serviceHost);
+
+// The program's lookup: the one above, and AcoustID once a key is set.
+std::unique_ptr<FingerprintLookup> MakeFingerprintLookup(const std::string& programFolder,
+                                                         const std::string& serviceHost);
+
+// "Velotag/<version> ( <contact> )", how the program introduces itself to
+// the web services that ask for it.
+std::string ServiceUserAgent();
 
 }  // namespace velotag

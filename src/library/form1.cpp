@@ -9,6 +9,7 @@
 #include "library/instance.h"
 #include "support/numtext.h"
 #include "support/paths.h"
+#include "support/strutil.h"
 #include "support/textenc.h"
 #include "tags/genres.h"
 
@@ -141,6 +142,7 @@ void Form1::Form_Load() {
   if (loaded.LastPath.empty()) loaded.LastPath = paths_.ProgramFolder;
   options_ = loaded;
   if (fingerprint_) fingerprint_->SetServiceHost(options_.Servers.Fingerprint);
+  SetAcoustIdKey(options_.Servers.AcoustIdKey, false);
   panel_.ChkID3v1AutoTrack = loaded.ChkID3v1AutoTrack;
   panel_.ChkID3v1 = loaded.ChkID3v1;
   panel_.TxtID3 = loaded.TxtID3;
@@ -191,6 +193,17 @@ void Form1::AddStatusLine(const std::string& text) {
 }
 
 bool Form1::PumpMessages() { return ui_.PumpEvents(); }
+
+void Form1::SetAcoustIdKey(const std::string& key, bool announce) {
+  options_.Servers.AcoustIdKey = TrimSpaces(key);
+  if (fingerprint_)
+    fingerprint_->SetAcoustId(options_.Servers.AcoustIdKey, options_.Servers.AcoustId,
+                              AcoustIdMinScore(options_.Servers));
+  if (announce)
+    AddStatusLine(options_.Servers.AcoustIdKey.empty()
+                      ? "AcoustID key removed: Auto tag asks the fingerprint service"
+                      : "AcoustID key set: Auto tag asks AcoustID");
+}
 
 void Form1::CmdSTOP_Click() {
   if (busyCount_ > 0) --busyCount_;

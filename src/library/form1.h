@@ -134,6 +134,9 @@ class Form1 : public MyListviewEvents {
 
   void AddStatusLine(const std::string& text);
   bool PumpMessages();
+  // The AcoustID application key ([servers] acoustid_key): with one, auto
+  // tagging asks AcoustID. announce logs the change.
+  void SetAcoustIdKey(const std::string& key, bool announce = true);
   void RefreshMediaList();
   // Selects the view and edit modes without running their handlers' reload,
   // for a front end that sets them before any row exists.

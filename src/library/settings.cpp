@@ -57,6 +57,9 @@ bool LoadSettings(const std::string& fileName, Settings& s) {
   GetIniValue(kServers, "fingerprint", s.Servers.Fingerprint, doc);
   GetIniValue(kServers, "cddb", s.Servers.Cddb, doc);
   GetIniValue(kServers, "update", s.Servers.Update, doc);
+  GetIniValue(kServers, "acoustid_key", s.Servers.AcoustIdKey, doc);
+  GetIniValue(kServers, "acoustid", s.Servers.AcoustId, doc);
+  GetIniValue(kServers, "acoustid_score", s.Servers.AcoustIdScore, doc);
   return whole;
 }
 
@@ -76,8 +79,16 @@ std::string BuildSettingsText(const Settings& s) {
   SetIniValue(kServers, "fingerprint", s.Servers.Fingerprint, doc, true);
   SetIniValue(kServers, "cddb", s.Servers.Cddb, doc, true);
   SetIniValue(kServers, "update", s.Servers.Update, doc, true);
+  SetIniValue(kServers, "acoustid_key", s.Servers.AcoustIdKey, doc, true);
+  SetIniValue(kServers, "acoustid", s.Servers.AcoustId, doc, true);
+  SetIniValue(kServers, "acoustid_score", s.Servers.AcoustIdScore, doc, true);
   RemoveEmptyIniSections(doc);
   return BuildIniText(doc, true);
+}
+
+double AcoustIdMinScore(const ServerSettings& servers) {
+  std::optional<double> score = ParseNumber(servers.AcoustIdScore);
+  return score && *score > 0 && *score <= 1 ? *score : 0.5;
 }
 
 // Replaced whole, so that a full disk at closing time keeps the old

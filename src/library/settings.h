@@ -15,7 +15,16 @@ struct ServerSettings {
   std::string Fingerprint;  // HOST[:PORT]; empty: none configured
   std::string Cddb;         // empty: the built-in default
   std::string Update;       // empty: the built-in default
+  // The AcoustID service: its application key (empty: auto tagging uses the
+  // fingerprint service), its base URL (empty: the public one) and the
+  // lowest score taken ("0.5" when empty or out of range).
+  std::string AcoustIdKey;
+  std::string AcoustId;
+  std::string AcoustIdScore;
 };
+
+// AcoustIdScore as a number in (0, 1].
+double AcoustIdMinScore(const ServerSettings& servers);
 
 struct Settings {
   std::string LastPath;

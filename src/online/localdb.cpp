@@ -9,9 +9,11 @@ namespace velotag {
 
 namespace {
 
-bool IsAnswerLine(const std::string& line) {
+bool IsAnswerLine(const std::string& line, const std::vector<std::string>& keys) {
   std::string key = AsciiLower(line.substr(0, 4));
-  return key == "art=" || key == "ttl=" || key == "uid=";
+  for (const std::string& k : keys)
+    if (key == k) return true;
+  return false;
 }
 
 std::string LeftTrimSpaces(const std::string& s) {
@@ -22,6 +24,11 @@ std::string LeftTrimSpaces(const std::string& s) {
 }  // namespace
 
 bool AddDBSection(const std::string& dbFile, const std::string& sectionText) {
+  return AddDBSection(dbFile, sectionText, {"art=", "ttl=", "uid="});
+}
+
+bool AddDBSection(const std::string& dbFile, const std::string& sectionText,
+                  const std::vector<std::string>& keys) {
   if (sectionText.empty()) return false;
   std::vector<std::string> lines;
   std::size_t pos = 0;
@@ -37,7 +44,7 @@ bool AddDBSection(const std::string& dbFile, const std::string& sectionText) {
   std::string text = lines[0] + "\r\n";
   int used = 0;
   for (std::size_t i = 1; i < lines.size(); ++i) {
-    if (!IsAnswerLine(lines[i])) continue;
+    if (!IsAnswerLine(lines[i], keys)) continue;
     text += EscapeIniValue(lines[i]) + "\r\n";
     ++used;
   }

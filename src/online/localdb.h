@@ -16,6 +16,10 @@ inline constexpr const char* kLocalDbFileName = "LocalDB.ini";
 // is written unless the header is valid and at least two of them remain.
 // True when the whole text was written.
 bool AddDBSection(const std::string& dbFile, const std::string& sectionText);
+// The same for answers of another kind: only lines whose first four
+// characters are, in lower case, one of keys ("aid=") are kept.
+bool AddDBSection(const std::string& dbFile, const std::string& sectionText,
+                  const std::vector<std::string>& keys);
 
 // The value lines of the first section named sectionName (case ignored),
 // unescaped, in file order. Returns their count: 0 when the file cannot be

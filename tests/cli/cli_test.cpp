@@ -454,6 +454,34 @@ TEST_F(CliTest, AutotagAgainstAScriptedService) {
   EXPECT_EQ(MutagenFields(mp3)["artist"].string, "Björk Иван");
 }
 
+// With a key the lookup goes to AcoustID instead: Chromaprint over the MP3
+// decoded in process, a scripted JSON answer, the album too.
+TEST_F(CliTest, AutotagThroughAcoustId) {
+  if (FindExecutable("", "lame").empty()) GTEST_SKIP() << "lame is not on PATH (install lame)";
+  TempDir web;
+  ScriptServer server(home_.file("requests.jsonl"), "", "", web.path());
+  ASSERT_TRUE(server.ok() && CreatePath(web.path() + "best/v2"));
+  WriteFileText(web.path() + "best/v2/lookup",
+                R"({"status": "ok", "results": [{"id": "aid-1", "score": 0.9, "recordings": [
+                   {"id": "rid-1", "title": "Ének", "artists": [{"name": "Иван"}],
+                    "releasegroups": [{"title": "四季", "type": "Album"}]}]}]})");
+  std::string wav = music_.file("tones.wav"), mp3 = music_.file("tones.mp3");
+  WriteWav(wav, {44100, 2, 16, 1, 20.0});
+  ASSERT_EQ(RunProcess({"lame", "--quiet", "-b", "128", wav, mp3}).exitCode, 0);
+  ProcessResult r = Run(0, {"--acoustid-key", "K3y", "--acoustid-server", server.url("/best"),
+                            "--show", "v2", "autotag", mp3});
+  EXPECT_TRUE(Logged(r, "tones.mp3: Иван - Ének")) << r.err;
+  Json m = MutagenFields(mp3);
+  EXPECT_EQ(m["title"].string, "Ének");
+  EXPECT_EQ(m["artist"].string, "Иван");
+  EXPECT_EQ(m["album"].string, "四季");
+  EXPECT_EQ(server.Requests().size(), 1u);
+
+  for (const char* bad : {"api.acoustid.org", "ftp://api.acoustid.org", "https://:80/x"})
+    EXPECT_NE(Run(2, {"--acoustid-server", bad, "autotag", mp3}).err.find("--acoustid-server"),
+              std::string::npos);
+}
+
 TEST_F(CliTest, AutotagWithoutAServiceSaysSo) {
   ProcessResult r = Run(1, {"autotag", Mp3("a.mp3")});
   EXPECT_TRUE(std::string_view(r.err).ends_with("] Auto tagged file(s): 0\n")) << r.err;

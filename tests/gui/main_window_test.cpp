@@ -61,6 +61,12 @@ class ScriptedDialogs : public DialogProvider {
     return {};
   }
   void OpenExternally(const QUrl& url) override { opened.push_back(url); }
+  std::deque<QString> texts;  // typed answers; a cancel when none is left
+  bool AskText(QWidget*, const QString&, const QString&, QString& text) override {
+    if (texts.empty()) return false;
+    text = vt::PopFront(texts);
+    return true;
+  }
 };
 
 // A window over a scratch program folder, started and shown.
@@ -443,6 +449,23 @@ class MainWindowTest : public QObject {
     w.Click(u"CmdUpdate_2"_s);
     QCOMPARE(w.Log().last(), u"Erase download folder SUCCESSFUL..."_s);
     QCOMPARE(GetPathType(w->form().DownloadFolder()), kPathMissing);
+  }
+
+  void acoustIdKeyFromTheTagsMenu() {
+    Window w("");
+    QList<QAction*> actions = w->findChildren<QAction*>();
+    auto entry = std::find_if(actions.begin(), actions.end(),
+                              [](QAction* a) { return a->text() == u"AcoustID key..."_s; });
+    QVERIFY(entry != actions.end());
+    w.dialogs.texts.push_back(u" K3y "_s);
+    (*entry)->trigger();
+    QCOMPARE(w.Log().last(), u"AcoustID key set: Auto tag asks AcoustID"_s);
+    QCOMPARE(w->form().Options().Servers.AcoustIdKey, std::string("K3y"));
+    w.dialogs.answers.push_back(true);
+    w->close();
+    QVERIFY(w->Closed());
+    auto ini = vt::ReadFileBytes(w.home + "velotag.ini");
+    QVERIFY(std::string(ini.begin(), ini.end()).find("acoustid_key=K3y\r\n") != std::string::npos);
   }
 };
 

@@ -336,7 +336,7 @@ TEST_F(Form1Test, AutoTag) {
   fp_->installed = true;
   fp_->answer = [&](const std::string& f) -> std::vector<std::string> {
     if (f == music_.file("b.mp3")) return {};
-    return {"ART=" + std::string(40, 'A'), "ttl = Found", "junk"};
+    return {"ART=" + std::string(40, 'A'), "ttl = Found", "junk", "alb=Début"};
   };
   form_->CmdInput_Click(kCmdAutoTag);
   EXPECT_TRUE(ui_.Logged("b.mp3: No result"));
@@ -346,6 +346,8 @@ TEST_F(Form1Test, AutoTag) {
   ASSERT_EQ(ReadID3v1(music_.file("a.mp3"), v1), kTagDone);
   EXPECT_EQ(v1.Genre, 255);
   EXPECT_EQ(v1.Title, " Found");  // only the key is trimmed
+  EXPECT_EQ(v1.Album, "Début");
+  EXPECT_EQ(Column(kColAlbum)[0], "Début");
 }
 
 // ---- life cycle ----

@@ -25,7 +25,8 @@ TEST(Settings, WrittenInTheFixedKeyOrder) {
   for (int i = 0; i < 16; ++i)
     expected += "TxtID3(" + std::to_string(i) + ")=" + (i == 1 ? "two\\r\\nlines" : "") + "\r\n";
   expected += "CmbID3v1=\r\nChkID3v1AutoTrack=0\r\nRenamePattern=%title%\r\nOptID3editVer=0\r\n"
-              "OptID3ver=1\r\n[servers]\r\nfingerprint=\r\ncddb=\r\nupdate=";
+              "OptID3ver=1\r\n[servers]\r\nfingerprint=\r\ncddb=\r\nupdate=\r\nacoustid_key=\r\n"
+              "acoustid=\r\nacoustid_score=";
   EXPECT_EQ(text, expected);
 }
 
@@ -48,6 +49,16 @@ TEST(Settings, BrokenAndDuplicatedValues) {
   EXPECT_EQ(s.Servers.Fingerprint, "127.0.0.1:8080");
 }
 
+TEST(Settings, AcoustIdScoreOutOfRangeIsTheDefault) {
+  const std::pair<std::string, double> cases[] = {
+      {"", 0.5}, {"0.8", 0.8}, {"1", 1}, {"0", 0.5}, {"-0.2", 0.5}, {"1.5", 0.5}, {"high", 0.5}};
+  for (const auto& [text, score] : cases) {
+    ServerSettings servers;
+    servers.AcoustIdScore = text;
+    EXPECT_EQ(AcoustIdMinScore(servers), score) << text;
+  }
+}
+
 TEST(Settings, RoundTripThroughTheFile) {
   TempDir dir;
   Settings s;
@@ -61,6 +72,9 @@ TEST(Settings, RoundTripThroughTheFile) {
   s.OptID3editVer = 1;
   s.OptID3ver = 1;
   s.Servers.Fingerprint = "fp.example:80";
+  s.Servers.AcoustIdKey = "k3Y";
+  s.Servers.AcoustId = "http://127.0.0.1:8080/acoustid";
+  s.Servers.AcoustIdScore = "0.7";
   ASSERT_TRUE(SaveSettings(dir.file("r.ini"), s));
   Settings back;
   ASSERT_TRUE(LoadSettings(dir.file("r.ini"), back));

@@ -6,9 +6,10 @@
 # silences as they happen on real networks. /status/N answers with status N;
 # any path not in SCRIPTS echoes the request it got. Each request that arrives
 # whole is appended to the log file as one JSON line. Paths ending in
-# /ofa/1/track are the fingerprint service. With --root, a path naming a file
-# below that folder (or a folder holding index.html) answers with the file as
-# it is at the time of the request.
+# /ofa/1/track are the fingerprint service, /badkey/v2/lookup is AcoustID
+# refusing a key; a path under /slow/ answers 1.5 s late. With --root, a path
+# naming a file below that folder (or a folder holding index.html) answers
+# with the file as it is at the time of the request.
 #
 # Usage: http_script_server.py --log FILE [--tls CERT KEY] [--root DIR]
 # Prints "PORT n" once listening; exits when its standard input closes.
@@ -83,6 +84,8 @@ SCRIPTS = {
     "/nopuid/ofa/1/track": [track('<title>T</title><artist><name>A</name></artist>')],
     "/empty/ofa/1/track": [track("")],
     "/garbage/ofa/1/track": [answer(200, b"this is no XML at all")],
+    "/badkey/v2/lookup": [answer(400, b'{"status": "error", "error": {"code": 4, "message": '
+                                      b'"invalid API key"}}', "Content-Type: application/json")],
 }
 
 
@@ -111,6 +114,9 @@ def serve(conn, log, base):
         SEEN[req["path"]] = SEEN.get(req["path"], 0) + 1
         first = SEEN[req["path"]] == 1
     route = req["path"].split("?")[0]
+    if route.startswith("/slow/"):  # a late answer, then as the rest of the path would
+        time.sleep(1.5)
+        route = route[len("/slow"):]
     served = os.path.realpath(os.path.join(ROOT, route.lstrip("/"))) if ROOT else ""
     if os.path.isdir(served):
         served = os.path.join(served, "index.html")

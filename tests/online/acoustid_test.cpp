@@ -1,0 +1,223 @@
+#include "online/acoustid.h"
+
+#include <chromaprint.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <bit>
+#include <chrono>
+
+#include "online/decoder.h"
+#include "online/libofa.h"
+#include "script_server.h"
+#include "support/paths.h"
+#include "testutil.h"
+#include "wavgen.h"
+
+namespace velotag {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::vector<std::uint32_t> RawPrint(const std::string& encoded) {
+  std::uint32_t* raw = nullptr;
+  int size = 0, algorithm = 0;
+  if (!chromaprint_decode_fingerprint(encoded.data(), static_cast<int>(encoded.size()), &raw,
+                                      &size, &algorithm, 1))
+    return {};
+  std::vector<std::uint32_t> print(raw, raw + size);
+  chromaprint_dealloc(raw);
+  return print;
+}
+
+AudioPrintOptions PrintOptions(const std::string& program, const Mpg123Library& mpg123) {
+  AudioPrintOptions options;
+  options.programFolder = program;
+  options.mpg123 = &mpg123;
+  return options;
+}
+
+// One real MP3 for the whole suite, longer than the two minutes printed.
+class AcoustId : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (FindExecutable("", "lame").empty()) return;
+    shared_ = new test::TempDir;
+    test::WriteWav(shared_->file("song.wav"), {.seconds = 130});
+    test::RunProcess({"lame", "--quiet", "-b", "128", shared_->file("song.wav"), Mp3()});
+  }
+  static void TearDownTestSuite() {
+    delete shared_;
+    shared_ = nullptr;
+  }
+  static std::string Mp3() { return shared_->file("song.mp3"); }
+
+  void SetUp() override {
+    if (!shared_ || GetPathType(Mp3()) != kPathFile)
+      GTEST_SKIP() << "lame is not on PATH (install lame)";
+    ASSERT_TRUE(server.ok());
+    ASSERT_TRUE(CreatePath(program));
+  }
+
+  AcoustIdOptions Options(const std::string& prefix, int timeoutMs = 5000) {
+    AcoustIdOptions o;
+    o.programFolder = program;
+    o.apiKey = "K3y";
+    o.server = server.url("/" + prefix);
+    o.userAgent = "Velotag/test ( test@example )";
+    o.pump = [this] { ++pumps; };
+    o.timeoutMs = timeoutMs;
+    return o;
+  }
+  void Serve(const std::string& prefix, const std::string& json) {
+    ASSERT_TRUE(CreatePath(root + prefix + "/v2"));
+    test::WriteFileText(root + prefix + "/v2/lookup", json);
+  }
+
+  static inline test::TempDir* shared_ = nullptr;
+  test::TempDir dir;
+  std::string program = dir.path() + "program/", root = dir.path() + "root/";
+  std::string db = program + "LocalDB.ini";
+  test::ScriptServer server{dir.file("requests.jsonl"), "", "", root};
+  int pumps = 0;
+};
+
+TEST_F(AcoustId, PrintAgreesWithFpcalcWhicheverDecoderRuns) {
+  test::ProcessResult fpcalc = test::RunProcess({"fpcalc", Mp3()});
+  if (fpcalc.exitCode != 0) GTEST_SKIP() << "fpcalc is not on PATH (install libchromaprint-tools)";
+  auto value = [&](const std::string& key) {
+    std::size_t at = fpcalc.out.find(key + "=");
+    return fpcalc.out.substr(at + key.size() + 1, fpcalc.out.find('\n', at) - at - key.size() - 1);
+  };
+  const std::vector<std::uint32_t> want = RawPrint(value("FINGERPRINT"));
+  ASSERT_FALSE(want.empty());
+  for (const char* library : {"libmpg123.so.0", "libmpg123-missing.so.0"}) {
+    Mpg123Library mpg123(program, library);
+    AudioPrint print;
+    ASSERT_TRUE(ComputeAudioPrint(Mp3(), PrintOptions(program, mpg123), print)) << library;
+    EXPECT_EQ(print.decodedBy, mpg123.Loaded() ? "libmpg123" : "lame");
+    EXPECT_EQ(std::to_string(print.durationSeconds), value("DURATION"));
+    // Two MP3 decoders round a sample differently now and then: a bit or
+    // two of the print may differ, its length (two minutes) may not.
+    std::vector<std::uint32_t> got = RawPrint(print.fingerprint);
+    ASSERT_EQ(got.size(), want.size()) << library;
+    int differing = 0;
+    for (std::size_t i = 0; i < got.size(); ++i) differing += std::popcount(got[i] ^ want[i]);
+    EXPECT_LT(differing, static_cast<int>(got.size() * 32 / 100)) << library;
+  }
+  std::vector<FolderEntry> left;
+  ListFolder(program, left);
+  EXPECT_TRUE(left.empty()) << "the fallback's WAV stays behind";
+}
+
+// Björk feat. 坂本龍一 - "Песня № 5": the better of two results, with the
+// plain album before a compilation and a single.
+const std::string kBest = R"({"status": "ok", "results": [
+  {"id": "aid-low", "score": 0.45, "recordings": [{"id": "rid-low", "title": "Wrong"}]},
+  {"id": "aid-1", "score": 0.93, "recordings": [{"id": "rid-bare"},
+    {"id": "rid-1", "title": "Песня № 5",
+     "artists": [{"name": "Björk", "joinphrase": " feat. "}, {"name": "坂本龍一"}],
+     "releasegroups": [{"title": "Hits", "type": "Album", "secondarytypes": ["Compilation"]},
+                       {"title": "Ω Single", "type": "Single"},
+                       {"title": "Début", "type": "Album"}]}]}]})";
+const Lines kBestLines = {"aid=aid-1", "rid=rid-1", "art=Björk feat. 坂本龍一", "ttl=Песня № 5",
+                          "alb=Début"};
+
+TEST_F(AcoustId, LookupsAgainstAScriptedService) {
+  Serve("best", kBest);
+  Serve("weak", R"({"status": "ok", "results": [{"id": "a", "score": 0.49,
+                    "recordings": [{"id": "r", "title": "T"}]}]})");
+  Serve("none", R"({"status": "ok", "results": []})");
+  Serve("garbage", "<html>not JSON</html>");
+  Serve("oddtypes", R"({"status": "ok", "results": [{"id": 5, "score": "high",
+                        "recordings": {"title": "x"}}, 7]})");
+  struct Case {
+    std::string prefix;
+    int timeoutMs;
+    Lines lines;
+    std::string lastError;
+  };
+  const Case cases[] = {
+      {"best", 5000, kBestLines, "SUCCESS"},
+      {"slow/best", 5000, kBestLines, "SUCCESS"},
+      {"weak", 5000, {}, "Can't find any music information"},
+      {"none", 5000, {}, "Can't find any music information"},
+      {"oddtypes", 5000, {}, "Can't find any music information"},
+      {"garbage", 5000, {}, "JSON parse error"},
+      {"badkey", 5000, {}, "AcoustID error: invalid API key"},
+      {"status/503", 5000, {}, "AcoustID error: HTTP 503"},
+      {"slow/best", 500, {}, "Connection error, try again later..."},
+  };
+  std::size_t requests = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.prefix + " in " + std::to_string(c.timeoutMs) + " ms");
+    FileDelete(db);
+    ClassAcoustId lookup(Options(c.prefix, c.timeoutMs));
+    Lines lines;
+    EXPECT_EQ(lookup.GetID3infoByFinger(Mp3(), lines, db), static_cast<int>(c.lines.size()));
+    EXPECT_EQ(lines, c.lines);
+    EXPECT_EQ(lookup.Last_Error(), c.lastError);
+    EXPECT_EQ(server.Requests().size(), ++requests);
+    // Only a song found is kept.
+    EXPECT_EQ(GetPathType(db) == kPathFile, !c.lines.empty());
+  }
+  EXPECT_GT(pumps, 0);
+
+  const test::Json request = server.Requests()[0];
+  const std::string& raw = request["raw"].string;
+  EXPECT_EQ(raw.rfind("POST /best/v2/lookup HTTP/1.1\r\n", 0), 0u);
+  EXPECT_NE(raw.find("\r\nUser-Agent: Velotag/test ( test@example )\r\n"), std::string::npos);
+  AudioPrint print;
+  Mpg123Library mpg123(program);
+  ASSERT_TRUE(ComputeAudioPrint(Mp3(), PrintOptions(program, mpg123), print));
+  EXPECT_EQ(request["body"].string, "client=K3y&duration=130&fingerprint=" + print.fingerprint +
+                                        "&format=json&meta=recordings+releasegroups");
+}
+
+TEST_F(AcoustId, ASongFoundOnceIsFoundAgainWithoutAsking) {
+  Serve("best", kBest);
+  Lines lines;
+  ClassAcoustId lookup(Options("best"));
+  ASSERT_EQ(lookup.GetID3infoByFinger(Mp3(), lines, db), 5) << lookup.Last_Error();
+  // The libofa answers' file, under a name of its own, escaped as they are.
+  const test::Bytes bytes = test::ReadFileBytes(db);
+  const std::string stored(bytes.begin(), bytes.end());
+  ASSERT_EQ(stored.rfind("[acoustid:", 0), 0u);
+  EXPECT_EQ(stored.substr(stored.find(']')),
+            "]\r\naid=aid-1\r\nrid=rid-1\r\nart=Bj\xf6rk feat. \\x5742\\x672C\\x9F8D\\x4E00\r\n"
+            "ttl=\\x041F\\x0435\\x0441\\x043D\\x044F \\x2116 5\r\nalb=D\xe9" "but\r\n");
+  EXPECT_EQ(stored.find(']'), 10u + 40u);
+
+  // A new lookup object (the next run) asks nothing; nor does a copy of the
+  // file under another name.
+  ClassAcoustId nextRun(Options("best"));
+  ASSERT_EQ(::link(Mp3().c_str(), dir.file("copy.mp3").c_str()), 0);
+  for (const std::string& file : {Mp3(), dir.file("copy.mp3")}) {
+    EXPECT_EQ(nextRun.GetID3infoByFinger(file, lines, db), 5);
+    EXPECT_EQ(lines, kBestLines);
+  }
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST_F(AcoustId, WhatCannotBePrintedAsksNothing) {
+  test::WriteFileText(dir.file("fake.mp3"), std::string(4096, 'x'));
+  ClassAcoustId lookup(Options("best"));
+  Lines lines;
+  for (const std::string& file : {dir.file("fake.mp3"), dir.file("missing.mp3")})
+    EXPECT_EQ(lookup.GetID3infoByFinger(file, lines, db) == 0 ? lookup.Last_Error() : file,
+              "Can't make a fingerprint of the file");
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST(RequestPacer, KeepsToTheRateAndStops) {
+  RequestPacer pacer(3, std::chrono::seconds(1)), full(1, std::chrono::seconds(60));
+  bool keepGoing = true;
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(pacer.Wait({}, keepGoing));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  ASSERT_TRUE(full.Wait({}, keepGoing));
+  EXPECT_FALSE(full.Wait([&] { keepGoing = false; }, keepGoing));  // a stop ends the wait
+}
+
+}  // namespace
+}  // namespace velotag

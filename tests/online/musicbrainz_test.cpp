@@ -1,0 +1,187 @@
+#include "online/musicbrainz.h"
+
+#include <gtest/gtest.h>
+
+#ifdef VELOTAG_TEST_LIBDISCID
+#include <discid/discid.h>
+#endif
+
+#include "script_server.h"
+#include "support/paths.h"
+#include "testutil.h"
+
+namespace velotag {
+namespace {
+
+const std::string kDiscId = "49HHV7Eb8UKF3aQiNmu1GR8vKTY-";
+
+struct Toc {
+  int first, last;
+  std::int32_t leadOut;
+  std::vector<std::int32_t> offsets;
+};
+
+// libdiscid computes the same ID where it is installed.
+std::string LibdiscidId(const Toc& toc) {
+#ifdef VELOTAG_TEST_LIBDISCID
+  std::vector<int> offsets(100, 0);
+  offsets[0] = toc.leadOut;
+  for (std::size_t i = 0; i < toc.offsets.size(); ++i)
+    offsets[static_cast<std::size_t>(toc.first) + i] = toc.offsets[i];
+  DiscId* disc = discid_new();
+  std::string id = discid_put(disc, toc.first, toc.last, offsets.data()) ? discid_get_id(disc) : "";
+  discid_free(disc);
+  return id;
+#else
+  (void)toc;
+  return {};
+#endif
+}
+
+TEST(MusicBrainzDiscId, FromTablesOfContents) {
+  const struct {
+    Toc toc;
+    std::string id;  // "" for a table no CD has
+  } cases[] = {
+      // libdiscid's own example.
+      {{1, 6, 95462, {150, 15363, 32314, 46592, 63414, 80489}}, kDiscId},
+      {{1, 1, 20000, {150}}, "?"},
+      {{3, 5, 60000, {150, 20000, 40000}}, "?"},
+      {{1, 99, 400000, [] {
+          std::vector<std::int32_t> o;
+          for (int i = 0; i < 99; ++i) o.push_back(150 + i * 4000);
+          return o;
+        }()}, "?"},
+      {{0, 2, 30000, {150, 15000, 20000}}, ""},
+      {{1, 100, 30000, {}}, ""},
+      {{2, 1, 30000, {}}, ""},
+      {{1, 3, 30000, {150, 15000}}, ""},
+      {{1, 2, 30000, {15000, 15000}}, ""},
+      {{1, 2, 15000, {150, 15000}}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.toc.first) + "-" + std::to_string(c.toc.last));
+    std::string id = MusicBrainzDiscId(c.toc.first, c.toc.last, c.toc.leadOut, c.toc.offsets);
+    if (c.id.empty()) {
+      EXPECT_EQ(id, "");
+      continue;
+    }
+    EXPECT_EQ(id.size(), 28u);
+    EXPECT_EQ(id.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-"),
+              std::string::npos);
+    if (c.id != "?") {
+      EXPECT_EQ(id, c.id);
+    }
+#ifdef VELOTAG_TEST_LIBDISCID
+    EXPECT_EQ(id, LibdiscidId(c.toc));
+#endif
+  }
+}
+
+// Two releases carry the disc: one with Russian and Japanese titles whose
+// first track has an artist of its own, and a box set holding it as disc 2.
+const std::string kFound = R"(<?xml version="1.0" encoding="UTF-8"?>
+<metadata xmlns="http://musicbrainz.org/ns/mmd-2.0#"><disc id="49HHV7Eb8UKF3aQiNmu1GR8vKTY-">
+<sectors>95462</sectors><release-list count="2">
+ <release id="rel-1"><title>Времена года &amp; 四季</title><artist-credit>
+   <name-credit joinphrase=" &amp; "><artist id="a1"><name>Пётр Чайковский</name></artist></name-credit>
+   <name-credit><name>Orchestra</name><artist id="a2"><name>Official Name</name></artist></name-credit>
+  </artist-credit><date>1997-05-21</date><country>JP</country>
+  <medium-list count="1"><medium><position>1</position>
+   <disc-list count="1"><disc id="49HHV7Eb8UKF3aQiNmu1GR8vKTY-"><sectors>95462</sectors></disc></disc-list>
+   <track-list count="2">
+    <track id="t2"><position>2</position><recording id="r2"><title>Февраль</title></recording></track>
+    <track id="t1"><position>1</position><title>Январь: У камелька</title><recording id="r1">
+     <title>January</title><length>150000</length><artist-credit><name-credit><artist id="a3">
+     <name>久石 譲</name></artist></name-credit></artist-credit></recording></track>
+   </track-list></medium></medium-list></release>
+ <release id="rel-2"><title>Box</title>
+  <artist-credit><name-credit><artist id="a4"><name>Various</name></artist></name-credit></artist-credit>
+  <medium-list count="2">
+   <medium><position>1</position><disc-list count="1"><disc id="another"/></disc-list><track-list count="1">
+    <track id="x"><position>1</position><recording id="rx"><title>Wrong disc</title></recording></track></track-list></medium>
+   <medium><position>2</position><disc-list count="1"><disc id="49HHV7Eb8UKF3aQiNmu1GR8vKTY-" /></disc-list><track-list count="1">
+    <track id="y"><position>1</position><recording id="ry"><title>Right disc</title></recording></track></track-list></medium>
+  </medium-list></release>
+</release-list></disc></metadata>
+)";
+
+class MusicBrainz : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(server.ok()); }
+  void Serve(const std::string& prefix, const std::string& xml) {
+    ASSERT_TRUE(CreatePath(root + prefix + "/ws/2/discid"));
+    test::WriteFileText(root + prefix + "/ws/2/discid/" + kDiscId, xml);
+  }
+  MusicBrainzOptions Options(const std::string& prefix, int timeoutMs = 5000) {
+    return {server.url("/" + prefix), MusicBrainzUserAgent("0.1.0", "test@example"), timeoutMs,
+            [this] { ++pumps; }};
+  }
+
+  test::TempDir dir;
+  std::string root = dir.path() + "root/";
+  test::ScriptServer server{dir.file("requests.jsonl"), "", "", root};
+  int pumps = 0;
+};
+
+TEST_F(MusicBrainz, LookupsAgainstAScriptedService) {
+  Serve("found", kFound);
+  Serve("empty", R"(<metadata><disc id="x"><release-list count="0"></release-list></disc></metadata>)");
+  Serve("garbage", "this is no XML at all");
+  const struct {
+    std::string prefix;
+    int timeoutMs;
+    MbStatus status;
+    int httpStatus;
+    std::string message;
+  } cases[] = {
+      {"found", 5000, MbStatus::Found, 200, "2 release(s)"},
+      {"slow/found", 5000, MbStatus::Found, 200, "2 release(s)"},
+      {"empty", 5000, MbStatus::NotFound, 200, "Not found"},
+      {"status/404", 5000, MbStatus::NotFound, 404, "Not found"},
+      {"status/503", 5000, MbStatus::ServiceError, 503, "HTTP 503"},
+      {"garbage", 5000, MbStatus::Unreadable, 200, "XML parse error"},
+      {"slow/found", 500, MbStatus::ConnectionError, 0, "Connection error"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.prefix + " in " + std::to_string(c.timeoutMs) + " ms");
+    MusicBrainzClient client(Options(c.prefix, c.timeoutMs));
+    MbLookup found = client.LookupDisc(kDiscId);
+    EXPECT_EQ(found.status, c.status);
+    EXPECT_EQ(found.httpStatus, c.httpStatus);
+    EXPECT_EQ(found.message, c.message);
+    EXPECT_EQ(found.releases.size(), c.status == MbStatus::Found ? 2u : 0u);
+  }
+  EXPECT_GT(pumps, 0);
+  const std::string raw = server.Requests()[0]["raw"].string;
+  EXPECT_EQ(raw.rfind("GET /found/ws/2/discid/" + kDiscId + "?inc=recordings+artist-credits HTTP/1.1\r\n", 0), 0u);
+  EXPECT_NE(raw.find("\r\nUser-Agent: Velotag/0.1.0 ( test@example )\r\n"), std::string::npos);
+  // An ID that is no disc ID never reaches the URL.
+  MusicBrainzClient client(Options("found"));
+  std::size_t asked = server.Requests().size();
+  EXPECT_EQ(client.LookupDisc("../../x?y").status, MbStatus::NotFound);
+  EXPECT_EQ(server.Requests().size(), asked);
+}
+
+TEST_F(MusicBrainz, ReleasesBecomeMatchLinesAndRecords) {
+  MbLookup found = ParseMusicBrainzDiscAnswer(kFound, kDiscId);
+  ASSERT_EQ(found.releases.size(), 2u);
+  const MbRelease& first = found.releases[0];
+  ASSERT_EQ(first.tracks.size(), 2u);
+  EXPECT_EQ(first.tracks[0].recordingId, "r1");
+  EXPECT_EQ(first.tracks[0].lengthMs, 150000);
+  EXPECT_EQ(MusicBrainzReleaseLabel(first),
+            "Пётр Чайковский & Orchestra / Времена года & 四季 (1997-05-21, JP)");
+  EXPECT_EQ(MusicBrainzXmcdLines(first),
+            (std::vector<std::string>{"DTITLE=Пётр Чайковский & Orchestra / Времена года & 四季",
+                                      "DYEAR=1997", "TTITLE0=久石 譲 / Январь: У камелька",
+                                      "TTITLE1=Февраль"}));
+  // Of the box set, the disc that was looked up.
+  const MbRelease& box = found.releases[1];
+  EXPECT_EQ(MusicBrainzReleaseLabel(box), "Various / Box (disc 2/2)");
+  EXPECT_EQ(MusicBrainzXmcdLines(box), (std::vector<std::string>{"DTITLE=Various / Box",
+                                                                 "TTITLE0=Right disc"}));
+}
+
+}  // namespace
+}  // namespace velotag
