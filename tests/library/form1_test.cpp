@@ -214,6 +214,45 @@ TEST_F(Form1Test, ChangeID3v1LastRowFirstWithProgress) {
   EXPECT_EQ(form_->Frame2Caption(), "ID3 multi tag editor");
 }
 
+// Track numbers from file names: ID3v1 takes the number modulo 256 and the
+// row when that is 0; ID3v2 takes the number as it is and the row for 0.
+TEST_F(Form1Test, AutoTrackFromFileNames) {
+  AddSorted({"-3 minus.mp3", "0 zero.mp3", "256 c.mp3", "257 k.mp3", "no number.mp3", "x.mp3"});
+  struct Case {
+    int editVersion;
+    std::vector<std::string> tracks;
+  } const cases[] = {
+      {0, {"003", "001", "002", "001", "004", "005"}},
+      {1, {"3", "1", "256", "257", "4", "5"}},
+  };
+  for (const Case& c : cases) {
+    form_->SetModes(c.editVersion, c.editVersion);
+    form_->CmdInput_Click(kCmdReload);
+    auto& p = form_->Panel();
+    p.ChkID3v1 = {};
+    p.ChkID3v1[0] = 1;
+    p.ChkID3v1AutoTrack = 1;
+    form_->CmdID3v1_Click(kCmdChangeAll);
+    form_->CmdInput_Click(kCmdReload);
+    EXPECT_EQ(Column(kColTrack), c.tracks) << c.editVersion;
+  }
+}
+
+// Folders list by name whatever order the file system keeps: a level's
+// files in that order, then its subfolders' files in that order.
+TEST(FolderScan, ByNameIgnoringCaseFoldersInTheSameOrder) {
+  TempDir dir;
+  for (const char* name : {"Zed/", "b.mp3", "a/", "A.mp3", "Zed/2.mp3", "Zed/10.mp3", "a/x.mp3"}) {
+    std::string path = dir.file(name);
+    if (path.back() == '/') ASSERT_TRUE(CreatePath(path));
+    else test::WriteFileBytes(path, {});
+  }
+  std::vector<std::string> names;
+  for (const FolderEntry& e : CollectMediaFiles(dir.path(), true))
+    names.push_back(e.Name.substr(dir.path().size()));
+  EXPECT_EQ(names, (std::vector<std::string>{"A.mp3", "b.mp3", "a/x.mp3", "Zed/10.mp3", "Zed/2.mp3"}));
+}
+
 TEST_F(Form1Test, HeaderClickDoesNotSortUnderARunningCommand) {
   for (const char* name : {"b.mp3", "a.mp3", "c.mp3"}) Mp3(name);
   AddFolder(music_.path(), false);
