@@ -144,7 +144,8 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
       {{}, "no command given"},
       {{"bogus", a}, "unknown command \"bogus\""},
       {{"list", "--auto-track", a}, "unknown option --auto-track"},
-      {{"change", "nofield=1", a}, "change takes FIELD=VALUE, not \"nofield=1\""},
+      {{"change", "titel=1", a},
+       "unknown field \"titel\" in change; the fields are: track title artist album year"},
       {{"change", "disc=2", a}, "disc is an ID3v2 field; add --edit v2"},
       {{"change", a}, "change needs at least one FIELD=VALUE"},
       {{"rename"}, "rename needs more arguments"},
@@ -281,6 +282,52 @@ TEST_F(CliTest, ListInEveryFormat) {
   r = Run(0, {"list", "--format", "csv", music_.path()});
   EXPECT_EQ(r.out.rfind("\"filename\";\"Track\";\"Artist\";", 0), 0u) << r.out;
   EXPECT_NE(r.out.find("\r\na.mp3;004;;V1 title;;0999;Rock;"), std::string::npos) << r.out;
+}
+
+// File names are bytes: JSON writes the ones that are not UTF-8 as
+// \udc80..\udcff, which Python's surrogateescape reads back into the same
+// bytes; tsv keeps the bytes themselves.
+TEST_F(CliTest, NamesThatAreNotUtf8SurviveEveryFormat) {
+  const std::string name = "bad\xe9name\xed\xa0\x80 \xf0\x9f\x98\x80.mp3";
+  const std::string file = Mp3(name);
+  const std::string toHex =
+      "import json, sys\n"
+      "for o in json.loads(sys.stdin.buffer.read().decode('utf-8')):\n"
+      "    for k in sys.argv[1:]: print(o[k].encode('utf-8', 'surrogateescape').hex())\n";
+  auto hex = [](const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+      out += "0123456789abcdef"[c >> 4];
+      out += "0123456789abcdef"[c & 15];
+    }
+    return out;
+  };
+  const struct {
+    std::vector<std::string> args, keys, bytes;
+  } cases[] = {
+      {{"list", "--format", "json"}, {"filename", "path"}, {name, file}},
+      {{"frames", "--format", "json"}, {"path"}, {file}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back(music_.path());
+    ProcessResult r = Run(0, args);
+    std::vector<std::string> python = {PythonPath(), "-c", toHex};
+    python.insert(python.end(), c.keys.begin(), c.keys.end());
+    ProcessResult back = RunProcess(python, r.out);
+    ASSERT_EQ(back.exitCode, 0) << back.err << r.out;
+    std::vector<std::string> expected;
+    for (const std::string& b : c.bytes) expected.push_back(hex(b));
+    EXPECT_EQ(Lines(back.out), expected) << r.out;
+  }
+  EXPECT_NE(Run(0, {"list", music_.path()}).out.find(name + std::string(8, '\t') + file + "\t"),
+            std::string::npos);
+}
+
+TEST_F(CliTest, LoadOnAnEmptyListSaysSo) {
+  ProcessResult r = Run(1, {"load", music_.path()});
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(Logged(r, "Please load MP3 to media browser")) << r.err;
 }
 
 TEST_F(CliTest, ChangeID3v2AsMutagenSeesItOrSaysWhyNot) {
