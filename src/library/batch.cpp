@@ -119,6 +119,8 @@ void Form1::RunBatch(int index) {
   for (std::int32_t i = grid_.ItemCount() - 1; i >= 0; --i) {
     if ((allRows || grid_.GetItemSelected(i)) && grid_.GetItem(i, row)) {
       row.resize(kMediaColumnCount);
+      const auto rows = static_cast<std::size_t>(grid_.ItemCount());
+      ui_.WorkingOn(row[kColPath], rows - 1 - static_cast<std::size_t>(i), rows);
       bool counted = false;
       switch (kind) {
         case BatchKind::Change: counted = ChangeRow(i, row, typedTrack, typedGenre); break;

@@ -4,6 +4,7 @@
 // implements what it can show.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace velotag {
@@ -49,6 +50,10 @@ class UserInterface {
   // A line of the status log, with its time stamp, as it was added.
   virtual void StatusLineAdded(const std::string& /*line*/) {}
   virtual void CaptionChanged(Caption /*which*/) {}
+  // A long command is at a file: done of total are behind it. For a front
+  // end without the window's captions (the terminal's progress line).
+  virtual void WorkingOn(const std::string& /*path*/, std::size_t /*done*/,
+                         std::size_t /*total*/) {}
   // The field panel's state changed under the window (load, clear, cut).
   virtual void FieldPanelChanged() {}
   // Open a file, folder or web address with the desktop.
