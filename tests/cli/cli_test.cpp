@@ -324,6 +324,19 @@ TEST_F(CliTest, NamesThatAreNotUtf8SurviveEveryFormat) {
             std::string::npos);
 }
 
+// Progress goes to a terminal only: script(1) gives the CLI one.
+TEST_F(CliTest, ProgressOnATerminalOnly) {
+  for (const char* name : {"a.mp3", "b.mp3", "c.mp3"}) Mp3(name);
+  const std::string command = std::string("'") + VELOTAG_CLI + "' --home '" + home_.path() +
+                              "' change title=T '" + music_.path() + "'";
+  ProcessResult tty = RunProcess({"script", "-qec", command, "/dev/null"});
+  EXPECT_EQ(tty.exitCode, 0) << tty.out;
+  EXPECT_NE(tty.out.find("\r0/3 files  0.0 %  "), std::string::npos) << tty.out;
+  EXPECT_NE(tty.out.find("Changed 3 MP3(s)"), std::string::npos) << tty.out;
+  ProcessResult piped = Run(0, {"change", "title=T", music_.path()});
+  EXPECT_EQ(piped.err.find('\r'), std::string::npos) << piped.err;
+}
+
 TEST_F(CliTest, LoadOnAnEmptyListSaysSo) {
   ProcessResult r = Run(1, {"load", music_.path()});
   EXPECT_EQ(r.out, "");
