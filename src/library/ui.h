@@ -62,6 +62,9 @@ class UserInterface {
   virtual void FocusSearchBox() {}
   // The pattern editor, modal; the library's FormRenamer holds its logic.
   virtual void ShowRenamer() {}
+  // Another instance holds the program folder: hand this start's files to
+  // it, which brings its window to the front; true when it took them.
+  virtual bool HandToRunningInstance() { return false; }
   // The window closes for real (the closing request was completed).
   virtual void CloseWindow() {}
 };

@@ -33,6 +33,7 @@ class FakeUI : public UserInterface {
   std::vector<Shown> questions, messages;
   std::vector<std::string> texts;  // status lines without their "[hh:mm:ss] " stamps
   int pumps = 0, searchFocus = 0;
+  bool handOver = false;  // a running instance takes a second start's files
 
   bool AskYesNo(const std::string& text, const std::string& title) override {
     questions.push_back({text, title});
@@ -53,6 +54,7 @@ class FakeUI : public UserInterface {
     texts.push_back(line.size() >= 11 ? line.substr(11) : line);
   }
   void FocusSearchBox() override { ++searchFocus; }
+  bool HandToRunningInstance() override { return handOver; }
 
   bool Logged(const std::string& text) const {
     return std::find(texts.begin(), texts.end(), text) != texts.end();
@@ -407,6 +409,9 @@ TEST_F(Form1Test, OneInstanceWithSettingsWrittenOnClose) {
   EXPECT_EQ(other.messages[0].text,
             "The program is already running! Create another copy with other name and run!");
   EXPECT_EQ(other.messages[0].title, "velotag");
+  other.handOver = true;  // the running one took the files: nothing to say
+  EXPECT_FALSE(Form1(other, AppPaths{home_.path(), "velotag"}, nullptr).Form_Initialize());
+  EXPECT_EQ(other.messages.size(), 1u);
   Form1 renamed(other, AppPaths{home_.path(), "velotag2"}, nullptr);
   EXPECT_TRUE(renamed.Form_Initialize());
   renamed.Form_Load();
