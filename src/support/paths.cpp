@@ -39,15 +39,14 @@ struct DirCloser {
   void operator()(DIR* d) const { ::closedir(d); }
 };
 
-// The key a name sorts by: its case folding, in UTF-16 code units as the
-// name order of the file systems the program was made for compares them.
-std::u16string NameSortKey(const std::string& name) {
-  bool ascii = std::all_of(name.begin(), name.end(),
-                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  if (!ascii) return Utf8ToUtf16(CaseFold(name));
-  std::u16string key(name.begin(), name.end());
-  for (char16_t& c : key)
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+// The key a name sorts by: its case folding (ASCII names, the usual case,
+// by a plain lowering), compared byte by byte, which is code point order.
+std::string NameSortKey(const std::string& name) {
+  std::string key = name;
+  for (char& c : key) {
+    if (static_cast<unsigned char>(c) >= 0x80) return CaseFold(name);
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
   return key;
 }
 
@@ -284,7 +283,11 @@ int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, boo
   std::unique_ptr<DIR, DirCloser> d(::opendir(dir.c_str()));
   if (!d) return 0;
   int dfd = ::dirfd(d.get());
-  std::vector<std::pair<std::u16string, std::string>> keys;
+  struct Keyed {
+    std::string key;
+    std::size_t index;
+  };
+  std::vector<Keyed> keys;
   while (dirent* de = ::readdir(d.get())) {
     std::string name = de->d_name;
     if (name == "." || name == "..") continue;
@@ -313,20 +316,19 @@ int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, boo
       e.Accessed = FormatFileTime(sx.stx_atime.tv_sec);
       e.Modified = FormatFileTime(sx.stx_mtime.tv_sec);
     }
+    keys.push_back({NameSortKey(name), entries.size()});
     entries.push_back(std::move(e));
-    keys.push_back({NameSortKey(name), std::move(name)});
   }
   // Hash-ordered file systems hand a folder out as 01, 05, 02: list it by
   // name, case-insensitively, as people and the batches that number files
   // expect. Names that fold alike keep a fixed order by their bytes.
-  std::vector<std::size_t> order(entries.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&keys](std::size_t a, std::size_t b) {
-    return keys[a] < keys[b];
+  std::sort(keys.begin(), keys.end(), [&entries](const Keyed& a, const Keyed& b) {
+    int c = a.key.compare(b.key);
+    return c != 0 ? c < 0 : entries[a.index].Name < entries[b.index].Name;
   });
   std::vector<FolderEntry> sorted;
   sorted.reserve(entries.size());
-  for (std::size_t i : order) sorted.push_back(std::move(entries[i]));
+  for (const Keyed& k : keys) sorted.push_back(std::move(entries[k.index]));
   entries = std::move(sorted);
   return static_cast<int>(entries.size());
 }

@@ -49,9 +49,9 @@ bool DeleteTree(const std::string& folder, std::vector<std::string>* log = nullp
 bool IsComponentAvailable(const std::string& name);
 
 // One folder level, "." and ".." left out, sorted by name case-insensitively
-// (Unicode case folding; names that fold alike by their bytes). A
-// symbolic link carries kAttrLink; a link to a folder is never marked as a
-// folder, so no walk descends through it.
+// (Unicode case folding, then code point order; names that fold alike by
+// their bytes). A symbolic link carries kAttrLink; a link to a folder is
+// never marked as a folder, so no walk descends through it.
 // Without withTimes the three time texts stay empty (a folder scan that
 // never shows them saves their cost).
 int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries,
