@@ -362,16 +362,12 @@ TEST(ListFolder, ByNameIgnoringCase) {
     std::vector<std::string> made, listed;
   } cases[] = {
       {{"05", "01", "03", "02", "04"}, {"01", "02", "03", "04", "05"}},
-      {{"b.mp3", "C.mp3", "B/", "a.MP3"}, {"a.MP3", "B/", "b.mp3", "C.mp3"}},
       {{"a.mp3", "Ábc", "Zebra", "ábd", "A.mp3"}, {"A.mp3", "a.mp3", "Zebra", "Ábc", "ábd"}},
       {{"caf\xe9", "cafz", "cafe"}, {"cafe", "cafz", "caf\xe9"}},  // not UTF-8: é
   };
   for (const auto& c : cases) {
     TempDir dir;
-    for (const std::string& name : c.made) {
-      if (name.back() == '/') ASSERT_TRUE(CreatePath(dir.file(name)));
-      else WriteFileBytes(dir.file(name), {});
-    }
+    for (const std::string& name : c.made) WriteFileBytes(dir.file(name), {});
     std::vector<FolderEntry> entries;
     ListFolder(dir.path(), entries, false);
     std::vector<std::string> listed;
