@@ -5,6 +5,9 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
+
+#include "progress.h"
 
 namespace velotag::cli {
 
@@ -14,7 +17,8 @@ inline constexpr int kExitUsage = 2;
 
 class Console {
  public:
-  Console(std::FILE* out, std::FILE* err, bool quiet) : out_(out), err_(err), quiet_(quiet) {}
+  Console(std::FILE* out, std::FILE* err, bool quiet)
+      : out_(out), err_(err), quiet_(quiet), progress_(err) {}
 
   void Print(const std::string& text);
   // A message for the person, not a status line (usage errors).
@@ -27,12 +31,17 @@ class Console {
   bool failed() const { return failed_; }
   // Any output that could not be written is a failure too.
   bool OutputFailed() const;
+  // Progress of a long command on standard error when it is a terminal (not
+  // with -q); every other output takes the line off first.
+  void Progress(std::uint64_t done, std::uint64_t total, std::string_view current);
+  void EndProgress() { progress_.Clear(); }
 
  private:
   std::FILE* out_;
   std::FILE* err_;
   bool quiet_;
   bool failed_ = false;
+  ProgressLine progress_;
 };
 
 }  // namespace velotag::cli

@@ -54,6 +54,7 @@ ConsoleUI::~ConsoleUI() { std::signal(SIGINT, SIG_DFL); }
 
 bool ConsoleUI::AskYesNo(const std::string& text, const std::string& title) {
   bool answer = yes_;
+  console_.EndProgress();
   if (!yes_ && ::isatty(STDIN_FILENO)) {
     std::string prompt = title + ": " + OneLine(text) + " [y/N] ";
     std::fputs(prompt.c_str(), stderr);
@@ -88,6 +89,10 @@ void ConsoleUI::StatusLineAdded(const std::string& line) {
   if (IsFailure(text)) failed_ = true;
   if (IsRefusal(text)) refused_ = true;
   texts_.push_back(std::move(text));
+}
+
+void ConsoleUI::WorkingOn(const std::string& path, std::size_t done, std::size_t total) {
+  console_.Progress(done, total, path);
 }
 
 void ConsoleUI::OpenExternally(const std::string& pathOrUrl) { console_.Print(pathOrUrl + "\n"); }

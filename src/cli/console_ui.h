@@ -26,6 +26,7 @@ class ConsoleUI : public UserInterface {
   void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
   bool PumpEvents() override;
   void StatusLineAdded(const std::string& line) override;
+  void WorkingOn(const std::string& path, std::size_t done, std::size_t total) override;
   void OpenExternally(const std::string& pathOrUrl) override;
 
   // A command refused to start ("Please ..." or a No answer) or a file failed.

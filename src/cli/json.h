@@ -9,8 +9,9 @@
 
 namespace velotag::cli {
 
-// A JSON string literal. Text that is not valid UTF-8 (file names are raw
-// bytes) is shown with each stray byte as its ISO-8859-1 character.
+// A JSON string literal. A byte that is not part of valid UTF-8 (file names
+// are raw bytes) is written as the escape \udc80..\udcff, the convention of
+// Python's surrogateescape, so that the caller gets the name's bytes back.
 std::string JsonString(std::string_view text);
 
 class JsonWriter {

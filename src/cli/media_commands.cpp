@@ -193,7 +193,12 @@ int RunChange(CommandContext& context) {
   for (const std::string& arg : context.arguments) {
     std::size_t eq = arg.find('=');
     int k = eq == std::string::npos ? -1 : FieldIndex(arg.substr(0, eq));
-    if (k < 0) return UsageError(context, "change takes FIELD=VALUE, not \"" + arg + "\"");
+    if (k < 0) {
+      std::string names;
+      for (const char* name : kFieldNames) names += std::string(names.empty() ? "" : " ") + name;
+      return UsageError(context, "unknown field \"" + arg.substr(0, eq) +
+                                     "\" in change; the fields are: " + names);
+    }
     if (k > kLastID3v1Field && context.options.editVersion == 1)
       return UsageError(context, std::string(kFieldNames[static_cast<std::size_t>(k)]) +
                                      " is an ID3v2 field; add --edit v2");
@@ -246,6 +251,12 @@ int RunPictures(CommandContext& context) {
 int RunLoad(CommandContext& context) {
   Session session(context);
   Form1& form = session.form();
+  // The window's Load ends silently on an empty list; a script gets the
+  // line the other commands refuse with, and no empty field lines.
+  if (form.Grid().ItemCount() == 0) {
+    form.AddStatusLine("Please load MP3 to media browser");
+    return kExitFailed;
+  }
   // "Load" works on the first selected row: the first one.
   form.Grid().SetAllItemSelectCheckbox(kBulkClear, kBulkLeave, false);
   form.Grid().SetItemSelected(0, true, false);

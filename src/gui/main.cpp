@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
 
   velotag::AppPaths where = velotag::AppPaths::ForThisProcess();
   velotag::gui::MainWindow window(where, velotag::MakeFingerprintLookup(where.ProgramFolder, ""));
-  if (!window.Start()) return 0;
+  if (!window.Start(paths)) return 0;
   window.show();
   if (!paths.empty()) QTimer::singleShot(0, &window, [&window, paths] { window.AddPaths(paths); });
   return QApplication::exec();

@@ -19,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
 #include <QSplitter>
@@ -29,6 +30,7 @@
 #include "gui/appicon.h"
 #include "gui/dialogs.h"
 #include "gui/gridwidget.h"
+#include "gui/instancechannel.h"
 #include "gui/renamerdialog.h"
 #include "library/about.h"
 
@@ -101,11 +103,13 @@ class CaptionFrame : public QFrame {
   QVBoxLayout* body_;
 };
 
-// Buttons of one width in as many rows as the width needs, so that a narrow
-// window still shows every caption.
+// Buttons at their own widths in as few rows as the width allows, each row
+// stretched to the full width, so that a narrow window or large text still
+// shows every caption without giving the list's height away. Buttons added
+// in groups (an "All" and "Sel" pair) share a row while one row holds them.
 class ButtonRows : public QWidget {
  public:
-  explicit ButtonRows(QWidget* parent) : QWidget(parent) {
+  explicit ButtonRows(QWidget* parent, int group = 1) : QWidget(parent), group_(group) {
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
@@ -121,54 +125,92 @@ class ButtonRows : public QWidget {
   }
   bool hasHeightForWidth() const override { return true; }
   int heightForWidth(int width) const override {
-    int rows = (static_cast<int>(buttons_.size()) + Columns(width) - 1) / Columns(width);
-    return rows * ButtonHeight() + (rows - 1) * kSpacing;
+    int rows = static_cast<int>(Rows(width).size());
+    return rows * ButtonHeight() + std::max(rows - 1, 0) * kSpacing;
   }
+  // The rows the present width needs; until a layout has given it a width,
+  // one row (a guess from a widget's default width would make the window
+  // grow past the screen before it is first shown).
   QSize minimumSizeHint() const override {
-    return {Widest(), heightForWidth(std::max(width(), Widest()))};
+    int width = placedRows_ > 0 ? this->width() : sizeHint().width();
+    return {Widest(), heightForWidth(std::max(width, Widest()))};
   }
+  // All in one row.
   QSize sizeHint() const override {
-    int width = kMaxColumns * Widest() + (kMaxColumns - 1) * kSpacing;
+    int width = buttons_.empty() ? 0 : WidthOf(0, buttons_.size());
     return {width, heightForWidth(width)};
   }
 
  protected:
   void resizeEvent(QResizeEvent*) override {
-    int columns = Columns(width());
-    if (columns != placedColumns_) {
-      placedColumns_ = columns;
+    int rows = static_cast<int>(Rows(width()).size());
+    if (rows != placedRows_) {
+      placedRows_ = rows;
       updateGeometry();  // the height follows the row count
     }
     Place();
   }
 
  private:
-  static constexpr int kMaxColumns = 6;
   static constexpr int kSpacing = 4;
   int Widest() const {
     int widest = 1;
     for (QPushButton* b : buttons_) widest = std::max(widest, b->sizeHint().width());
     return widest;
   }
-  int ButtonHeight() const { return buttons_.empty() ? 0 : buttons_.front()->sizeHint().height(); }
-  // Six, four, three, two or one: rows of even length, never a lone button.
-  int Columns(int width) const {
-    int fit = (width + kSpacing) / (Widest() + kSpacing);
-    for (int columns : {6, 4, 3, 2})
-      if (fit >= columns) return columns;
-    return 1;
+  int ButtonHeight() const {
+    int height = 0;
+    for (QPushButton* b : buttons_) height = std::max(height, b->sizeHint().height());
+    return height;
+  }
+  int WidthOf(std::size_t first, std::size_t count) const {
+    int w = -kSpacing;
+    for (std::size_t i = first; i < first + count; ++i) w += kSpacing + buttons_[i]->sizeHint().width();
+    return w;
+  }
+  // The buttons of each row, filled in order.
+  std::vector<std::vector<QPushButton*>> Rows(int width) const {
+    std::vector<std::vector<QPushButton*>> rows;
+    int used = 0;
+    auto place = [&](std::size_t first, std::size_t count) {
+      int w = WidthOf(first, count);
+      if (rows.empty() || used + kSpacing + w > width) {
+        rows.emplace_back();
+        used = -kSpacing;
+      }
+      for (std::size_t i = first; i < first + count; ++i) rows.back().push_back(buttons_[i]);
+      used += kSpacing + w;
+    };
+    const auto group = static_cast<std::size_t>(group_);
+    for (std::size_t first = 0; first < buttons_.size(); first += group) {
+      std::size_t count = std::min(group, buttons_.size() - first);
+      if (WidthOf(first, count) <= width) {
+        place(first, count);
+      } else {
+        for (std::size_t i = first; i < first + count; ++i) place(i, 1);
+      }
+    }
+    return rows;
   }
   void Place() {
-    int columns = Columns(width());
-    int cell = (width() - (columns - 1) * kSpacing) / columns;
-    for (std::size_t i = 0; i < buttons_.size(); ++i) {
-      int row = static_cast<int>(i) / columns, col = static_cast<int>(i) % columns;
-      buttons_[i]->setGeometry(col * (cell + kSpacing), row * (ButtonHeight() + kSpacing), cell,
-                               ButtonHeight());
+    int y = 0;
+    for (const auto& row : Rows(width())) {
+      int natural = -kSpacing;
+      for (QPushButton* b : row) natural += kSpacing + b->sizeHint().width();
+      int extra = std::max(width() - natural, 0), x = 0;
+      for (std::size_t i = 0; i < row.size(); ++i) {
+        int share = extra / static_cast<int>(row.size()) +
+                    (i + 1 == row.size() ? extra % static_cast<int>(row.size()) : 0);
+        int w = row[i]->sizeHint().width() + share;
+        row[i]->setGeometry(x, y, w, ButtonHeight());
+        x += w + kSpacing;
+      }
+      y += ButtonHeight() + kSpacing;
     }
   }
   std::vector<QPushButton*> buttons_;
-  int placedColumns_ = 0;
+  int group_;
+  int placedRows_ = 0;
 };
 
 MainWindow::MainWindow(AppPaths paths, std::unique_ptr<FingerprintLookup> fingerprint,
@@ -212,8 +254,17 @@ MainWindow::MainWindow(AppPaths paths, std::unique_ptr<FingerprintLookup> finger
   SyncPanel();
   SyncButtons();
   SyncAllCaptions();
-  resize(1280, 860);
+  FitToScreen();
   ApplyArrangement();
+}
+
+void MainWindow::FitToScreen() {
+  // The size the window was laid out for, cut to the screen's free area
+  // (without panels and docks) with room left for the title bar.
+  const QRect free = screen()->availableGeometry();
+  resize(QSize(1280, 860).boundedTo(QSize(free.width() * 19 / 20, free.height() * 9 / 10))
+             .expandedTo(minimumSizeHint()));
+  move(free.center() - QPoint(width() / 2, height() / 2));
 }
 
 MainWindow::~MainWindow() {
@@ -230,9 +281,16 @@ MainWindow::~MainWindow() {
 QPushButton* MainWindow::InputButton(int index, QWidget* parent) {
   auto* button = new QPushButton(parent);
   button->setObjectName(QStringLiteral("CmdInput_%1").arg(index));
-  connect(button, &QPushButton::clicked, this, [this, index] { form_->CmdInput_Click(index); });
+  connect(button, &QPushButton::clicked, this, [this, index] { RunInput(index); });
   cmdInput_[static_cast<std::size_t>(index)] = button;
   return button;
+}
+
+void MainWindow::RunInput(int index) {
+  // Load on an empty list ends without a log line; say why nothing came.
+  if (index == kCmdLoadID3 && form_->Grid().ItemCount() == 0)
+    statusBar()->showMessage(QStringLiteral("The list is empty: add MP3 files first"), 5000);
+  form_->CmdInput_Click(index);
 }
 
 QPushButton* MainWindow::PanelButton(int index, QWidget* parent) {
@@ -246,14 +304,16 @@ QPushButton* MainWindow::PanelButton(int index, QWidget* parent) {
 void MainWindow::BuildBrowser() {
   frame1_ = new CaptionFrame(QStringLiteral("Frame1"), mainSplit_);
   auto* top = new QHBoxLayout;
+  auto* listButtons = new ButtonRows(frame1_);
+  listButtons->setObjectName(QStringLiteral("ListButtons"));
   for (int index : {kCmdAddFolder, kCmdAddFile, kCmdDelSelected, kCmdDelAll})
-    top->addWidget(InputButton(index, frame1_));
-  QPushButton* reload = InputButton(kCmdReload, frame1_);
+    listButtons->Add(InputButton(index, listButtons));
+  QPushButton* reload = InputButton(kCmdReload, listButtons);
   reload->setIcon(QIcon::fromTheme(QStringLiteral("view-refresh"),
                                    style()->standardIcon(QStyle::SP_BrowserReload)));
   reload->setToolTip(QStringLiteral("Reload the list from the files"));
-  top->addWidget(reload);
-  top->addStretch();
+  listButtons->Add(reload);
+  top->addWidget(listButtons);
   txtSearch_ = new QLineEdit(frame1_);
   txtSearch_->setObjectName(QStringLiteral("TxtSearch"));
   txtSearch_->setPlaceholderText(QStringLiteral("Search"));
@@ -263,7 +323,7 @@ void MainWindow::BuildBrowser() {
           [this](const QString& text) { form_->SearchText() = text.toStdString(); });
   connect(txtSearch_, &QLineEdit::returnPressed, this,
           [this] { form_->CmdInput_Click(kCmdSearch); });
-  top->addWidget(txtSearch_);
+  top->addWidget(txtSearch_, 1);
   QPushButton* search = InputButton(kCmdSearch, frame1_);
   search->setIcon(QIcon::fromTheme(QStringLiteral("edit-find"), SearchIcon()));
   search->setToolTip(QStringLiteral("Search the list (from the top row in view)"));
@@ -272,7 +332,8 @@ void MainWindow::BuildBrowser() {
 
   grid_ = new GridWidget(form_->Grid(), frame1_);
   grid_->setObjectName(QStringLiteral("MyListview1"));
-  grid_->setMinimumSize(320, 160);
+  // Small enough for a 600-pixel screen with large text; a few rows show.
+  grid_->setMinimumSize(320, 96);
   connect(grid_, &GridWidget::pathsDropped, this, [this](const QList<QByteArray>& dropped) {
     std::vector<std::string> paths;
     for (const QByteArray& p : dropped) paths.push_back(p.toStdString());
@@ -416,14 +477,17 @@ void MainWindow::BuildPanel() {
   fields->addWidget(cmbTXXX_, 8, 6, 1, 3);
   pageLayout->addLayout(fields);
 
-  auto* batch = new QGridLayout;
-  batch->addWidget(PanelButton(kCmdClearAllFields, frame2_), 0, 0, 1, 2);
-  for (int index = kCmdChangeAll; index <= kCmdClearTagSel; ++index)
-    batch->addWidget(PanelButton(index, frame2_), 1 + (index - kCmdChangeAll) / 2, index % 2);
-  pageLayout->addLayout(batch);
   pageLayout->addStretch();
   scroll->setWidget(page);
-  frame2_->body()->addWidget(scroll);
+  frame2_->body()->addWidget(scroll, 1);
+  // The commands stay below the fields, in view however far those scroll;
+  // "Clear all textfield" is a field tool and scrolls with them.
+  top->insertWidget(1, PanelButton(kCmdClearAllFields, frame2_));
+  batchButtons_ = new ButtonRows(frame2_, 2);
+  batchButtons_->setObjectName(QStringLiteral("BatchButtons"));
+  for (int index = kCmdChangeAll; index <= kCmdClearTagSel; ++index)
+    batchButtons_->Add(PanelButton(index, batchButtons_));
+  frame2_->body()->addWidget(batchButtons_);
 }
 
 void MainWindow::BuildLog() {
@@ -472,7 +536,7 @@ QAction* MainWindow::AddAction(QMenu* menu, const QString& text, const QKeySeque
 }
 
 void MainWindow::BuildMenus() {
-  auto input = [this](int index) { return [this, index] { form_->CmdInput_Click(index); }; };
+  auto input = [this](int index) { return [this, index] { RunInput(index); }; };
   auto panel = [this](int index) { return [this, index] { form_->CmdID3v1_Click(index); }; };
   auto inputAction = [&](QMenu* menu, int index, const QKeySequence& key) {
     inputActions_[static_cast<std::size_t>(index)] = AddAction(menu, QString(), key, input(index));
@@ -575,8 +639,19 @@ void MainWindow::BuildMenus() {
               [this, index] { form_->CmdUpdate_Click(index); });
 }
 
-bool MainWindow::Start() {
+bool MainWindow::Start(const std::vector<std::string>& handOver) {
+  handOver_ = handOver;
   if (!form_->Form_Initialize()) return false;
+  // Later starts hand their files to this window.
+  auto* server = new InstanceServer(this);
+  connect(server, &InstanceServer::pathsReceived, this,
+          [this](const std::vector<std::string>& paths) {
+            if (isMinimized()) showNormal();
+            raise();
+            activateWindow();
+            QTimer::singleShot(0, this, [this, paths] { AddPaths(paths); });
+          });
+  server->Listen(InstanceChannelName(form_->Paths()));
   form_->Form_Load();
   // Form_Load starts the log anew: show exactly what it holds.
   lstStat_->clear();
@@ -613,7 +688,8 @@ void MainWindow::ApplyArrangement() {
   QList<int> lower = splitLower_[static_cast<std::size_t>(arrangement_)];
   // Never arranged so: the tag editor gets the room it needs, the list and
   // the log the rest.
-  const QSize panel = panelPage_->sizeHint() + QSize(30, 40);
+  const int fieldsWidth = panelPage_->sizeHint().width();
+  const QSize panel = panelPage_->sizeHint() + QSize(30, 40 + batchButtons_->heightForWidth(fieldsWidth));
   const int width = std::max(this->width() - 10, 400);
   const int height = std::max(this->height() - menuBar()->sizeHint().height() -
                                   statusBar()->sizeHint().height() - 10, 300);
@@ -683,6 +759,7 @@ void MainWindow::SyncButtons() {
     if (QAction* a = panelActions_[static_cast<std::size_t>(i)]) a->setText(Q(caption));
   }
   browserButtons_->Refit();
+  batchButtons_->Refit();
   optID3editVer_[static_cast<std::size_t>(form_->EditVersion())]->setChecked(true);
   optID3ver_[static_cast<std::size_t>(form_->ShowVersion())]->setChecked(true);
   editActions_[static_cast<std::size_t>(form_->EditVersion())]->setChecked(true);
@@ -784,6 +861,10 @@ void MainWindow::ShowRenamer() {
   if (dialog.exec() == QDialog::Accepted) form_->Options().RenamePattern = dialog.SavedPattern();
 }
 
+bool MainWindow::HandToRunningInstance() {
+  return SendToRunningInstance(InstanceChannelName(form_->Paths()), handOver_);
+}
+
 void MainWindow::CloseWindow() {
   programClose_ = true;
   close();
@@ -852,7 +933,7 @@ void MainWindow::RestoreWindowState() {
     if (lower.size() == 2) splitLower_[static_cast<std::size_t>(a)] = lower;
   }
   QByteArray geometry = s.value(QStringLiteral("window/geometry")).toByteArray();
-  if (!geometry.isEmpty()) restoreGeometry(geometry);
+  if (geometry.isEmpty() || !restoreGeometry(geometry)) FitToScreen();
   arrangement_ = s.value(QStringLiteral("window/arrangement"), 0).toInt() == 1 ? 1 : 0;
   ApplyArrangement();
 }

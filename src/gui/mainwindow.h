@@ -46,8 +46,9 @@ class MainWindow : public QMainWindow, private UserInterface {
   ~MainWindow() override;
 
   // The two start-up stages; false when the program must end (another
-  // instance runs: the message was shown).
-  bool Start();
+  // instance runs: it took handOver, the paths of this start, or the
+  // message was shown).
+  bool Start(const std::vector<std::string>& handOver = {});
   // Files and folders given on the command line or dropped on the grid:
   // added as "Add media folder" / "Add media file" add them, with subfolders.
   void AddPaths(const std::vector<std::string>& paths);
@@ -86,6 +87,7 @@ class MainWindow : public QMainWindow, private UserInterface {
   void FocusSearchBox() override;
   void ShowRenamer() override;
   void CloseWindow() override;
+  bool HandToRunningInstance() override;
 
   void BuildBrowser();
   void BuildPanel();
@@ -96,8 +98,12 @@ class MainWindow : public QMainWindow, private UserInterface {
   void SyncButtons();
   void SyncAllCaptions();
   void OnTimer();
+  // A first start's size and place, from the screen's free area.
+  void FitToScreen();
   void SaveWindowState();
   void RestoreWindowState();
+  // A media browser command, from its button or its menu entry.
+  void RunInput(int index);
   QPushButton* InputButton(int index, QWidget* parent);
   QPushButton* PanelButton(int index, QWidget* parent);
   QAction* AddAction(QMenu* menu, const QString& text, const QKeySequence& key,
@@ -113,12 +119,14 @@ class MainWindow : public QMainWindow, private UserInterface {
   int arrangement_ = 0;
   QTimer timer_;
   QPointer<TimedMessageBox> timedBox_;
+  std::vector<std::string> handOver_;
 
   CaptionFrame* frame1_ = nullptr;
   CaptionFrame* frame2_ = nullptr;
   GridWidget* grid_ = nullptr;
   QLineEdit* txtSearch_ = nullptr;
   ButtonRows* browserButtons_ = nullptr;
+  ButtonRows* batchButtons_ = nullptr;
   std::array<QPushButton*, kBrowserCommandCount> cmdInput_{};
   std::array<QPushButton*, kPanelCommandCount> cmdID3v1_{};
   std::array<QCheckBox*, kCheckBoxCount> chkID3v1_{};

@@ -38,6 +38,13 @@ long long AutoTrackNumber(const std::string& fileName, std::int32_t rowIndex) {
   return t == 0 ? rowIndex : t;
 }
 
+// The ID3v1 track byte from a file name: the number modulo 256 first, so
+// that "256 c.mp3" falls back to the row like a name without a number.
+std::uint8_t AutoTrackByte(const std::string& fileName, std::int32_t rowIndex) {
+  long long t = std::llabs(static_cast<long long>(LeadingInteger(fileName))) % 256;
+  return static_cast<std::uint8_t>(t == 0 ? rowIndex % 256 : t);
+}
+
 }  // namespace
 
 void Form1::CmdID3v1_Click(int index) {
@@ -112,6 +119,8 @@ void Form1::RunBatch(int index) {
   for (std::int32_t i = grid_.ItemCount() - 1; i >= 0; --i) {
     if ((allRows || grid_.GetItemSelected(i)) && grid_.GetItem(i, row)) {
       row.resize(kMediaColumnCount);
+      const auto rows = static_cast<std::size_t>(grid_.ItemCount());
+      ui_.WorkingOn(row[kColPath], rows - 1 - static_cast<std::size_t>(i), rows);
       bool counted = false;
       switch (kind) {
         case BatchKind::Change: counted = ChangeRow(i, row, typedTrack, typedGenre); break;
@@ -230,9 +239,7 @@ bool Form1::ChangeRow(std::int32_t i, std::vector<std::string>& row, std::uint8_
     ID3v1Tag v1;
     if (ReadID3v1(path, v1) != kTagDone) v1 = ID3v1Tag{};
     if (checked(0)) {
-      v1.Track = panel_.ChkID3v1AutoTrack
-                     ? static_cast<std::uint8_t>(AutoTrackNumber(row[kColFileName], i) % 256)
-                     : typedTrack;
+      v1.Track = panel_.ChkID3v1AutoTrack ? AutoTrackByte(row[kColFileName], i) : typedTrack;
     }
     if (checked(1)) v1.Title = panel_.TxtID3[1];
     if (checked(2)) v1.Artist = panel_.TxtID3[2];

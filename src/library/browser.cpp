@@ -225,6 +225,7 @@ void Form1::AddFolderRows(const std::string& folder, bool recursive) {
   if (files.empty()) return;
   std::string caption;
   for (std::size_t i = 0; i < files.size(); ++i) {
+    ui_.WorkingOn(files[i].Name, i, files.size());
     grid_.InsertItem(BuildRow(files[i].Name, files[i].Size), -1, false);
     if (!RowLoopStep(i + 1, files.size(), caption)) break;
   }
@@ -255,6 +256,7 @@ void Form1::ReloadRows() {
       row.resize(kMediaColumnCount);
       for (int c = kColTrack; c <= kColComment; ++c) row[static_cast<std::size_t>(c)].clear();
       std::string path = row[kColPath];
+      ui_.WorkingOn(path, total - 1 - static_cast<std::size_t>(i), total);
       FillTagColumns(row, path);
       row[kColSize] = FormatFileSize(GetLargeFileSize(path));
       grid_.EditItem(i, row, false);
@@ -408,6 +410,7 @@ void Form1::SavePictures(bool all) {
     if (all || grid_.GetItemSelected(i)) {
       std::string path;
       grid_.GetItemCol(i, kColPath, path);
+      ui_.WorkingOn(path, static_cast<std::size_t>(i), static_cast<std::size_t>(grid_.ItemCount()));
       ID3v2Tag tag;
       int r = OpenID3v2(path, tag, 4);
       if (r == kTagDone) {
@@ -452,6 +455,8 @@ void Form1::RenameFiles() {
     if (!grid_.GetItemSelected(i)) continue;
     grid_.GetItem(i, row);
     row.resize(kMediaColumnCount);
+    ui_.WorkingOn(row[kColPath], static_cast<std::size_t>(i),
+                  static_cast<std::size_t>(grid_.ItemCount()));
     std::vector<std::string> values = {row[kColTrack], row[kColTitle], row[kColArtist],
                                        row[kColAlbum], row[kColYear],  row[kColGenre]};
     std::string name = ApplyRenamePattern(pattern, variables, values, kMaxRenameLength);
@@ -509,6 +514,8 @@ void Form1::AutoTag() {
     if (grid_.GetItemSelected(i)) {
       grid_.GetItem(i, row);
       row.resize(kMediaColumnCount);
+      ui_.WorkingOn(row[kColPath], static_cast<std::size_t>(i),
+                    static_cast<std::size_t>(grid_.ItemCount()));
       std::vector<std::string> lines;
       if (fingerprint_) lines = fingerprint_->GetID3infoByFinger(row[kColPath], LocalDbFile());
       if (lines.empty()) {

@@ -109,8 +109,11 @@ std::vector<std::string> Form1::GenreBoxEntries() {
 bool Form1::Form_Initialize() {
   lock_ = std::make_unique<InstanceLock>(paths_.ProgramFolder + paths_.ExeName + ".lock");
   if (lock_->OtherInstance()) {
-    ui_.ShowMessage("The program is already running! Create another copy with other name and run!",
-                    paths_.ExeName, MessageIcon::Information);
+    // "Open with" from a file manager starts the program again: the running
+    // window takes the files; the message is left for when it cannot.
+    if (!ui_.HandToRunningInstance())
+      ui_.ShowMessage("The program is already running! Create another copy with other name and run!",
+                      paths_.ExeName, MessageIcon::Information);
     return false;
   }
   return true;

@@ -4,6 +4,7 @@
 // implements what it can show.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace velotag {
@@ -49,6 +50,10 @@ class UserInterface {
   // A line of the status log, with its time stamp, as it was added.
   virtual void StatusLineAdded(const std::string& /*line*/) {}
   virtual void CaptionChanged(Caption /*which*/) {}
+  // A long command is at a file: done of total are behind it. For a front
+  // end without the window's captions (the terminal's progress line).
+  virtual void WorkingOn(const std::string& /*path*/, std::size_t /*done*/,
+                         std::size_t /*total*/) {}
   // The field panel's state changed under the window (load, clear, cut).
   virtual void FieldPanelChanged() {}
   // Open a file, folder or web address with the desktop.
@@ -57,6 +62,9 @@ class UserInterface {
   virtual void FocusSearchBox() {}
   // The pattern editor, modal; the library's FormRenamer holds its logic.
   virtual void ShowRenamer() {}
+  // Another instance holds the program folder: hand this start's files to
+  // it, which brings its window to the front; true when it took them.
+  virtual bool HandToRunningInstance() { return false; }
   // The window closes for real (the closing request was completed).
   virtual void CloseWindow() {}
 };

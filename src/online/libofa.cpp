@@ -151,23 +151,41 @@ std::int32_t ClassLibofa::GetID3infoByFinger(const std::string& fileName,
   if (!DRIVER_INSTALLED()) return 0;
   keepGoing_ = true;
 
+  // Last_Error tells the person why a file got no answer also when no
+  // query was made: the decoder or the fingerprint failed before it.
   std::string toPrint = fileName;
   TempFile wave;
   if (EndsWithNoCase(fileName, ".mp3")) {
     std::string decoder = FindExecutable(programFolder_, options_.decoderName);
-    std::string temp = decoder.empty() ? std::string() : MakeWaveFile(programFolder_);
-    if (!temp.empty()) {
-      wave.set(temp);
-      int rc = RunProcessAndWait({decoder, "--decode", AsArgument(fileName), temp},
-                                 options_.decoderTimeoutMs, options_.pump,
-                                 [this] { return keepGoing_; });
-      // A decoder that had to be stopped, or that says it failed, left half a
-      // file at best: a print of that would name the wrong song.
-      if (rc == 0 && GetPathType(temp) == kPathFile) toPrint = temp;
+    if (decoder.empty()) {
+      lastError_ = "Decoder failed: " + options_.decoderName + " not found";
+      return 0;
     }
+    std::string temp = MakeWaveFile(programFolder_);
+    if (temp.empty()) {
+      lastError_ = "Decoder failed: no temporary file for the decoded audio";
+      return 0;
+    }
+    wave.set(temp);
+    int rc = RunProcessAndWait({decoder, "--decode", AsArgument(fileName), temp},
+                               options_.decoderTimeoutMs, options_.pump,
+                               [this] { return keepGoing_; });
+    // A decoder that had to be stopped, or that says it failed, left half a
+    // file at best: a print of that would name the wrong song.
+    if (!keepGoing_) {
+      lastError_ = kLibofaStopped;
+      return 0;
+    }
+    if (rc != 0 || GetPathType(temp) != kPathFile) {
+      lastError_ = "Decoder failed: " + options_.decoderName + " could not decode the file";
+      return 0;
+    }
+    toPrint = temp;
   }
-  if (!EndsWithNoCase(toPrint, ".wav") || !ComputeFingerprint(toPrint, query))
+  if (!EndsWithNoCase(toPrint, ".wav") || !ComputeFingerprint(toPrint, query)) {
+    lastError_ = kLibofaNoFingerprint;
     return 0;
+  }
 
   query.rmd = true;
   std::vector<std::string> stored;

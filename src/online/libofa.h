@@ -54,6 +54,10 @@ inline constexpr const char* kLibofaConnectionError = "Connection error, try aga
 // The public service this was made for is gone; with no host configured a
 // query fails at once with this text instead of waiting for a time-out.
 inline constexpr const char* kLibofaNoService = "No fingerprint service configured";
+// Why a lookup ended before any query: the decoder's texts name the decoder
+// ("Decoder failed: lame not found", "... could not decode the file").
+inline constexpr const char* kLibofaNoFingerprint = "No fingerprint: the audio could not be read";
+inline constexpr const char* kLibofaStopped = "Stopped";
 
 struct LibofaOptions {
   // Where libofa.so.0, lame, the decoded WAV and LocalDB.ini are looked for;

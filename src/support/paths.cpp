@@ -6,11 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+
+#include "support/textenc.h"
 
 namespace velotag {
 
@@ -27,6 +30,17 @@ bool Exists(const std::string& path) { return GetPathType(path) != kPathMissing;
 struct DirCloser {
   void operator()(DIR* d) const { ::closedir(d); }
 };
+
+// The key a name sorts by: its case folding (ASCII names, the usual case,
+// by a plain lowering), compared byte by byte, which is code point order.
+std::string NameSortKey(const std::string& name) {
+  std::string key = name;
+  for (char& c : key) {
+    if (static_cast<unsigned char>(c) >= 0x80) return CaseFold(name);
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return key;
+}
 
 std::int64_t BirthOrModified(const struct statx& sx) {
   if (sx.stx_mask & STATX_BTIME) return sx.stx_btime.tv_sec;
@@ -275,6 +289,11 @@ int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, boo
   std::unique_ptr<DIR, DirCloser> d(::opendir(dir.c_str()));
   if (!d) return 0;
   int dfd = ::dirfd(d.get());
+  struct Keyed {
+    std::string key;
+    std::size_t index;
+  };
+  std::vector<Keyed> keys;
   while (dirent* de = ::readdir(d.get())) {
     std::string name = de->d_name;
     if (name == "." || name == "..") continue;
@@ -303,8 +322,20 @@ int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, boo
       e.Accessed = FormatFileTime(sx.stx_atime.tv_sec);
       e.Modified = FormatFileTime(sx.stx_mtime.tv_sec);
     }
+    keys.push_back({NameSortKey(name), entries.size()});
     entries.push_back(std::move(e));
   }
+  // Hash-ordered file systems hand a folder out as 01, 05, 02: list it by
+  // name, case-insensitively, as people and the batches that number files
+  // expect. Names that fold alike keep a fixed order by their bytes.
+  std::sort(keys.begin(), keys.end(), [&entries](const Keyed& a, const Keyed& b) {
+    int c = a.key.compare(b.key);
+    return c != 0 ? c < 0 : entries[a.index].Name < entries[b.index].Name;
+  });
+  std::vector<FolderEntry> sorted;
+  sorted.reserve(entries.size());
+  for (const Keyed& k : keys) sorted.push_back(std::move(entries[k.index]));
+  entries = std::move(sorted);
   return static_cast<int>(entries.size());
 }
 

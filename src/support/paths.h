@@ -53,9 +53,10 @@ bool CreatePath(const std::string& path);
 bool DeleteTree(const std::string& folder, std::vector<std::string>* log = nullptr);
 bool IsComponentAvailable(const std::string& name);
 
-// One folder level, "." and ".." left out, in the file system's order. A
-// symbolic link carries kAttrLink; a link to a folder is never marked as a
-// folder, so no walk descends through it.
+// One folder level, "." and ".." left out, sorted by name case-insensitively
+// (Unicode case folding, then code point order; names that fold alike by
+// their bytes). A symbolic link carries kAttrLink; a link to a folder is
+// never marked as a folder, so no walk descends through it.
 // Without withTimes the three time texts stay empty (a folder scan that
 // never shows them saves their cost).
 int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries,

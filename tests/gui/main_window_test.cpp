@@ -13,6 +13,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -23,6 +25,7 @@
 #include "gui/dialogs.h"
 #include "gui/gridwidget.h"
 #include "gui/mainwindow.h"
+#include "library/instance.h"
 #include "library/renamer.h"
 #include "support/paths.h"
 #include "testutil.h"
@@ -71,10 +74,10 @@ class ScriptedDialogs : public DialogProvider {
 
 // A window over a scratch program folder, started and shown.
 struct Window {
-  explicit Window(const std::string& programFolder)
+  explicit Window(const std::string& programFolder, const std::vector<std::string>& paths = {})
       : home(programFolder.empty() ? ownHome.path() : programFolder) {
     window = std::make_unique<MainWindow>(AppPaths{home, "velotag"}, nullptr, &dialogs);
-    if (window->Start()) {
+    if (window->Start(paths)) {
       window->show();
       if (!QTest::qWaitForWindowExposed(window.get())) std::fprintf(stderr, "window not exposed\n");
     }
@@ -160,6 +163,18 @@ void OnFirstProgress(Window& w, const QString& frame, std::function<void()> acti
   });
 }
 
+// Whether the whole widget shows: no parent up to top clips any of it.
+bool InView(QWidget* widget, QWidget* top) {
+  if (!widget->isVisible() || widget->width() < widget->minimumSizeHint().width() ||
+      widget->height() < widget->minimumSizeHint().height())
+    return false;
+  for (QWidget* p = widget->parentWidget(); p; p = p->parentWidget()) {
+    if (!p->rect().contains(QRect(widget->mapTo(p, QPoint(0, 0)), widget->size()))) return false;
+    if (p == top) break;
+  }
+  return true;
+}
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -200,14 +215,22 @@ class MainWindowTest : public QObject {
     // ID3v1 editing: the ID3v2-only inputs are off.
     QVERIFY(!w.Find<QLineEdit>(u"TxtID3_6"_s)->isEnabled());
     QVERIFY(!w.Find<QPushButton>(u"CmdSTOP"_s)->isEnabled());
-    // One window per program folder and executable name.
-    Window second(w.home);
-    QVERIFY(!second->isVisible());
-    QCOMPARE(second.dialogs.messages.size(), std::size_t{1});
-    QVERIFY(second.dialogs.messages[0].text.startsWith(u"The program is already running!"_s));
+    w.Click(u"CmdInput_5"_s);  // Load on an empty list says why nothing came
+    QVERIFY(!w->statusBar()->currentMessage().isEmpty());
+    // One window per program folder and executable name: a second start
+    // hands its files to the first and ends without a word.
+    {
+      Window second(w.home, {demo_ + "Live/"});
+      QVERIFY(!second->isVisible());
+      QVERIFY(second.dialogs.messages.empty());
+      QTRY_COMPARE(w->form().Grid().ItemCount(), 1);
+    }
+    w.Click(u"CmdInput_4"_s);
 
     w.AddFolder(demo_, false);
     QCOMPARE(w.dialogs.questions[0].text, u"Search in subfolders?"_s);
+    // Listed by name, whatever order the file system keeps them in.
+    QCOMPARE(w.Column(kColFileName), kDemoNames.mid(0, 5));
     QCOMPARE(w.dialogs.questions[0].title, u"Add media folder"_s);
     QCOMPARE(w.grid()->toolTip(), u"5 element(s)"_s);
     w.Click(u"CmdInput_4"_s);
@@ -261,6 +284,51 @@ class MainWindowTest : public QObject {
     Window again(w.home);
     QCOMPARE(again->Arrangement(), 1);
     QCOMPARE(again->size(), size);
+  }
+
+  void aSecondStartNoWindowTakesSaysWhy() {
+    TempDir home;
+    InstanceLock other(home.path() + "velotag.lock");  // held, but nobody listens
+    Window w(home.path(), {demo_});
+    QVERIFY(!w->isVisible());
+    QCOMPARE(w.dialogs.messages.size(), std::size_t{1});
+    QVERIFY(w.dialogs.messages[0].text.startsWith(u"The program is already running!"_s));
+  }
+
+  // On a 1024x600 screen (gui.MainWindowSmallScreenTest) a first start fits
+  // it, and with the window as large as the screen, in both layouts and with
+  // text at 150 %, every button outside the scrolling fields is in view. The
+  // pictures it draws are the ones in docs/.
+  void fitsSmallScreensAndLargeText() {
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    if (screen.size() != QSize(1024, 600)) QSKIP("runs on the 1024x600 screen of its own test");
+    const QFont normal = QApplication::font();
+    const struct {
+      const char* picture;
+      double textScale;
+      int arrangement;
+    } cases[] = {{"velotag-1024x600", 1.0, 0}, {"velotag-1024x600-beside", 1.0, 1},
+                 {"velotag-1024x600-text150", 1.5, 0}, {"velotag-1024x600-text150-beside", 1.5, 1}};
+    for (const auto& c : cases) {
+      QFont font = normal;
+      font.setPointSizeF(normal.pointSizeF() * c.textScale);
+      QApplication::setFont(font);
+      Window w("");
+      QVERIFY(w->screen()->availableGeometry().contains(w->frameGeometry()));
+      AddDemo(w);
+      w->SetArrangement(c.arrangement);
+      w->setGeometry(screen);
+      QTest::qWait(50);
+      w->grab().save(QString::fromLatin1(c.picture) + u".png"_s);
+      QCOMPARE(w->size(), screen.size());
+      auto* fields = w.Find<QWidget>(u"PanelScroll"_s);
+      for (QPushButton* b : w->findChildren<QPushButton*>()) {
+        if (fields->isAncestorOf(b) || !b->isVisibleTo(w.window.get())) continue;
+        QVERIFY2(InView(b, w.window.get()), qPrintable(QString::fromLatin1(c.picture) + u" "_s +
+                                                      b->objectName() + u" "_s + b->text()));
+      }
+    }
+    QApplication::setFont(normal);
   }
 
   void changesFieldsInID3v2Mode() {

@@ -33,6 +33,7 @@ class FakeUI : public UserInterface {
   std::vector<Shown> questions, messages;
   std::vector<std::string> texts;  // status lines without their "[hh:mm:ss] " stamps
   int pumps = 0, searchFocus = 0;
+  bool handOver = false;  // a running instance takes a second start's files
 
   bool AskYesNo(const std::string& text, const std::string& title) override {
     questions.push_back({text, title});
@@ -53,6 +54,7 @@ class FakeUI : public UserInterface {
     texts.push_back(line.size() >= 11 ? line.substr(11) : line);
   }
   void FocusSearchBox() override { ++searchFocus; }
+  bool HandToRunningInstance() override { return handOver; }
 
   bool Logged(const std::string& text) const {
     return std::find(texts.begin(), texts.end(), text) != texts.end();
@@ -214,6 +216,43 @@ TEST_F(Form1Test, ChangeID3v1LastRowFirstWithProgress) {
   EXPECT_EQ(form_->Frame2Caption(), "ID3 multi tag editor");
 }
 
+// Track numbers from file names: ID3v1 takes the number modulo 256 and the
+// row when that is 0; ID3v2 takes the number as it is and the row for 0.
+TEST_F(Form1Test, AutoTrackFromFileNames) {
+  AddSorted({"-3 minus.mp3", "0 zero.mp3", "256 c.mp3", "257 k.mp3", "no number.mp3", "x.mp3"});
+  struct Case {
+    int editVersion;
+    std::vector<std::string> tracks;
+  } const cases[] = {
+      {0, {"003", "001", "002", "001", "004", "005"}},
+      {1, {"3", "1", "256", "257", "4", "5"}},
+  };
+  for (const Case& c : cases) {
+    form_->SetModes(c.editVersion, c.editVersion);
+    form_->CmdInput_Click(kCmdReload);
+    auto& p = form_->Panel();
+    p.ChkID3v1 = {};
+    p.ChkID3v1[0] = 1;
+    p.ChkID3v1AutoTrack = 1;
+    form_->CmdID3v1_Click(kCmdChangeAll);
+    form_->CmdInput_Click(kCmdReload);
+    EXPECT_EQ(Column(kColTrack), c.tracks) << c.editVersion;
+  }
+}
+
+// A level's files by name, case-insensitively, then its subfolders' files
+// with the subfolders in that order.
+TEST(FolderScan, ByNameIgnoringCaseFoldersInTheSameOrder) {
+  TempDir dir;
+  ASSERT_TRUE(CreatePath(dir.file("Zed")) && CreatePath(dir.file("a")));
+  for (const char* name : {"b.mp3", "A.mp3", "Zed/2.mp3", "Zed/10.mp3", "a/x.mp3"})
+    test::WriteFileBytes(dir.file(name), {});
+  std::vector<std::string> names;
+  for (const FolderEntry& e : CollectMediaFiles(dir.path(), true))
+    names.push_back(e.Name.substr(dir.path().size()));
+  EXPECT_EQ(names, (std::vector<std::string>{"A.mp3", "b.mp3", "a/x.mp3", "Zed/10.mp3", "Zed/2.mp3"}));
+}
+
 TEST_F(Form1Test, HeaderClickDoesNotSortUnderARunningCommand) {
   for (const char* name : {"b.mp3", "a.mp3", "c.mp3"}) Mp3(name);
   AddFolder(music_.path(), false);
@@ -370,6 +409,9 @@ TEST_F(Form1Test, OneInstanceWithSettingsWrittenOnClose) {
   EXPECT_EQ(other.messages[0].text,
             "The program is already running! Create another copy with other name and run!");
   EXPECT_EQ(other.messages[0].title, "velotag");
+  other.handOver = true;  // the running one took the files: nothing to say
+  EXPECT_FALSE(Form1(other, AppPaths{home_.path(), "velotag"}, nullptr).Form_Initialize());
+  EXPECT_EQ(other.messages.size(), 1u);
   Form1 renamed(other, AppPaths{home_.path(), "velotag2"}, nullptr);
   EXPECT_TRUE(renamed.Form_Initialize());
   renamed.Form_Load();

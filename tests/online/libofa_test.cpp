@@ -174,23 +174,29 @@ TEST_F(Fingerprint, TheLibraryIsLookedForInTheProgramFolderFirst) {
   EXPECT_TRUE(server.Requests().empty());
 }
 
+// Each says why in Last_Error, though no query was made.
 TEST_F(Fingerprint, DecoderFailuresAndCancelLeaveNothingBehind) {
+  const std::string failed = "Decoder failed: lame could not decode the file";
   struct Case {
     const char* what;
     std::string script;
     int timeoutMs, cancelAtPump;
+    std::string lastError, decoder = "lame";
   } const cases[] = {
-      {"never ends, a whole WAV already written", "cp " + wav + " \"$3\"\nexec sleep 30", 500, -1},
-      {"writes no WAV", "printf 'garbage' > \"$3\"", 5000, -1},
-      {"fails", "exit 3", 5000, -1},
-      {"fails after writing a whole WAV", "cp " + wav + " \"$3\"\nexit 1", 5000, -1},
-      {"cancelled from the pump", "exec sleep 30", 15000, 3},
+      {"never ends, a whole WAV already written", "cp " + wav + " \"$3\"\nexec sleep 30", 500, -1,
+       failed},
+      {"writes no WAV", "printf 'garbage' > \"$3\"", 5000, -1, kLibofaNoFingerprint},
+      {"fails", "exit 3", 5000, -1, failed},
+      {"fails after writing a whole WAV", "cp " + wav + " \"$3\"\nexit 1", 5000, -1, failed},
+      {"cancelled from the pump", "exec sleep 30", 15000, 3, kLibofaStopped},
+      {"not there", "", 5000, -1, "Decoder failed: no-such-decoder not found", "no-such-decoder"},
   };
   for (const Case& c : cases) {
     test::WriteFileText(program + "lame", "#!/bin/sh\n" + c.script + "\n");
     ::chmod((program + "lame").c_str(), 0755);
     LibofaOptions o = Options(Service());
     o.decoderTimeoutMs = c.timeoutMs;
+    o.decoderName = c.decoder;
     ClassLibofa ofa(o);
     pumps = 0;
     ofa.SetPump([&] {
@@ -199,6 +205,7 @@ TEST_F(Fingerprint, DecoderFailuresAndCancelLeaveNothingBehind) {
     Lines lines;
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Lookup(ofa, mp3, lines), 0) << c.what;
+    EXPECT_EQ(ofa.Last_Error(), c.lastError) << c.what;
     EXPECT_LT(SecondsSince(start), 5) << c.what;
     ExpectNoTemporaryFiles();
   }

@@ -355,6 +355,27 @@ TEST(ListFolder, EntriesWithAttributesAndTimes) {
   EXPECT_TRUE(entries.empty());
 }
 
+// By name under case folding, whatever order the file system keeps (the
+// names are made out of order); names that fold alike go by their bytes.
+TEST(ListFolder, ByNameIgnoringCase) {
+  const struct {
+    std::vector<std::string> made, listed;
+  } cases[] = {
+      {{"05", "01", "03", "02", "04"}, {"01", "02", "03", "04", "05"}},
+      {{"a.mp3", "Ábc", "Zebra", "ábd", "A.mp3"}, {"A.mp3", "a.mp3", "Zebra", "Ábc", "ábd"}},
+      {{"caf\xe9", "cafz", "cafe"}, {"cafe", "cafz", "caf\xe9"}},  // not UTF-8: é
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    for (const std::string& name : c.made) WriteFileBytes(dir.file(name), {});
+    std::vector<FolderEntry> entries;
+    ListFolder(dir.path(), entries, false);
+    std::vector<std::string> listed;
+    for (const FolderEntry& e : entries) listed.push_back(e.Name.substr(dir.path().size()));
+    EXPECT_EQ(listed, c.listed);
+  }
+}
+
 TEST(AppFolder, HomeVariableWinsAndGetsATrailingSlash) {
   TempDir dir;
   ::setenv("VELOTAG_HOME", dir.path().substr(0, dir.path().size() - 1).c_str(), 1);
