@@ -503,26 +503,27 @@ void MainWindow::BuildLog() {
   connect(lstStat_, &QListWidget::itemDoubleClicked, this,
           [this](QListWidgetItem* item) { form_->LstStat_DblClick(lstStat_->row(item)); });
   layout->addWidget(lstStat_, 1);
-  auto* buttons = new QHBoxLayout;
-  cmdStop_ = new QPushButton(QStringLiteral("STOP"), box);
+  // STOP, the layout switch and the update buttons share rows that wrap, so
+  // a small screen keeps the log's height.
+  auto* buttons = new ButtonRows(box);
+  buttons->setObjectName(QStringLiteral("LogButtons"));
+  cmdStop_ = new QPushButton(QStringLiteral("STOP"), buttons);
   cmdStop_->setObjectName(QStringLiteral("CmdSTOP"));
   cmdStop_->setToolTip(QStringLiteral("Stop the running command after the current file"));
   connect(cmdStop_, &QPushButton::clicked, this, [this] { form_->CmdSTOP_Click(); });
-  cmdResize_ = new QPushButton(QStringLiteral("Switch layout"), box);
+  cmdResize_ = new QPushButton(QStringLiteral("Switch layout"), buttons);
   cmdResize_->setObjectName(QStringLiteral("CmdResize"));
   cmdResize_->setToolTip(QStringLiteral("Put the list above or beside the tag editor"));
   connect(cmdResize_, &QPushButton::clicked, this, [this] { SetArrangement(1 - arrangement_); });
-  buttons->addWidget(cmdStop_, 1);
-  buttons->addWidget(cmdResize_);
-  layout->addLayout(buttons);
-  auto* update = new QHBoxLayout;
+  buttons->Add(cmdStop_);
+  buttons->Add(cmdResize_);
   for (int index = 0; index < kUpdateCommandCount; ++index) {
-    auto* button = new QPushButton(QString::fromLatin1(Form1::UpdateCaption(index)), box);
+    auto* button = new QPushButton(QString::fromLatin1(Form1::UpdateCaption(index)), buttons);
     button->setObjectName(QStringLiteral("CmdUpdate_%1").arg(index));
     connect(button, &QPushButton::clicked, this, [this, index] { form_->CmdUpdate_Click(index); });
-    update->addWidget(button);
+    buttons->Add(button);
   }
-  layout->addLayout(update);
+  layout->addWidget(buttons);
   lowerSplit_->setStretchFactor(0, 3);
   lowerSplit_->setStretchFactor(1, 2);
 }
