@@ -186,6 +186,8 @@ void Form1::AddStatusLine(const std::string& text) {
 
 bool Form1::PumpMessages() { return ui_.PumpEvents(); }
 
+void Form1::CmdCDDB_Click() { ui_.ShowCdWindow(); }
+
 void Form1::CmdSTOP_Click() {
   if (busyCount_ > 0) --busyCount_;
   // A lookup waiting on the decoder or the network ends now, not later.

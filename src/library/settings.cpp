@@ -56,6 +56,8 @@ bool LoadSettings(const std::string& fileName, Settings& s) {
   s.RenamePattern = IsValidRenamePattern(v, RenameVariables());
   GetIniValue(kServers, "fingerprint", s.Servers.Fingerprint, doc);
   GetIniValue(kServers, "cddb", s.Servers.Cddb, doc);
+  GetIniValue(kServers, "cddb2", s.Servers.Cddb2, doc);
+  GetIniValue(kServers, "cddb_email", s.Servers.CddbEmail, doc);
   GetIniValue(kServers, "update", s.Servers.Update, doc);
   return whole;
 }
@@ -75,6 +77,8 @@ std::string BuildSettingsText(const Settings& s) {
   SetIniValue(kSection, "OptID3ver", std::to_string(s.OptID3ver), doc, true);
   SetIniValue(kServers, "fingerprint", s.Servers.Fingerprint, doc, true);
   SetIniValue(kServers, "cddb", s.Servers.Cddb, doc, true);
+  SetIniValue(kServers, "cddb2", s.Servers.Cddb2, doc, true);
+  SetIniValue(kServers, "cddb_email", s.Servers.CddbEmail, doc, true);
   SetIniValue(kServers, "update", s.Servers.Update, doc, true);
   RemoveEmptyIniSections(doc);
   return BuildIniText(doc, true);

@@ -57,6 +57,8 @@ class UserInterface {
   virtual void FocusSearchBox() {}
   // The pattern editor, modal; the library's FormRenamer holds its logic.
   virtual void ShowRenamer() {}
+  // The CD window, created on first use; FormCDDB holds its logic.
+  virtual void ShowCdWindow() {}
   // The window closes for real (the closing request was completed).
   virtual void CloseWindow() {}
 };
