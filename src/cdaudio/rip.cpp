@@ -204,12 +204,19 @@ bool RipTrack(const std::string& drive, int track, const std::string& fileName,
   BuildWaveHeader(header, 44100, 2, 16, static_cast<std::uint32_t>(fullBytes));
   if (!WriteAll(out.get(), header.data(), header.size())) return false;
 
+  // Nothing lies past the lead-out: a track that a broken TOC lets run on
+  // beyond it ends there like a read error. (An image reader would return
+  // stale or silent sectors instead of failing.)
+  const long leadOut = cdio_get_track_lsn(cd.get(), CDIO_CDROM_LEADOUT_TRACK);
+  const std::int64_t readLast =
+      leadOut == CDIO_INVALID_LSN ? lastSector : std::min<std::int64_t>(lastSector, leadOut - 1);
+
   std::vector<std::uint8_t> block(static_cast<std::size_t>(kRipBlockSectors) * kCdSectorBytes);
   std::int64_t next = firstSector;
   std::int64_t written = 0;
   bool writesOk = true;
-  while (next <= lastSector) {
-    const int want = static_cast<int>(std::min<std::int64_t>(kRipBlockSectors, lastSector - next + 1));
+  while (next <= readLast) {
+    const int want = static_cast<int>(std::min<std::int64_t>(kRipBlockSectors, readLast - next + 1));
     const int got = reader->Read(static_cast<long>(next), want, block.data());
     if (got > 0) {
       const std::size_t bytes = static_cast<std::size_t>(got) * kCdSectorBytes;
