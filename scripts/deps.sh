@@ -5,7 +5,8 @@ set -eu
 
 PACKAGES="cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev
   libutf8proc-dev python3 python3-mutagen clang libclang-rt-14-dev libtag1-dev
-  libssl-dev openssl libofa0-dev lame curl qt6-base-dev fonts-dejavu-core"
+  libssl-dev openssl libofa0-dev lame curl qt6-base-dev fonts-dejavu-core
+  libcdio-dev libcdio-paranoia-dev libcdio-cdda-dev libcdio-utils cd-paranoia libdiscid-dev"
 
 missing=""
 for p in $PACKAGES; do

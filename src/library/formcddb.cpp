@@ -351,7 +351,9 @@ void FormCDDB::Rip() {
       ++ripped;
       rippedFiles_.push_back(file);
     }
-    if (ripCounter_ < 1) break;
+    // The main window's closing request ends the rip too, not only the
+    // track: the tracks after it would each be begun and cut off.
+    if (ripCounter_ < 1 || (host_.closingRequested && host_.closingRequested())) break;
   }
   TxtCDrip = std::to_string(ripped) + " AudioTrack(s) ripped";
   Changed(CddbControl::RipText);

@@ -25,7 +25,8 @@ TEST(Settings, WrittenInTheFixedKeyOrder) {
   for (int i = 0; i < 16; ++i)
     expected += "TxtID3(" + std::to_string(i) + ")=" + (i == 1 ? "two\\r\\nlines" : "") + "\r\n";
   expected += "CmbID3v1=\r\nChkID3v1AutoTrack=0\r\nRenamePattern=%title%\r\nOptID3editVer=0\r\n"
-              "OptID3ver=1\r\n[servers]\r\nfingerprint=\r\ncddb=\r\nupdate=";
+              "OptID3ver=1\r\n[servers]\r\nfingerprint=\r\ncddb=\r\ncddb2=\r\ncddb_email=\r\n"
+              "update=";
   EXPECT_EQ(text, expected);
 }
 
@@ -61,6 +62,8 @@ TEST(Settings, RoundTripThroughTheFile) {
   s.OptID3editVer = 1;
   s.OptID3ver = 1;
   s.Servers.Fingerprint = "fp.example:80";
+  s.Servers.Cddb2 = "cddb.example:8880";
+  s.Servers.CddbEmail = "me@example.org";
   ASSERT_TRUE(SaveSettings(dir.file("r.ini"), s));
   Settings back;
   ASSERT_TRUE(LoadSettings(dir.file("r.ini"), back));
