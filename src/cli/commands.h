@@ -48,5 +48,8 @@ int RunPictures(CommandContext& context);
 int RunLoad(CommandContext& context);
 int RunCsv(CommandContext& context);
 int RunAutoTag(CommandContext& context);
+int RunCd(CommandContext& context);
+// cd takes no PATH: every argument is its own.
+std::size_t CountCdArguments(const std::vector<std::string>& arguments);
 
 }  // namespace velotag::cli

@@ -1,5 +1,8 @@
 #include "console.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <ctime>
 
 namespace velotag::cli {
@@ -23,6 +26,21 @@ void Console::PrintStatusLine(const std::string& line) {
   if (quiet_) return;
   std::string text = line + "\n";
   std::fwrite(text.data(), 1, text.size(), err_);
+}
+
+void Console::Progress(const std::string& text) {
+  if (quiet_ || !::isatty(::fileno(err_))) return;
+  std::string line = "\r" + text;
+  if (text.size() < progressWidth_) line.append(progressWidth_ - text.size(), ' ');
+  progressWidth_ = std::max(progressWidth_, text.size());
+  std::fwrite(line.data(), 1, line.size(), err_);
+  std::fflush(err_);
+}
+
+void Console::EndProgress() {
+  if (progressWidth_ == 0) return;
+  progressWidth_ = 0;
+  std::fputc('\n', err_);
 }
 
 void Console::FileFailed(const std::string& text) {

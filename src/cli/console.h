@@ -22,6 +22,10 @@ class Console {
   void AddStatusLine(const std::string& text);
   // A line that already carries its time stamp (the library's status log).
   void PrintStatusLine(const std::string& line);
+  // A line that keeps being rewritten (a rip's progress), on standard
+  // error when it is a terminal; EndProgress moves past it.
+  void Progress(const std::string& text);
+  void EndProgress();
   // A status line for a file that failed; the run then ends with 1.
   void FileFailed(const std::string& text);
   bool failed() const { return failed_; }
@@ -33,6 +37,7 @@ class Console {
   std::FILE* err_;
   bool quiet_;
   bool failed_ = false;
+  std::size_t progressWidth_ = 0;
 };
 
 }  // namespace velotag::cli
