@@ -32,6 +32,7 @@ namespace velotag::gui {
 
 class ButtonRows;
 class CaptionFrame;
+class CdWindow;
 class DialogProvider;
 class GridWidget;
 class TimedMessageBox;
@@ -85,6 +86,7 @@ class MainWindow : public QMainWindow, private UserInterface {
   void CopyToClipboard(const std::string& text) override;
   void FocusSearchBox() override;
   void ShowRenamer() override;
+  void ShowCdWindow() override;
   void CloseWindow() override;
 
   void BuildBrowser();
@@ -113,6 +115,7 @@ class MainWindow : public QMainWindow, private UserInterface {
   int arrangement_ = 0;
   QTimer timer_;
   QPointer<TimedMessageBox> timedBox_;
+  QPointer<CdWindow> cdWindow_;
 
   CaptionFrame* frame1_ = nullptr;
   CaptionFrame* frame2_ = nullptr;
