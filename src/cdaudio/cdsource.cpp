@@ -1,5 +1,6 @@
 #include "cdaudio/cdsource.h"
 
+#include <cdio/logging.h>
 #include <sys/stat.h>
 
 #include "support/strutil.h"
@@ -12,6 +13,13 @@ bool IsImagePath(const std::string& source) {
 }
 
 CdSource OpenCdSource(const std::string& source) {
+  // libcdio warns on stderr about what it guesses while reading a cue
+  // sheet; the program reports what fails itself.
+  static const bool quiet = [] {
+    cdio_loglevel_default = CDIO_LOG_ERROR;
+    return true;
+  }();
+  (void)quiet;
   struct stat st {};
   if (source.empty() || ::stat(source.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return {};
   driver_id_t driver = DRIVER_DEVICE;

@@ -11,7 +11,7 @@
 namespace velotag {
 
 inline constexpr int kCdSectorBytes = 2352;   // 588 stereo 16-bit frames
-inline constexpr int kRipBlockSectors = 15;   // sectors per read and write
+inline constexpr int kRipBlockSectors = 15;   // sectors per read
 inline constexpr int kWaveHeaderBytes = 44;
 
 enum class RipMode { Direct, Secure };

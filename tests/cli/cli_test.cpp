@@ -642,7 +642,9 @@ TEST_F(CliTest, CdRip) {
     std::vector<std::string> args = c.args;
     args.insert(args.end(), {"--drive", image.cue});
     ProcessResult r = Run(c.status, args);
-    if (c.said) EXPECT_TRUE(Logged(r, c.said)) << r.err;
+    if (c.said) {
+      EXPECT_TRUE(Logged(r, c.said)) << r.err;
+    }
     std::vector<std::string> printed = Lines(r.out);
     ASSERT_EQ(printed.size(), c.files.size()) << r.out;
     for (std::size_t i = 0; i < c.files.size(); ++i) {

@@ -41,7 +41,9 @@ TEST(CddbId, KnownTables) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CddbDiscId(Toc(c.frames)), c.id);
-    if (c.query) EXPECT_EQ(CddbQueryText(Toc(c.frames)), c.query);
+    if (c.query) {
+      EXPECT_EQ(CddbQueryText(Toc(c.frames)), c.query);
+    }
   }
 }
 
@@ -201,8 +203,12 @@ TEST_F(CddbServerTest, AnswerCodes) {
     CddbResponse r = CddbRequest(c.command, kCddbProtoLevel, c.server, client);
     EXPECT_EQ(r.code, c.code) << c.command;
     EXPECT_EQ(r.lines.size(), c.lines) << c.command;
-    if (!c.firstValue.empty() && !r.lines.empty()) EXPECT_EQ(r.lines[0].second, c.firstValue);
-    if (c.code == 0) EXPECT_EQ(r.message, kCddbConnectionError);
+    if (!c.firstValue.empty() && !r.lines.empty()) {
+      EXPECT_EQ(r.lines[0].second, c.firstValue);
+    }
+    if (c.code == 0) {
+      EXPECT_EQ(r.message, kCddbConnectionError);
+    }
   }
   CddbResponse read = CddbRequest("cddb read rock 0401a202", kCddbProtoLevel, 0, client);
   ASSERT_EQ(read.lines.size(), 10u);
