@@ -552,112 +552,60 @@ TEST_F(CliTest, APipeNamedLikeAnMp3IsRefusedAtOnce) {
 
 // ---- the CD commands, on a disc image and a scripted CDDB server ----
 
-TEST_F(CliTest, CdUsageErrors) {
-  CdImage image = MakeCdImage(music_.path(), "disc", {{300}, {200, true}});
-  const std::string cue = image.cue;
-  struct Case {
-    std::vector<std::string> args;
-    const char* message;
-  } cases[] = {
-      {{"cd"}, "cd takes drives, toc, query, read or rip"},
-      {{"cd", "eject"}, "cd takes drives, toc, query, read or rip"},
-      {{"cd", "read", "rock"}, "cd read takes CATEGORY and DISCID"},
-      {{"cd", "toc", "--drive", music_.file("none.cue")}, "no such device or image: "},
-      {{"cd", "toc", "--drive", cue, "extra"}, "cd toc takes no other arguments"},
-      {{"cd", "query", "--drive", cue, "--server", "gracenote"}, "--server takes freedb or musicbrainz"},
-      {{"cd", "rip", "--drive", cue, "--tracks", "1,x"}, "--tracks takes a list like 1,3-5"},
-      {{"cd", "rip", "--drive", cue, "--tracks", "3-1"}, "--tracks takes a list like 1,3-5"},
-      {{"cd", "rip", "--drive", cue, "--tracks", "9"}, "the disc has no track 9"},
-      {{"cd", "rip", "--drive", cue, "--category", "rock"}, "--category and --discid together"},
-      {{"--cddb-email", "nobody", "cd", "drives"}, "--cddb-email takes an e-mail address"},
-  };
-  for (const Case& c : cases) {
-    ProcessResult r = Cli(c.args);
-    EXPECT_EQ(r.exitCode, 2) << c.message;
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-    EXPECT_EQ(r.out, "");
-  }
-  EXPECT_EQ(GetPathType(home_.path() + "CDRIP"), kPathMissing);
-}
-
-TEST_F(CliTest, CdTocQueryAndRead) {
-  CdImage image = MakeCdImage(music_.path(), "disc", {{1000}, {800}, {400, true}}, 150);
-  ScriptServer server(home_.file("requests.jsonl"));
-  ASSERT_TRUE(server.ok());
-  const std::string host = "127.0.0.1:" + std::to_string(server.port());
-  EXPECT_EQ(Run(0, {"cd", "toc", "--drive", image.cue}).out,
-            "AudioTrack01 [ 00:00:13 ]\nAudioTrack02 [ 00:00:11 ]\n DataTrack03 [ 00:00:05 ]\n");
-  ProcessResult q = Run(0, {"--cddb-server", host, "--cddb-email", "me@example.org", "cd", "query",
-                            "--drive", image.cue});
-  std::vector<std::string> lines = Lines(q.out);
-  ASSERT_EQ(lines.size(), 5u) << q.out;
-  EXPECT_EQ(lines[1], "211 Found inexact matches, list follows (until terminating `.')");
-  EXPECT_EQ(lines[2], "rock " + lines[0] + " T\u00ebst \u00c1rtist / \u0410\u043b\u044c\u0431\u043e\u043c");
-  EXPECT_NE(server.Requests().back()["path"].string.find("hello=me%20example.org"), std::string::npos);
-  ProcessResult r = Run(0, {"--cddb-server", host, "cd", "read", "rock", "0401a202"});
-  lines = Lines(r.out);
-  ASSERT_EQ(lines.size(), 11u) << r.out;
-  EXPECT_EQ(lines[4], "TTITLE1=AC/DC: Back In Black");
-  // The server's refusal is the command's failure.
-  r = Run(1, {"--cddb-server", host, "cd", "read", "rock", "40140140"});
-  EXPECT_EQ(r.out, "401 cddb read: specified entry not found.\n");
-  r = Run(1, {"--cddb-server", "127.0.0.1:1", "cd", "query", "--drive", image.cue});
-  EXPECT_EQ(Lines(r.out).at(1), "Connection error");
-}
-
-TEST_F(CliTest, CdRip) {
+TEST_F(CliTest, CdCommands) {
   CdImage image = MakeCdImage(music_.path(), "disc", {{1000}, {800}, {300}, {400, true}});
   ScriptServer server(home_.file("requests.jsonl"));
   ASSERT_TRUE(server.ok());
-  const std::string host = "127.0.0.1:" + std::to_string(server.port());
-  auto wavOf = [&](std::size_t i) {
-    Bytes wav = image.Sectors(image.start[i], image.LastSector(i) - image.start[i] + 1);
-    return wav;
-  };
-  struct Case {
+  const std::string host = "127.0.0.1:" + std::to_string(server.port()), cue = image.cue;
+  const std::pair<std::vector<std::string>, const char*> usage[] = {
+      {{"cd", "read", "rock"}, "cd read takes CATEGORY and DISCID"},
+      {{"cd", "toc", "--drive", music_.file("none.cue")}, "no such device or image: "},
+      {{"cd", "rip", "--drive", cue, "--tracks", "9"}, "the disc has no track 9"},
+      {{"--cddb-email", "nobody", "cd", "drives"}, "--cddb-email takes an e-mail address"}};
+  for (const auto& [args, message] : usage) {
+    ProcessResult r = Cli(args);
+    EXPECT_EQ(r.exitCode, 2) << message;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(Run(0, {"cd", "toc", "--drive", cue}).out,
+            "AudioTrack01 [ 00:00:13 ]\nAudioTrack02 [ 00:00:11 ]\nAudioTrack03 [ 00:00:04 ]\n"
+            " DataTrack04 [ 00:00:05 ]\n");
+  std::vector<std::string> lines =
+      Lines(Run(0, {"--cddb-server", host, "--cddb-email", "me@example.org", "cd", "query", "--drive", cue}).out);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[2], "rock " + lines[0] + " T\u00ebst \u00c1rtist / \u0410\u043b\u044c\u0431\u043e\u043c");
+  EXPECT_NE(server.Requests().back()["path"].string.find("hello=me%20example.org"), std::string::npos);
+  EXPECT_EQ(Run(1, {"--cddb-server", host, "cd", "read", "rock", "40140140"}).out,
+            "401 cddb read: specified entry not found.\n");
+
+  struct Rip {
     std::vector<std::string> args;
     int status;
-    std::vector<std::string> files;  // below CDRIP/, "*" the dated folder
+    std::vector<std::string> files;  // below CDRIP/; "*" is the dated folder
     const char* said;
-  } cases[] = {
+  } rips[] = {
       {{"-y", "cd", "rip", "--tracks", "1,3"}, 0,
-       {"*/AudioTrack01 [ 00;00;13 ].wav", "*/AudioTrack03 [ 00;00;04 ].wav"},
-       "2 AudioTrack(s) ripped"},
+       {"*/AudioTrack01 [ 00;00;13 ].wav", "*/AudioTrack03 [ 00;00;04 ].wav"}, "2 AudioTrack(s) ripped"},
       {{"--cddb-server", host, "cd", "rip", "--fast", "--category", "data", "--discid", "1"}, 0,
-       {"*/01 Same.wav", "*/02 Same.wav", "*/AudioTrack03 [ 00;00;04 ].wav"},
-       "3 AudioTrack(s) ripped"},
+       {"*/01 Same.wav", "*/02 Same.wav", "*/AudioTrack03 [ 00;00;04 ].wav"}, "3 AudioTrack(s) ripped"},
       {{"--cddb-server", host, "cd", "rip", "--tracks", "2", "--server", "freedb"}, 0,
        {"T\u00ebst \u00c1rtist - \u0410\u043b\u044c\u0431\u043e\u043c/02 AC-DC; Back In Black.wav"},
        "1 AudioTrack(s) ripped"},
-      // A data track is never ripped.
-      {{"-y", "cd", "rip", "--tracks", "3-4"}, 1, {"*/AudioTrack03 [ 00;00;04 ].wav"},
-       "1 AudioTrack(s) ripped"},
-      // Names asked for and not found: nothing is ripped.
       {{"--cddb-server", host, "cd", "rip", "--category", "rock", "--discid", "40140140"}, 1, {},
-       "401 cddb read: specified entry not found."},
-      // Without a record and without -y the question is answered No.
-      {{"cd", "rip"}, 1, {}, nullptr},
+       "401 cddb read: specified entry not found."},  // names asked for and not found
+      {{"cd", "rip"}, 1, {}, nullptr},  // without a record and without -y: No
   };
-  for (const Case& c : cases) {
-    std::vector<std::string> args = c.args;
-    args.insert(args.end(), {"--drive", image.cue});
-    ProcessResult r = Run(c.status, args);
-    if (c.said) {
-      EXPECT_TRUE(Logged(r, c.said)) << r.err;
-    }
+  for (Rip& c : rips) {
+    c.args.insert(c.args.end(), {"--drive", cue});
+    ProcessResult r = Run(c.status, c.args);
+    EXPECT_TRUE(!c.said || Logged(r, c.said)) << r.err;
     std::vector<std::string> printed = Lines(r.out);
     ASSERT_EQ(printed.size(), c.files.size()) << r.out;
     for (std::size_t i = 0; i < c.files.size(); ++i) {
       std::string rel = printed[i].substr(home_.path().size() + 6);  // after "CDRIP/"
-      std::string want = c.files[i];
-      if (want[0] == '*') want = rel.substr(0, rel.find('/')) + want.substr(1);
-      EXPECT_EQ(rel, want);
-      const std::size_t track = static_cast<std::size_t>(std::stoi(
-          want.substr(want.find_last_of("/") + (want.find("AudioTrack") != std::string::npos ? 11 : 1), 2)));
-      Bytes got = ReadFileBytes(printed[i]);
-      Bytes expected = wavOf(track - 1);
-      ASSERT_EQ(got.size(), 44 + expected.size());
-      EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin() + 44)) << want;
+      if (c.files[i][0] == '*') c.files[i].replace(0, 1, rel.substr(0, rel.find('/')));
+      EXPECT_EQ(rel, c.files[i]);
+      EXPECT_GT(GetLargeFileSize(printed[i]), 300 * 2352);
     }
     DeleteTree(home_.path() + "CDRIP/");
   }
