@@ -72,7 +72,8 @@ class CdSession {
     host.settings = &settings_;
     host.serverOverride = context.options.cddbServer;
     host.changed = [this](CddbControl what) {
-      if (what == CddbControl::RipText && form_->RipCounter() > 0)
+      // The progress lines only; the rip's last text becomes a status line.
+      if (what == CddbControl::RipText && form_->TxtCDrip.rfind("[ ", 0) == 0)
         context_.console.Progress(form_->TxtCDrip);
     };
     form_ = std::make_unique<FormCDDB>(ui_, host);
