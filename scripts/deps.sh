@@ -7,7 +7,8 @@ PACKAGES="cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev
   libutf8proc-dev python3 python3-mutagen clang libclang-rt-14-dev libtag1-dev
   libssl-dev openssl libofa0-dev lame curl qt6-base-dev fonts-dejavu-core
   libarchive-dev libchromaprint-dev libchromaprint-tools libmpg123-dev
-  nlohmann-json3-dev libdiscid-dev"
+  nlohmann-json3-dev libcdio-dev libcdio-paranoia-dev libcdio-cdda-dev libcdio-utils
+  cd-paranoia libdiscid-dev"
 
 missing=""
 for p in $PACKAGES; do

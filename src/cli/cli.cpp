@@ -30,6 +30,7 @@ std::string UsageText() {
       "  --home DIR                   the program folder\n"
       "  -q, --quiet                  print no status lines\n"
       "  --cddb-server HOST[:PORT]    where CDDB lookups connect\n"
+      "  --cddb-email ADDRESS         the address CDDB lookups greet the server with\n"
       "  --fingerprint-server HOST[:PORT]\n"
       "                               where fingerprint lookups connect\n"
       "  --update-server URL          the home web host of the self-update,\n"
@@ -84,6 +85,16 @@ const std::vector<Command>& Commands() {
       {"update", "update check|upgrade|erase   the self-update: version check, upgrade, "
                  "download folder",
        {}, 1, {}, RunUpdate},
+      {"cd",
+       "cd drives   the CD drives\n"
+       "  cd toc [--drive D]   the tracks of the disc in D (a device or a .cue image)\n"
+       "  cd query [--drive D] [--server freedb|musicbrainz]   look the disc up (CDDB)\n"
+       "  cd read CATEGORY DISCID [--server ...]   the CDDB record of a match\n"
+       "  cd rip [--drive D] [--tracks 1,3-5] [--category C --discid ID | --server S] [--fast]\n"
+       "     rip audio tracks into WAV files under CDRIP/ (--fast: no error correction)",
+       {{"--drive", true}, {"--server", true}, {"--tracks", true}, {"--category", true},
+        {"--discid", true}, {"--fast", false}},
+       0, {}, RunCd, CountCdArguments},
   };
   return kCommands;
 }

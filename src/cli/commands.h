@@ -49,5 +49,8 @@ int RunLoad(CommandContext& context);
 int RunCsv(CommandContext& context);
 int RunAutoTag(CommandContext& context);
 int RunUpdate(CommandContext& context);
+int RunCd(CommandContext& context);
+// cd takes no PATH: every argument is its own.
+std::size_t CountCdArguments(const std::vector<std::string>& arguments);
 
 }  // namespace velotag::cli

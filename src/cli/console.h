@@ -26,6 +26,11 @@ class Console {
   void AddStatusLine(const std::string& text);
   // A line that already carries its time stamp (the library's status log).
   void PrintStatusLine(const std::string& line);
+  // A line of its own that keeps being rewritten (a rip's progress), drawn
+  // as the progress below is.
+  void Progress(const std::string& text) {
+    if (!quiet_) progress_.Show(text);
+  }
   // A status line for a file that failed; the run then ends with 1.
   void FileFailed(const std::string& text);
   bool failed() const { return failed_; }

@@ -20,6 +20,7 @@ constexpr GlobalOption kGlobal[] = {
     {"--home", nullptr, true},
     {"--quiet", "-q", false},
     {"--cddb-server", nullptr, true},
+    {"--cddb-email", nullptr, true},
     {"--fingerprint-server", nullptr, true},
     {"--update-server", nullptr, true},
     {"--acoustid-key", nullptr, true},
@@ -84,6 +85,14 @@ bool ApplyGlobal(const GlobalOption& o, const std::string& value, Options& optio
       error = name + " takes v1 or v2, not \"" + value + "\"";
       return false;
     }
+  } else if (name == "--cddb-email") {
+    std::size_t at = value.rfind('@');
+    if (at == std::string::npos || at == 0 || at + 1 == value.size() ||
+        value.find(' ') != std::string::npos) {
+      error = "--cddb-email takes an e-mail address, not \"" + value + "\"";
+      return false;
+    }
+    options.cddbEmail = value;
   } else if (name == "--format") {
     if (value != "tsv" && value != "csv" && value != "json") {
       error = "--format takes tsv, csv or json, not \"" + value + "\"";

@@ -22,6 +22,7 @@ struct Options {
   std::string home;
   bool quiet = false;
   std::string cddbServer;
+  std::string cddbEmail;
   std::string fingerprintServer;
   std::string updateServer;
   std::string acoustIdKey;

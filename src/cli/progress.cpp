@@ -67,9 +67,17 @@ void ProgressLine::Update(std::uint64_t done, std::uint64_t total, std::string_v
   lastDraw_ = now;
   double seconds = std::chrono::duration<double>(now - start_).count();
   double rate = done > 0 && seconds >= 1.0 ? static_cast<double>(done) / seconds : -1;
+  Draw(FormatProgress(done, total, rate, unit_, current, TerminalColumns(stream_) - 1));
+}
+
+void ProgressLine::Show(std::string_view text) {
+  if (!enabled_) return;
+  Draw(Utf8Left(Printable(text), TerminalColumns(stream_) - 1));
+}
+
+void ProgressLine::Draw(const std::string& line) {
   // One column short of the width, so that the terminal never wraps.
-  std::string text = "\r" + FormatProgress(done, total, rate, unit_, current,
-                                           TerminalColumns(stream_) - 1) + "\x1b[K";
+  std::string text = "\r" + line + "\x1b[K";
   std::fwrite(text.data(), 1, text.size(), stream_);
   std::fflush(stream_);
   shown_ = true;

@@ -26,11 +26,14 @@ class ProgressLine {
   // rate counts from the first update of a run; a smaller done or another
   // total starts a new run.
   void Update(std::uint64_t done, std::uint64_t total, std::string_view current);
+  // A line of the caller's own (a rip's "[ drive ] [ Track01 ] [ 42.0 % ]").
+  void Show(std::string_view text);
   // Takes the line off the screen; call it before writing anything else to
   // the terminal. The next Update draws it again.
   void Clear();
 
  private:
+  void Draw(const std::string& line);
   std::FILE* stream_;
   std::string unit_;
   bool enabled_;

@@ -28,6 +28,7 @@
 #include <QVBoxLayout>
 
 #include "gui/appicon.h"
+#include "gui/cdwindow.h"
 #include "gui/dialogs.h"
 #include "gui/gridwidget.h"
 #include "gui/instancechannel.h"
@@ -313,6 +314,12 @@ void MainWindow::BuildBrowser() {
                                    style()->standardIcon(QStyle::SP_BrowserReload)));
   reload->setToolTip(QStringLiteral("Reload the list from the files"));
   listButtons->Add(reload);
+  auto* cd = new QPushButton(QStringLiteral("CD-Rip && CDDB"), listButtons);
+  cd->setObjectName(QStringLiteral("CmdCDDB"));
+  cd->setIcon(QIcon::fromTheme(QStringLiteral("media-optical-audio")));
+  cd->setToolTip(QStringLiteral("Look a CD up on a CDDB server and rip its tracks to WAV files"));
+  connect(cd, &QPushButton::clicked, this, [this] { form_->CmdCDDB_Click(); });
+  listButtons->Add(cd);
   top->addWidget(listButtons);
   txtSearch_ = new QLineEdit(frame1_);
   txtSearch_->setObjectName(QStringLiteral("TxtSearch"));
@@ -553,6 +560,8 @@ void MainWindow::BuildMenus() {
   inputAction(file, kCmdSaveCsv, QKeySequence(Qt::CTRL | Qt::Key_S));
   AddAction(file, QStringLiteral("Open the program folder"), QKeySequence(),
             [this] { OpenExternally(form_->Paths().ProgramFolder); });
+  AddAction(file, QStringLiteral("CD-Rip && CDDB..."), QKeySequence(),
+            [this] { form_->CmdCDDB_Click(); });
   file->addSeparator();
   AddAction(file, QStringLiteral("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { close(); });
 
@@ -866,6 +875,19 @@ bool MainWindow::HandToRunningInstance() {
   return SendToRunningInstance(InstanceChannelName(form_->Paths()), handOver_);
 }
 
+void MainWindow::ShowCdWindow() {
+  if (!cdWindow_) {
+    FormCDDBHost host;
+    host.programFolder = form_->Paths().ProgramFolder;
+    host.settings = &form_->Options();
+    host.closingRequested = [this] { return form_->ClosingRequest(); };
+    cdWindow_ = new CdWindow(std::move(host), dialogs_, this);
+  }
+  cdWindow_->show();
+  cdWindow_->raise();
+  cdWindow_->activateWindow();
+}
+
 void MainWindow::CloseWindow() {
   programClose_ = true;
   close();
@@ -895,6 +917,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   closed_ = true;
   timer_.stop();
+  // A rip still running ends with the track it is on.
+  if (cdWindow_) cdWindow_->close();
   SaveWindowState();
   if (timedBox_) timedBox_->close();
   form_->Form_Unload();

@@ -32,6 +32,7 @@ namespace velotag::gui {
 
 class ButtonRows;
 class CaptionFrame;
+class CdWindow;
 class DialogProvider;
 class GridWidget;
 class TimedMessageBox;
@@ -86,6 +87,7 @@ class MainWindow : public QMainWindow, private UserInterface {
   void CopyToClipboard(const std::string& text) override;
   void FocusSearchBox() override;
   void ShowRenamer() override;
+  void ShowCdWindow() override;
   void CloseWindow() override;
   bool HandToRunningInstance() override;
 
@@ -120,6 +122,7 @@ class MainWindow : public QMainWindow, private UserInterface {
   QTimer timer_;
   QPointer<TimedMessageBox> timedBox_;
   std::vector<std::string> handOver_;
+  QPointer<CdWindow> cdWindow_;
 
   CaptionFrame* frame1_ = nullptr;
   CaptionFrame* frame2_ = nullptr;

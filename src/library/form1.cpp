@@ -207,6 +207,7 @@ void Form1::SetAcoustIdKey(const std::string& key, bool announce) {
                       ? "AcoustID key removed: Auto tag asks the fingerprint service"
                       : "AcoustID key set: Auto tag asks AcoustID");
 }
+void Form1::CmdCDDB_Click() { ui_.ShowCdWindow(); }
 
 void Form1::CmdSTOP_Click() {
   if (busyCount_ > 0) --busyCount_;

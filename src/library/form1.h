@@ -110,6 +110,8 @@ class Form1 : public MyListviewEvents {
   void OptID3ver_Click(int index);
   void ChkID3_Click();
   void CmbID3v1_Click();
+  // Opens the CD window.
+  void CmdCDDB_Click();
   // The once-a-second tick; false when the timer must not run again.
   bool Timer1_Timer();
   void LstStat_DblClick(int lineIndex);

@@ -56,6 +56,8 @@ bool LoadSettings(const std::string& fileName, Settings& s) {
   s.RenamePattern = IsValidRenamePattern(v, RenameVariables());
   GetIniValue(kServers, "fingerprint", s.Servers.Fingerprint, doc);
   GetIniValue(kServers, "cddb", s.Servers.Cddb, doc);
+  GetIniValue(kServers, "cddb2", s.Servers.Cddb2, doc);
+  GetIniValue(kServers, "cddb_email", s.Servers.CddbEmail, doc);
   GetIniValue(kServers, "update", s.Servers.Update, doc);
   GetIniValue(kServers, "acoustid_key", s.Servers.AcoustIdKey, doc);
   GetIniValue(kServers, "acoustid", s.Servers.AcoustId, doc);
@@ -78,6 +80,8 @@ std::string BuildSettingsText(const Settings& s) {
   SetIniValue(kSection, "OptID3ver", std::to_string(s.OptID3ver), doc, true);
   SetIniValue(kServers, "fingerprint", s.Servers.Fingerprint, doc, true);
   SetIniValue(kServers, "cddb", s.Servers.Cddb, doc, true);
+  SetIniValue(kServers, "cddb2", s.Servers.Cddb2, doc, true);
+  SetIniValue(kServers, "cddb_email", s.Servers.CddbEmail, doc, true);
   SetIniValue(kServers, "update", s.Servers.Update, doc, true);
   SetIniValue(kServers, "acoustid_key", s.Servers.AcoustIdKey, doc, true);
   SetIniValue(kServers, "acoustid", s.Servers.AcoustId, doc, true);

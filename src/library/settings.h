@@ -13,7 +13,9 @@ inline constexpr int kTextBoxCount = 16;   // field panel text boxes 0..15
 
 struct ServerSettings {
   std::string Fingerprint;  // HOST[:PORT]; empty: none configured
-  std::string Cddb;         // empty: the built-in default
+  std::string Cddb;         // the CD window's "FreeDB" entry; empty: the built-in default
+  std::string Cddb2;        // its "MusicBrainz" entry; empty: the built-in default
+  std::string CddbEmail;    // greeted with in the CDDB "hello"; empty: the built-in values
   std::string Update;       // empty: the built-in default
   // The AcoustID service: its application key (empty: auto tagging uses the
   // fingerprint service), its base URL (empty: the public one) and the

@@ -65,6 +65,8 @@ class UserInterface {
   // Another instance holds the program folder: hand this start's files to
   // it, which brings its window to the front; true when it took them.
   virtual bool HandToRunningInstance() { return false; }
+  // The CD window, created on first use; FormCDDB holds its logic.
+  virtual void ShowCdWindow() {}
   // The window closes for real (the closing request was completed).
   virtual void CloseWindow() {}
 };

@@ -11,6 +11,7 @@
 
 #include "../online/script_server.h"
 #include "../online/wavgen.h"
+#include "cdimage.h"
 #include "id3v2_builder.h"
 #include "online/decoder.h"
 #include "online/libofa.h"
@@ -617,6 +618,67 @@ TEST_F(CliTest, APipeNamedLikeAnMp3IsRefusedAtOnce) {
     args.push_back(music_.path());
     ProcessResult r = Run(1, args);
     EXPECT_NE(r.err.find(pipe), std::string::npos) << r.err;
+  }
+}
+
+// ---- the CD commands, on a disc image and a scripted CDDB server ----
+
+TEST_F(CliTest, CdCommands) {
+  CdImage image = MakeCdImage(music_.path(), "disc", {{1000}, {800}, {300}, {400, true}});
+  ScriptServer server(home_.file("requests.jsonl"));
+  ASSERT_TRUE(server.ok());
+  const std::string host = "127.0.0.1:" + std::to_string(server.port()), cue = image.cue;
+  const std::pair<std::vector<std::string>, const char*> usage[] = {
+      {{"cd", "read", "rock"}, "cd read takes CATEGORY and DISCID"},
+      {{"cd", "toc", "--drive", music_.file("none.cue")}, "no such device or image: "},
+      {{"cd", "rip", "--drive", cue, "--tracks", "9"}, "the disc has no track 9"},
+      {{"--cddb-email", "nobody", "cd", "drives"}, "--cddb-email takes an e-mail address"}};
+  for (const auto& [args, message] : usage) {
+    ProcessResult r = Cli(args);
+    EXPECT_EQ(r.exitCode, 2) << message;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(Run(0, {"cd", "toc", "--drive", cue}).out,
+            "AudioTrack01 [ 00:00:13 ]\nAudioTrack02 [ 00:00:11 ]\nAudioTrack03 [ 00:00:04 ]\n"
+            " DataTrack04 [ 00:00:05 ]\n");
+  std::vector<std::string> lines =
+      Lines(Run(0, {"--cddb-server", host, "--cddb-email", "me@example.org", "cd", "query", "--drive", cue}).out);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[2], "rock " + lines[0] + " T\u00ebst \u00c1rtist / \u0410\u043b\u044c\u0431\u043e\u043c");
+  EXPECT_NE(server.Requests().back()["path"].string.find("hello=me%20example.org"), std::string::npos);
+  EXPECT_EQ(Run(1, {"--cddb-server", host, "cd", "read", "rock", "40140140"}).out,
+            "401 cddb read: specified entry not found.\n");
+
+  struct Rip {
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> files;  // below CDRIP/; "*" is the dated folder
+    const char* said;
+  } rips[] = {
+      {{"-y", "cd", "rip", "--tracks", "1,3"}, 0,
+       {"*/AudioTrack01 [ 00;00;13 ].wav", "*/AudioTrack03 [ 00;00;04 ].wav"}, "2 AudioTrack(s) ripped"},
+      {{"--cddb-server", host, "cd", "rip", "--fast", "--category", "data", "--discid", "1"}, 0,
+       {"*/01 Same.wav", "*/02 Same.wav", "*/AudioTrack03 [ 00;00;04 ].wav"}, "3 AudioTrack(s) ripped"},
+      {{"--cddb-server", host, "cd", "rip", "--tracks", "2", "--server", "freedb"}, 0,
+       {"T\u00ebst \u00c1rtist - \u0410\u043b\u044c\u0431\u043e\u043c/02 AC-DC; Back In Black.wav"},
+       "1 AudioTrack(s) ripped"},
+      {{"--cddb-server", host, "cd", "rip", "--category", "rock", "--discid", "40140140"}, 1, {},
+       "401 cddb read: specified entry not found."},  // names asked for and not found
+      {{"cd", "rip"}, 1, {}, nullptr},  // without a record and without -y: No
+  };
+  for (Rip& c : rips) {
+    c.args.insert(c.args.end(), {"--drive", cue});
+    ProcessResult r = Run(c.status, c.args);
+    EXPECT_TRUE(!c.said || Logged(r, c.said)) << r.err;
+    std::vector<std::string> printed = Lines(r.out);
+    ASSERT_EQ(printed.size(), c.files.size()) << r.out;
+    for (std::size_t i = 0; i < c.files.size(); ++i) {
+      std::string rel = printed[i].substr(home_.path().size() + 6);  // after "CDRIP/"
+      if (c.files[i][0] == '*') c.files[i].replace(0, 1, rel.substr(0, rel.find('/')));
+      EXPECT_EQ(rel, c.files[i]);
+      EXPECT_GT(GetLargeFileSize(printed[i]), 300 * 2352);
+    }
+    DeleteTree(home_.path() + "CDRIP/");
   }
 }
 

@@ -11,6 +11,8 @@
 # naming a file below that folder (or a folder holding index.html) answers
 # with the file as it is at the time of the request.
 #
+# Paths ending in /cddb.cgi are a CDDB server (see cddb_answer).
+#
 # Usage: http_script_server.py --log FILE [--tls CERT KEY] [--root DIR]
 # Prints "PORT n" once listening; exits when its standard input closes.
 
@@ -22,6 +24,7 @@ import ssl
 import sys
 import threading
 import time
+import urllib.parse
 
 LOCK = threading.Lock()
 SEEN = {}
@@ -89,6 +92,60 @@ SCRIPTS = {
 }
 
 
+# CDDB: "cddb query" answers by disc ID (special IDs give the status codes
+# a server may answer; any other disc gets three inexact matches), "cddb
+# read" by disc ID and category (the record's titles test the rip's names).
+CDDB_QUERY = {
+    "0401a202": ["200 rock 0401a202 Exact Artist / Exact Album"],
+    "11111111": ["210 Found exact matches, list follows (until terminating `.')",
+                 "rock 11111111 First / One", "jazz 11111111 Second / Two", "."],
+    "20202020": ["202 No match for disc ID 20202020."],
+    "40340340": ["403 Database entry is corrupt."],
+    "40940940": ["409 No handshake."],
+    "50050050": ["500 Command syntax error."],
+}
+CDDB_RECORDS = {
+    # UTF-8 titles, a title over two lines, a title with "/" and one that
+    # tries to leave the folder.
+    "rock": ["DTITLE=T\u00ebst \u00c1rtist / \u0410\u043b\u044c\u0431\u043e\u043c",
+             "TTITLE0=\u041f\u0440\u0435\u043b\u044e\u0434\u0438\u044f",
+             "TTITLE1=AC/DC: Back", "TTITLE1= In Black", "TTITLE2=../../x"],
+    # A folder name that is no name, and two tracks of one title.
+    "data": ["DTITLE=..", "TTITLE0=Same", "TTITLE1=Same"],
+    "misc": ["DTITLE=", "TTITLE0=Only"],
+    "folk": ["DTITLE=../../escape", "TTITLE0=../../../etc/passwd"],
+}
+
+
+# A server at /code/N/ answers every query as the disc ID for code N does,
+# and a read with N = 401 as an entry not found.
+FORCED = {200: "0401a202", 210: "11111111", 202: "20202020", 403: "40340340", 409: "40940940",
+          500: "50050050", 401: "40140140"}
+
+
+def cddb_answer(query, route=""):
+    cmd = urllib.parse.parse_qs(query).get("cmd", [""])[0].split()
+    forced = route.split("/")[2] if route.startswith("/code/") else ""
+    if forced and len(cmd) > 2 + (cmd[1:2] == ["read"]):
+        cmd[2 + (cmd[1:2] == ["read"])] = FORCED[int(forced)]
+    if cmd[:2] == ["cddb", "query"] and len(cmd) > 2:
+        lines = CDDB_QUERY.get(cmd[2], [
+            "211 Found inexact matches, list follows (until terminating `.')",
+            "rock %s T\u00ebst \u00c1rtist / \u0410\u043b\u044c\u0431\u043e\u043c" % cmd[2],
+            "data %s Twice / Same" % cmd[2], "misc %s Nobody / Nothing" % cmd[2], "."])
+    elif cmd[:2] == ["cddb", "read"] and len(cmd) == 4:
+        if cmd[3] == "40140140":
+            lines = ["401 cddb read: specified entry not found."]
+        else:
+            lines = (["210 %s %s CD database entry follows (until terminating `.')" % (cmd[2], cmd[3]),
+                      "# xmcd", "#", "# Track frame offsets:", "#\t150", "", "DISCID=" + cmd[3]] +
+                     CDDB_RECORDS.get(cmd[2], ["DTITLE=Plain / Record"]) +
+                     ["DYEAR=1999", "DGENRE=Test", "EXTD=", "EXTT0=", "PLAYORDER=", "."])
+    else:
+        lines = ["500 Unrecognized command."]
+    return answer(200, ("\r\n".join(lines) + "\r\n").encode(), "Content-Type: text/plain; charset=UTF-8")
+
+
 def read_request(conn):
     # The request as logged, or None when it never arrives whole.
     conn.settimeout(10)
@@ -125,6 +182,8 @@ def serve(conn, log, base):
             steps = [answer(200, f.read())]
     elif route == "/redir-empty":  # no location the first time, the page the second
         steps = [answer(302, b"try again") if first else answer(200, b"second time")]
+    elif route.endswith("/cddb.cgi"):
+        steps = [cddb_answer(req["path"].partition("?")[2], route)]
     elif route.startswith("/status/"):
         steps = [answer(int(route.split("/")[2]), b"status page")]
     else:

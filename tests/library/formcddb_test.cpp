@@ -1,0 +1,184 @@
+// The CD window's logic on a disc image, looking the disc up on a scripted
+// CDDB server on 127.0.0.1 and ripping into a scratch program folder.
+#include "library/formcddb.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+
+#include "cdimage.h"
+#include "script_server.h"
+#include "support/paths.h"
+#include "testutil.h"
+
+namespace velotag {
+namespace {
+
+class FakeUI : public UserInterface {
+ public:
+  std::deque<bool> answers;
+  std::vector<std::string> said, opened;  // questions and timed messages
+  std::function<void(int pumpNumber)> onPump;
+  int pumps = 0;
+
+  bool AskYesNo(const std::string& text, const std::string& title) override {
+    said.push_back(title + ": " + text);
+    return test::PopFront(answers);
+  }
+  void ShowTimedMessage(const std::string& text, const std::string& title, MessageIcon, int ms) override {
+    said.push_back(title + ": " + text + " " + std::to_string(ms));
+  }
+  bool PumpEvents() override {
+    if (onPump) onPump(++pumps);
+    return true;
+  }
+  void OpenExternally(const std::string& path) override { opened.push_back(path); }
+};
+
+const std::vector<test::ImageTrack> kTracks = {{1000}, {800}, {300}, {400, true}};
+
+class FormCDDBTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.ok());
+    host.programFolder = home.path();
+    host.settings = &settings;
+    host.closingRequested = [this] { return closing; };
+    Use("");
+  }
+  // The window over the scripted server at path ("/code/N" forces answers).
+  void Use(const std::string& path) {
+    host.serverOverride = server.base() + path + "/~cddb/cddb.cgi";
+    form = std::make_unique<FormCDDB>(ui, host);
+    form->AddDrive(image.cue);
+  }
+
+  test::TempDir home, disc;
+  test::ScriptServer server{disc.file("requests.jsonl")};
+  test::CdImage image = test::MakeCdImage(disc.path(), "disc", kTracks);
+  Settings settings;
+  FormCDDBHost host;
+  FakeUI ui;
+  bool closing = false;
+  std::unique_ptr<FormCDDB> form;
+};
+
+// Any answer but a match leaves the match list empty, nothing chosen.
+TEST_F(FormCDDBTest, AnswersWithoutAMatch) {
+  for (std::string code : {"202", "403", "409", "500"}) {
+    Use("/code/" + code);
+    form->CmbCategories = "kept";
+    form->CmdCDDB_Click(kCddbQuery);
+    EXPECT_EQ(form->TxtCDDB[0].substr(0, 13), "disc.cue " + code + " ");
+    EXPECT_TRUE(form->LstCDDB(0).Lines().empty());
+    EXPECT_EQ(form->LstCDDBIndex(0), -1);
+    EXPECT_EQ(form->CmbCategories, "kept");
+  }
+  Use("/code/200");  // an exact match: the status line's text is the match
+  form->CmdCDDB_Click(kCddbQuery);
+  EXPECT_EQ(form->LstCDDB(0).Lines(), std::deque<std::string>{"rock 0401a202 Exact Artist / Exact Album"});
+  Use("/code/401");
+  form->TxtCDDBdiscid = "0401a202";
+  form->CmdCDDB_Click(kCddbRead);
+  EXPECT_EQ(form->TxtCDDB[1], "401 cddb read: specified entry not found.");
+  EXPECT_EQ(form->LstCDDBIndex(1), -1);
+  form = std::make_unique<FormCDDB>(ui, host);  // no drive: nothing is sent
+  form->CmdCDDB_Click(kCddbQuery);
+  EXPECT_EQ(form->TxtCDDB[0], "NO ASPI DRIVER");
+}
+
+TEST_F(FormCDDBTest, TheServerBoxAndTheAddressReachTheServer) {
+  host.serverOverride.clear();
+  settings.Servers.Cddb = "127.0.0.1:1";
+  settings.Servers.Cddb2 = server.base() + "/code/200/~cddb/cddb.cgi";
+  form = std::make_unique<FormCDDB>(ui, host);
+  form->AddDrive(image.cue);
+  form->CmdCDDB_Click(kCddbQuery);
+  EXPECT_EQ(form->TxtCDDB[0], "disc.cue Connection error");
+  form->CmbServer = "MusicBrainz";
+  for (std::string email : {"", "ripper@example.org"}) {
+    form->Email() = email;
+    form->CmdCDDB_Click(kCddbQuery);
+  }
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  for (std::string hello : {"Hollowcrag%20velotag.hollowcrag.example%20", "ripper%20example.org%20"}) {
+    std::string path = requests.front()["path"].string;
+    EXPECT_NE(path.find("hello=" + hello + "%22Velotag%22%200.1&proto=6"), std::string::npos) << path;
+    requests.erase(requests.begin());
+  }
+}
+
+TEST(RipNames, FromTheRecordAndNeverOutsideTheirFolder) {
+  const std::vector<std::string> lines = {"AudioTrack01 [ 00:03:45 ]", "AudioTrack02 [ 00:01:00 ]"};
+  const std::string dated = "2024_03_07_09_05_00", long300(300, 'x');
+  const std::string track2 = "AudioTrack02 [ 00;01;00 ].wav";
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"", {dated, "AudioTrack01 [ 00;03;45 ].wav", track2}},
+      {"DTITLE=A / B\r\nTTITLE0=x/y:z?\r\nTTITLE9=Nine", {"A - B", "01 x-y;z$.wav", track2}},
+      {"DTITLE=..\r\nTTITLE0=Same\r\nttitle1=Same", {dated, "01 Same.wav", "02 Same.wav"}},
+      {"DTITLE=\r\nTTITLE0=..", {dated, "01 ...wav", track2}},
+      {"DTITLE=../../up\r\nTTITLE0=../../../etc/passwd", {"__-..-up", "01 ..-..-..-etc-passwd.wav", track2}},
+      {"DTITLE=" + long300 + "\r\nTTITLE0=" + long300,
+       {std::string(255, 'x'), "01 " + std::string(248, 'x') + ".wav", track2}},
+  };
+  std::tm now{};
+  now.tm_year = 124, now.tm_mon = 2, now.tm_mday = 7, now.tm_hour = 9, now.tm_min = 5;
+  for (const auto& [record, names] : cases)
+    EXPECT_EQ(BuildRipNames(lines, record.empty() ? CddbResponse{} : ParseCddbResponse("210 r\r\n" + record), now),
+              names);
+  EXPECT_EQ(RipProgressText("/dev/sr0", 7, 100.0f / 3), "[ /dev/sr0 ] [ Track07 ] [  33.33333 % ]");
+  EXPECT_EQ(RipProgressText("/dev/sr0", 7, 5.0f), "[ /dev/sr0 ] [ Track07 ] [   5 % ]");
+}
+
+TEST_F(FormCDDBTest, RipRefusals) {
+  form->CmdCDDB_Click(kCddbRip);  // nothing chosen: no question, no folder
+  EXPECT_EQ(form->TxtCDrip, "Please select AudioTrack(s)");
+  form->SetTrackSelected(0, true);
+  form->CmdCDDB_Click(kCddbRip);  // no record read: the question, answered No
+  EXPECT_EQ(ui.said, std::vector<std::string>{
+                         "RIP selected: You don't read DiscID so I wil create default filenames. Continue?"});
+  EXPECT_EQ(GetPathType(home.path() + "CDRIP"), kPathMissing);
+  form->AddDrive(disc.file("none.cue"));
+  form->CmdCDDB_Click(kCddbRip);
+  EXPECT_EQ(form->TxtCDrip, "Don't exist AudioTrack(s)");
+}
+
+// STOP, closing the CD window and the main window's closing request each
+// end the track being ripped and the rip; a second RIP meanwhile is refused.
+TEST_F(FormCDDBTest, StoppingARip) {
+  const std::pair<const char*, std::function<void()>> cases[] = {
+      {"stop", [this] { form->CmdCDDB_Click(kCddbStop); }},
+      {"close", [this] { form->Form_Unload(); }},
+      {"quit", [this] { closing = true; }}};
+  for (const auto& [name, press] : cases) {
+    SCOPED_TRACE(name);
+    Use("");
+    closing = false;
+    ui = FakeUI();
+    ui.answers = {true};
+    form->CmdCDDB_Click(kCddbSelAll);
+    ui.onPump = [&](int n) {
+      if (n == 2) {
+        form->CmdCDDB_Click(kCddbRip);
+        form->CmdCDDB_Click(kCddbRefresh);  // must not pull the tracks away from the rip
+      }
+      if (n == 3) press();
+    };
+    form->CmdCDDB_Click(kCddbRip);
+    EXPECT_EQ(form->TxtCDrip, "0 AudioTrack(s) ripped");
+    EXPECT_EQ(ui.said.back(), "RIP selected: Still working... 5000");
+    EXPECT_TRUE(ui.opened.empty());
+    EXPECT_EQ(form->RipCounter(), 0);
+    // Only the first track was begun, and it keeps what was read.
+    std::vector<FolderEntry> files;
+    ListFolder(form->RipFolder(), files);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].Size, 44 + 3 * 15 * 2352);
+    DeleteTree(home.path() + "CDRIP/");
+  }
+}
+
+}  // namespace
+}  // namespace velotag

@@ -1,0 +1,117 @@
+// The CDDB client: disc IDs against known tables and libdiscid, the answer
+// parser, and requests to a scripted CDDB server on 127.0.0.1.
+#include "online/cddb.h"
+
+#include <discid/discid.h>
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "script_server.h"
+#include "testutil.h"
+
+namespace velotag {
+namespace {
+
+// A TOC from addresses in frames as a drive reports them; the last is the lead-out.
+std::vector<TocEntry> Toc(const std::vector<int>& frames) {
+  std::vector<TocEntry> toc;
+  for (int f : frames)
+    toc.push_back({0x10, static_cast<std::uint8_t>(f / 4500), static_cast<std::uint8_t>(f / 75 % 60),
+                   static_cast<std::uint8_t>(f % 75)});
+  return toc;
+}
+
+TEST(CddbId, KnownTablesAndLibdiscid) {
+  EXPECT_EQ(CddbQueryText(Toc({150, 15000, 31500})), "cddb query 0401a202 2 150 15000 420");
+  EXPECT_EQ(CddbQueryText(Toc({150, 31538})), "cddb query 0201a201 1 150 421");  // rounded
+  std::vector<int> many(30, 3599 * 75);  // digit sums of 780, beyond 255
+  many.push_back(3700 * 75);
+  EXPECT_EQ(CddbDiscId(Toc(many)), "0f00651e");
+  EXPECT_EQ(CddbDiscId(Toc({150})), "");
+  // libdiscid computes the same ID from every table it takes.
+  std::vector<std::vector<int>> tables = {
+      {150, 9700, 25887, 39297, 53795, 63735, 77517, 94877, 107270, 123552, 135522, 148422,
+       161197, 174790, 192022, 205545, 218010, 228700, 239172, 255202, 265747, 281562, 303602},
+      {150, 4500 * 80 + 74}};
+  std::mt19937 random(12);
+  for (int n = 0; n < 60; ++n) {
+    std::vector<int> t = {150 + static_cast<int>(random() % 20000)};
+    for (int i = 1 + static_cast<int>(random() % 99); i > 0; --i)
+      t.push_back(t.back() + 300 + static_cast<int>(random() % 6000));
+    if (t.back() < 400000) tables.push_back(t);  // libdiscid takes up to 90 minutes
+  }
+  DiscId* disc = discid_new();
+  for (const std::vector<int>& t : tables) {
+    std::vector<int> offsets = {t.back()};
+    offsets.insert(offsets.end(), t.begin(), t.end() - 1);
+    ASSERT_TRUE(discid_put(disc, 1, static_cast<int>(t.size()) - 1, offsets.data()));
+    EXPECT_EQ(CddbDiscId(Toc(t)), discid_get_freedb_id(disc));
+  }
+  discid_free(disc);
+}
+
+std::string Lines(const CddbResponse& r) {
+  std::string out;
+  for (const auto& [key, value] : r.lines) out += key + "|" + value + "\n";
+  return out;
+}
+
+TEST(CddbParse, Answers) {
+  struct Case {
+    std::string text;
+    int code;
+    std::string lines;
+  } cases[] = {
+      {"211 Found\r\nrock 1 A / B\r\n jazz 2 C \r\n# note\r\n\r\n.\r\nrock 4 late\r\n", 211,
+       "|rock 1 A / B\n|jazz 2 C\n"},
+      // A value over several lines of one key, in any case; a key that is no
+      // xmcd key is a line of its own; an empty value is still a line.
+      {"210 r\r\nTTITLE0=Part one\r\nFOO=bar\r\nttitle0= and two\r\nEXTD=\r\n.", 210,
+       "TTITLE0|TTITLE0=Part one and two\n|FOO=bar\nEXTD|EXTD=\n"},
+      // UTF-8 in following lines too, and Latin-1 from an old server.
+      {"210 r\r\nTTITLE0=\xd0\x9f\xd1\x80\r\nTTITLE0=\xd0\xb5\r\nDTITLE=Caf\xe9\r\n.", 210,
+       "TTITLE0|TTITLE0=\xd0\x9f\xd1\x80\xd0\xb5\nDTITLE|DTITLE=Caf\xc3\xa9\n"},
+      {"211 m\nrock 1 A\n.\n", 211, "|rock 1 A\n"},  // line feeds alone
+      {"401 not found.\r\nDTITLE=x\r\n", 401, ""},
+      {"<html>busy</html>", 0, ""},
+  };
+  for (const Case& c : cases) {
+    CddbResponse r = ParseCddbResponse(c.text);
+    EXPECT_EQ(r.code, c.code) << c.text;
+    EXPECT_EQ(r.message, c.code ? c.text.substr(0, c.text.find_first_of("\r\n")) : kCddbInternalError);
+    EXPECT_EQ(Lines(r), c.lines) << c.text;
+  }
+}
+
+TEST(CddbRequest, AnswerCodesOfAScriptedServer) {
+  test::TempDir dir;
+  test::ScriptServer server(dir.file("requests.jsonl"));
+  ASSERT_TRUE(server.ok());
+  CddbClient client;
+  client.servers = {"127.0.0.1:" + std::to_string(server.port()), "127.0.0.1:1"};
+  struct Case {
+    std::string command;
+    int server, code;
+    std::size_t lines;
+  } cases[] = {
+      {"cddb query 0401a202 2 150 15000 420", 0, 200, 0}, {"cddb query 11111111 1 150 60", 0, 210, 2},
+      {"cddb query 22222222 1 150 60", 0, 211, 3},        {"cddb query 20202020 1 150 60", 0, 202, 0},
+      {"cddb read rock 0401a202", 0, 210, 10},            {"cddb read rock 40140140", 0, 401, 0},
+  };
+  for (const Case& c : cases) {
+    CddbResponse r = CddbRequest(c.command, kCddbProtoLevel, c.server, client);
+    EXPECT_EQ(r.code, c.code) << c.command;
+    EXPECT_EQ(r.lines.size(), c.lines) << c.command;
+  }
+  CddbResponse read = CddbRequest("cddb read rock 0401a202", kCddbProtoLevel, 0, client);
+  EXPECT_EQ(read.lines.at(1).second, "DTITLE=T\xc3\xabst \xc3\x81rtist / \xd0\x90\xd0\xbb\xd1\x8c\xd0\xb1\xd0\xbe\xd0\xbc");
+  EXPECT_EQ(read.lines.at(3).second, "TTITLE1=AC/DC: Back In Black");
+  const std::size_t sent = server.Requests().size();  // nothing to send: no request
+  EXPECT_EQ(CddbRequest("", kCddbProtoLevel, 0, client).message, kCddbNoAnswer);
+  EXPECT_EQ(server.Requests().size(), sent);
+  EXPECT_EQ(CddbRequest("cddb read rock 1", kCddbProtoLevel, 1, client).message, kCddbConnectionError);
+}
+
+}  // namespace
+}  // namespace velotag
