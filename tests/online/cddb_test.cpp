@@ -29,6 +29,11 @@ TEST(CddbId, KnownTablesAndLibdiscid) {
   many.push_back(3700 * 75);
   EXPECT_EQ(CddbDiscId(Toc(many)), "0f00651e");
   EXPECT_EQ(CddbDiscId(Toc({150})), "");
+  // libdiscid's own 22-track example.
+  EXPECT_EQ(CddbDiscId(Toc({150, 9700, 25887, 39297, 53795, 63735, 77517, 94877, 107270, 123552,
+                            135522, 148422, 161197, 174790, 192022, 205545, 218010, 228700,
+                            239590, 255470, 266932, 288750, 303602})),
+            "370fce16");
   // libdiscid computes the same ID from every table it takes.
   std::vector<std::vector<int>> tables = {
       {150, 9700, 25887, 39297, 53795, 63735, 77517, 94877, 107270, 123552, 135522, 148422,
