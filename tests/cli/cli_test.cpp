@@ -1,13 +1,19 @@
 // velotag-cli as scripts see it: the real binary's standard output, standard
 // error and exit status, on real MP3 files, with mutagen reading what it wrote.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
+#include <random>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "../online/script_server.h"
 #include "../online/wavgen.h"
@@ -594,16 +600,42 @@ TEST_F(CliTest, AFullDiskLosesNothing) {
   EXPECT_EQ(ReadFileBytes(song), mp3);
 }
 
-TEST_F(CliTest, AnExportThroughALinkKeepsTheLink) {
-  const std::string song = CoverMp3("song.mp3", false);
-  const std::string real = music_.file("real.csv"), link = music_.file("link.csv");
-  WriteFileText(real, "old");
-  ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
-  Run(0, {"csv", "-o", link, song});
-  struct stat st {};
-  ASSERT_EQ(::lstat(link.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode));
-  EXPECT_GT(ReadFileBytes(real).size(), 100u);
+// A batch that rewrites 200 files (every tag outgrows its room), killed with
+// SIGKILL at random moments up to its whole length: afterwards every file is
+// there, byte for byte either as it was or as the finished batch makes it.
+TEST_F(CliTest, AKilledBatchLeavesEveryFileOldOrNew) {
+  constexpr int kFiles = 200;
+  std::vector<Bytes> before(kFiles), after(kFiles);
+  auto name = [&](int i) { return music_.file("song" + std::to_string(i) + ".mp3"); };
+  for (int i = 0; i < kFiles; ++i)
+    before[i] = Cat({Tag(3, Frame(3, "TIT2", TextBody(std::to_string(i))), 10), Audio(20000 + i)});
+  auto restore = [&] {
+    for (int i = 0; i < kFiles; ++i) WriteFileBytes(name(i), before[i]);
+  };
+  std::vector<std::string> args = {VELOTAG_CLI, "--home", home_.path(), "-q", "--edit", "v2",
+                                    "change", "artist=" + std::string(300, 'a'), music_.path()};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  restore();
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(RunProcess(args).exitCode, 0);
+  const std::chrono::duration<double> whole = std::chrono::steady_clock::now() - start;
+  for (int i = 0; i < kFiles; ++i) after[i] = ReadFileBytes(name(i));
+  std::mt19937 random(std::random_device{}());
+  for (int round = 0; round < 12; ++round) {
+    restore();
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(::execv(argv[0], argv.data()));
+    const double delay = std::uniform_real_distribution<double>(0, whole.count())(random);
+    std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    for (int i = 0; i < kFiles; ++i) {
+      const Bytes now = ReadFileBytes(name(i));
+      ASSERT_TRUE(now == before[i] || now == after[i]) << name(i) << " killed after " << delay << " s";
+    }
+  }
 }
 
 // A pipe named like an MP3 once hung every scan and batch for good.
