@@ -341,8 +341,8 @@ bool MyListview::SaveCSV(const std::string& fileName, bool unicode, bool bom) co
   // A list saved over an older export replaces it only once complete: a
   // failed save leaves the old file, and never one cut short that would
   // pass for the whole list.
-  FileReplacement file(fileName);
-  if (file.fd() == -1) return false;
+  SafeWrite file = SafeWrite::Replace(fileName);
+  if (!file.valid()) return false;
   bool ok = false;
   try {
     CsvWriter out(file.fd(), unicode);
@@ -357,7 +357,7 @@ bool MyListview::SaveCSV(const std::string& fileName, bool unicode, bool bom) co
   } catch (const std::bad_alloc&) {
     ok = false;
   }
-  return ok && file.Commit();
+  return ok && file.Commit().ok;
 }
 
 bool MyListview::LoadCSV(const std::string& fileName, std::int32_t bufferSize, bool unicode) {

@@ -2,6 +2,7 @@
 // and the batch operations Change, Copy and Clear over the media list.
 #include "library/form1.h"
 #include "support/numtext.h"
+#include "support/safewrite.h"
 #include "support/textenc.h"
 #include "tags/genres.h"
 #include "tags/id3v1.h"
@@ -9,6 +10,13 @@
 #include "tags/id3v2_frames.h"
 
 namespace velotag {
+
+// Rewrites of whole files join `writes`, which flushes them together and
+// reports each when it is in place; a row counts only then.
+struct Form1::BatchRun {
+  SafeWriteBatch writes;
+  int done = 0;
+};
 
 namespace {
 
@@ -107,24 +115,26 @@ void Form1::RunBatch(int index) {
     std::string genre = panel_.CmbID3v1;
     typedGenre = GenreIndex(genre, true);
   }
-  int done = 0;
+  BatchRun run;
   std::vector<std::string> row;
   for (std::int32_t i = grid_.ItemCount() - 1; i >= 0; --i) {
     if ((allRows || grid_.GetItemSelected(i)) && grid_.GetItem(i, row)) {
       row.resize(kMediaColumnCount);
-      bool counted = false;
       switch (kind) {
-        case BatchKind::Change: counted = ChangeRow(i, row, typedTrack, typedGenre); break;
-        case BatchKind::Copy: counted = CopyRow(row); break;
-        case BatchKind::Clear: counted = ClearRow(i, row); break;
+        case BatchKind::Change: ChangeRow(run, i, row, typedTrack, typedGenre); break;
+        case BatchKind::Copy: CopyRow(run, row); break;
+        case BatchKind::Clear: ClearRow(run, i, row); break;
       }
-      done += counted;
     }
     std::int32_t n = grid_.ItemCount();
     SetFrame2Progress((n > 0 ? (n - i) * 100.0 / n : 100.0));
     PumpMessages();
     if (Killed()) break;
   }
+  // Rows are not renumbered while the batch runs, so the pending ones are
+  // still where they were.
+  run.writes.Commit();
+  const int done = run.done;
   switch (kind) {
     case BatchKind::Clear: AddStatusLine("Cleared " + std::to_string(done) + " ID3(s)"); break;
     case BatchKind::Copy: AddStatusLine("Copied " + std::to_string(done) + " ID3(s)"); break;
@@ -142,51 +152,47 @@ void Form1::RunBatch(int index) {
   }
 }
 
-bool Form1::ClearRow(std::int32_t i, std::vector<std::string>& row) {
+void Form1::ClearRow(BatchRun& run, std::int32_t i, std::vector<std::string>& row) {
   const std::string path = row[kColPath];
   if (optID3editVer_ == 0) {
     if (RemoveAllID3v1(path) < 1) {
       ID3v1Tag still;
       if (ReadID3v1(path, still) == kTagDone) LogFileWriteError(path);
-      return false;
+      return;
     }
     if (optID3ver_ == 0)
       for (int c = kColTrack; c <= kColComment; ++c) row[static_cast<std::size_t>(c)].clear();
     row[kColSize] = FormatFileSize(GetLargeFileSize(path));
     row[kColID3v1] = "0";
     grid_.EditItem(i, row, false);
-    return true;
+    ++run.done;
+    return;
   }
   ID3v2Tag tag;
   int r = OpenID3v2(path, tag, 4, true);
-  bool counted = false;
   if (r == kTagFailed) {
     LogFileOpenError(path);
-  } else if (r == kTagDone && !RemoveID3v2(tag)) {
-    LogFileWriteError(path);
   } else if (r == kTagDone) {
-    CloseID3v2(tag);
-    counted = true;
     if (optID3ver_ == 1)
       for (int c = kColTrack; c <= kColComment; ++c) row[static_cast<std::size_t>(c)].clear();
-    row[kColSize] = FormatFileSize(ID3v2FileSize(tag));
     row[kColID3v2] = "0";
-    grid_.EditItem(i, row, false);
+    RemoveID3v2(tag, run.writes, [this, &run, i, path, row](const ID3v2Written& w) mutable {
+      if (!w.Written) return LogFileWriteError(path, w.KeptCopy);
+      ++run.done;
+      row[kColSize] = FormatFileSize(w.FileSize);
+      grid_.EditItem(i, row, false);
+    });
   }
   CloseID3v2(tag);
-  return counted;
 }
 
-bool Form1::CopyRow(std::vector<std::string>& row) {
+void Form1::CopyRow(BatchRun& run, const std::vector<std::string>& row) {
   const std::string path = row[kColPath];
   if (optID3editVer_ == 0) {
     ID3v1Tag v1;
-    if (ReadID3v1(path, v1) != kTagDone) return false;
+    if (ReadID3v1(path, v1) != kTagDone) return;
     ID3v2Tag tag;
-    if (OpenID3v2(path, tag, 4, true) == kTagFailed) {
-      LogFileOpenError(path);
-      return false;
-    }
+    if (OpenID3v2(path, tag, 4, true) == kTagFailed) return LogFileOpenError(path);
     ReadID3v2Frames(tag);
     if (v1.Track != 0) SetID3v2Text(tag, "TRCK", std::to_string(v1.Track), kID3Utf8, false);
     SetID3v2Text(tag, "TPE1", v1.Artist, kID3Utf8, false);
@@ -195,17 +201,16 @@ bool Form1::CopyRow(std::vector<std::string>& row) {
     if (v1.Year != 0) SetID3v2Text(tag, "TDRC", std::to_string(v1.Year), kID3Utf8, false);
     SetID3v2Text(tag, "TCON", GenreName(v1.Genre), kID3Utf8, false);
     SetID3v2Comment(tag, "hun", "", v1.Comment, kID3Utf8, false);
-    if (WriteID3v2(tag)) return true;
-    LogFileWriteError(path);
-    return false;
+    WriteID3v2(tag, run.writes, [this, &run, path](const ID3v2Written& w) {
+      if (w.Written) ++run.done;
+      else LogFileWriteError(path, w.KeptCopy);
+    });
+    return;
   }
   ID3v2Tag tag;
   int r = OpenID3v2(path, tag, 4);
-  if (r == kTagFailed) {
-    LogFileOpenError(path);
-    return false;
-  }
-  if (r != kTagDone) return false;
+  if (r == kTagFailed) return LogFileOpenError(path);
+  if (r != kTagDone) return;
   ReadID3v2Frames(tag);
   ID3v1Tag v1;
   v1.Track = static_cast<std::uint8_t>(LeadingInteger(GetID3v2Field(tag, kFieldTrack)) & 0xFF);
@@ -217,13 +222,12 @@ bool Form1::CopyRow(std::vector<std::string>& row) {
   std::string genre = GetID3v2Field(tag, kFieldGenre);
   v1.Genre = GenreIndex(genre, true);
   CloseID3v2(tag);
-  if (WriteID3v1(path, v1) == kTagDone) return true;
-  LogFileWriteError(path);
-  return false;
+  if (WriteID3v1(path, v1) == kTagDone) ++run.done;
+  else LogFileWriteError(path);
 }
 
-bool Form1::ChangeRow(std::int32_t i, std::vector<std::string>& row, std::uint8_t typedTrack,
-                      std::uint8_t typedGenre) {
+void Form1::ChangeRow(BatchRun& run, std::int32_t i, std::vector<std::string>& row,
+                      std::uint8_t typedTrack, std::uint8_t typedGenre) {
   const std::string path = row[kColPath];
   auto checked = [this](int k) { return panel_.ChkID3v1[static_cast<std::size_t>(k)] == 1; };
   if (optID3editVer_ == 0) {
@@ -240,10 +244,7 @@ bool Form1::ChangeRow(std::int32_t i, std::vector<std::string>& row, std::uint8_
     if (checked(4)) v1.Year = LeadingInteger(panel_.TxtID3[4]);
     if (checked(5)) v1.Genre = typedGenre;
     if (checked(6)) v1.Comment = panel_.TxtID3[5];
-    if (WriteID3v1(path, v1) != kTagDone) {
-      LogFileWriteError(path);
-      return false;
-    }
+    if (WriteID3v1(path, v1) != kTagDone) return LogFileWriteError(path);
     if (optID3ver_ == 0) {
       row[kColTrack] = v1.Track ? LastChars("00" + std::to_string(v1.Track), 3) : "";
       row[kColArtist] = Utf8Left(v1.Artist, 30);
@@ -256,65 +257,66 @@ bool Form1::ChangeRow(std::int32_t i, std::vector<std::string>& row, std::uint8_
     row[kColSize] = FormatFileSize(GetLargeFileSize(path));
     row[kColID3v1] = "1";
     grid_.EditItem(i, row, false);
-    return true;
+    ++run.done;
+    return;
   }
 
   ID3v2Tag tag;
-  bool counted = false;
   if (OpenID3v2(path, tag, 4, true) == kTagFailed) {
     LogFileOpenError(path);
     row[kColID3v2] = "?";
-  } else {
-    ReadID3v2Frames(tag);
-    std::string trackText;
-    for (int k = 0; k < kCheckBoxCount; ++k) {
-      if (!checked(k)) continue;
-      const std::string& input = FieldInput(panel_, k);
-      if (k == 0) {
-        trackText = panel_.ChkID3v1AutoTrack ? std::to_string(AutoTrackNumber(row[kColFileName], i))
-                                             : panel_.TxtID3[0];
-        SetID3v2Text(tag, "TRCK", trackText, kID3Utf8, false);
-      } else if (k == 6) {
-        SetID3v2Comment(tag, "hun", "", input, kID3Utf8, false);
-      } else if (k == 13) {
-        SetID3v2UserURL(tag, "", input, kID3Ansi, false);
-      } else if (k == 16) {
-        // An empty path removes the pictures. An image that cannot be
-        // loaded (unreadable, empty, too big for a tag) leaves them alone
-        // rather than losing them for nothing, and is said.
-        std::vector<ID3v2Frame> before = tag.Frames;
-        const std::int32_t countBefore = tag.FrameCount;
-        DeleteID3v2Frame(tag, "APIC", false);
-        if (!input.empty() && !SetID3v2Picture(tag, "", input, kID3Utf8, false)) {
-          tag.Frames = std::move(before);
-          tag.FrameCount = countBefore;
-          LogFileOpenError(input);
-        }
-      } else {
-        SetID3v2Text(tag, kFieldFrames[static_cast<std::size_t>(k)], input, kID3Utf8, false);
+    grid_.EditItem(i, row, false);
+    return;
+  }
+  ReadID3v2Frames(tag);
+  std::string trackText;
+  for (int k = 0; k < kCheckBoxCount; ++k) {
+    if (!checked(k)) continue;
+    const std::string& input = FieldInput(panel_, k);
+    if (k == 0) {
+      trackText = panel_.ChkID3v1AutoTrack ? std::to_string(AutoTrackNumber(row[kColFileName], i))
+                                           : panel_.TxtID3[0];
+      SetID3v2Text(tag, "TRCK", trackText, kID3Utf8, false);
+    } else if (k == 6) {
+      SetID3v2Comment(tag, "hun", "", input, kID3Utf8, false);
+    } else if (k == 13) {
+      SetID3v2UserURL(tag, "", input, kID3Ansi, false);
+    } else if (k == 16) {
+      // An empty path removes the pictures. An image that cannot be
+      // loaded (unreadable, empty, too big for a tag) leaves them alone
+      // rather than losing them for nothing, and is said.
+      std::vector<ID3v2Frame> before = tag.Frames;
+      const std::int32_t countBefore = tag.FrameCount;
+      DeleteID3v2Frame(tag, "APIC", false);
+      if (!input.empty() && !SetID3v2Picture(tag, "", input, kID3Utf8, false)) {
+        tag.Frames = std::move(before);
+        tag.FrameCount = countBefore;
+        LogFileOpenError(input);
       }
-    }
-    if (WriteID3v2(tag)) {
-      counted = true;
-      row[kColID3v2] = std::to_string(tag.Version);
-      if (optID3ver_ == 1) {
-        if (checked(0)) row[kColTrack] = trackText;
-        if (checked(1)) row[kColTitle] = panel_.TxtID3[1];
-        if (checked(2)) row[kColArtist] = panel_.TxtID3[2];
-        if (checked(3)) row[kColAlbum] = panel_.TxtID3[3];
-        if (checked(4)) row[kColYear] = panel_.TxtID3[4];
-        if (checked(5)) row[kColGenre] = panel_.CmbID3v1;
-        if (checked(6)) row[kColComment] = panel_.TxtID3[5];
-        if (HasID3v2Picture(tag)) row[kColID3v2] = "p" + row[kColID3v2];
-      }
-      row[kColSize] = FormatFileSize(ID3v2FileSize(tag));
     } else {
-      LogFileWriteError(path);
+      SetID3v2Text(tag, kFieldFrames[static_cast<std::size_t>(k)], input, kID3Utf8, false);
     }
   }
+  // What the row shows once the file is written: the inputs of this row's
+  // moment, as a later edit of a box applies only to the rows to come.
+  row[kColID3v2] = std::to_string(tag.Version);
+  if (optID3ver_ == 1) {
+    if (checked(0)) row[kColTrack] = trackText;
+    if (checked(1)) row[kColTitle] = panel_.TxtID3[1];
+    if (checked(2)) row[kColArtist] = panel_.TxtID3[2];
+    if (checked(3)) row[kColAlbum] = panel_.TxtID3[3];
+    if (checked(4)) row[kColYear] = panel_.TxtID3[4];
+    if (checked(5)) row[kColGenre] = panel_.CmbID3v1;
+    if (checked(6)) row[kColComment] = panel_.TxtID3[5];
+    if (HasID3v2Picture(tag)) row[kColID3v2] = "p" + row[kColID3v2];
+  }
+  WriteID3v2(tag, run.writes, [this, &run, i, path, row](const ID3v2Written& w) mutable {
+    if (!w.Written) return LogFileWriteError(path, w.KeptCopy);
+    ++run.done;
+    row[kColSize] = FormatFileSize(w.FileSize);
+    grid_.EditItem(i, row, false);
+  });
   CloseID3v2(tag);
-  grid_.EditItem(i, row, false);
-  return counted;
 }
 
 }  // namespace velotag

@@ -55,12 +55,13 @@ int ListFilesRecursive(const std::string& folder, std::vector<FolderEntry>& entr
     for (std::string& dir : level) {
       if (dir.empty() || GetPathType(dir) < kPathFolder) continue;
       std::vector<FolderEntry> items;
-      ListFolder(dir, items, false);
+      ListFolderNames(dir, items);
       listed = true;
       for (FolderEntry& e : items) {
         if ((e.Attributes & kAttrDirectory) && !(e.Attributes & kAttrLink)) {
           next.push_back(e.Name);
-        } else if (!(e.Attributes & kAttrDirectory) && GetPathType(e.Name) == kPathFile) {
+        } else if (!(e.Attributes & kAttrDirectory) &&
+                   (!(e.Attributes & kAttrLink) || GetPathType(e.Name) == kPathFile)) {
           entries.push_back(std::move(e));
         }
       }
@@ -138,13 +139,20 @@ void Form1::AddMediaPaths(const std::vector<std::string>& paths, bool recursive,
 std::vector<std::string> Form1::BuildRow(const std::string& path, Offset64 size) {
   std::vector<std::string> row(kMediaColumnCount);
   row[kColFileName] = GetFileNamePart(path);
-  if (readTags_) FillTagColumns(row, path);
-  else row[kColPath] = path;
-  row[kColSize] = FormatFileSize(size);
+  // A folder listing leaves the size to the open that reads the tags. Rows
+  // without tag columns are never shown (the command-line file commands),
+  // and a changed file's row gets its size from the write.
+  if (readTags_) {
+    const Offset64 seen = FillTagColumns(row, path);
+    if (size < 0) size = seen >= 0 ? seen : GetLargeFileSize(path);
+  } else {
+    row[kColPath] = path;
+  }
+  if (size >= 0 || readTags_) row[kColSize] = FormatFileSize(size);
   return row;
 }
 
-void Form1::FillTagColumns(std::vector<std::string>& row, const std::string& path) {
+Offset64 Form1::FillTagColumns(std::vector<std::string>& row, const std::string& path) {
   // Both tags through one open of the file.
   ID3v2Tag tag;
   int r = OpenID3v2(path, tag, 4);
@@ -184,6 +192,7 @@ void Form1::FillTagColumns(std::vector<std::string>& row, const std::string& pat
   }
   CloseID3v2(tag);
   row[kColPath] = path;
+  return tag.FileSize;
 }
 
 void Form1::AddMediaFolder() {
@@ -199,7 +208,7 @@ std::vector<FolderEntry> CollectMediaFiles(const std::string& folder, bool recur
                                            const std::function<void()>& pump) {
   std::vector<FolderEntry> entries;
   if (recursive) ListFilesRecursive(folder, entries, pump);
-  else ListFolder(folder, entries, false);
+  else ListFolderNames(folder, entries);
   std::vector<FolderEntry> media;
   for (FolderEntry& e : entries)
     if (QualifiesAsMedia(e)) media.push_back(std::move(e));

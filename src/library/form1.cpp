@@ -441,7 +441,10 @@ void Form1::LogFileOpenError(const std::string& path) { AddStatusLine("File open
 
 // A write that failed is said, so that nobody takes an unchanged file for a
 // changed one.
-void Form1::LogFileWriteError(const std::string& path) { AddStatusLine("File write error: " + path); }
+void Form1::LogFileWriteError(const std::string& path, const std::string& keptCopy) {
+  AddStatusLine("File write error: " + path);
+  if (!keptCopy.empty()) AddStatusLine("The complete new file is kept as: " + keptCopy);
+}
 
 std::string Form1::ProgressText(double percent) const { return WorkingCaption(percent); }
 

@@ -184,13 +184,16 @@ class Form1 : public MyListviewEvents {
   std::vector<std::string> BuildRow(const std::string& path, Offset64 size);
   // One step of a row loop: progress, pump, Stop; false when stopped.
   bool RowLoopStep(std::size_t done, std::size_t total, std::string& lastCaption);
-  void FillTagColumns(std::vector<std::string>& row, const std::string& path);
+  // The file's size as its open saw it, -1 when it could not be opened.
+  Offset64 FillTagColumns(std::vector<std::string>& row, const std::string& path);
 
+  // A batch's writes and the count of files really written.
+  struct BatchRun;
   void RunBatch(int index);
-  bool ChangeRow(std::int32_t i, std::vector<std::string>& row, std::uint8_t typedTrack,
-                 std::uint8_t typedGenre);
-  bool CopyRow(std::vector<std::string>& row);
-  bool ClearRow(std::int32_t i, std::vector<std::string>& row);
+  void ChangeRow(BatchRun& run, std::int32_t i, std::vector<std::string>& row,
+                 std::uint8_t typedTrack, std::uint8_t typedGenre);
+  void CopyRow(BatchRun& run, const std::vector<std::string>& row);
+  void ClearRow(BatchRun& run, std::int32_t i, std::vector<std::string>& row);
   void ClearFieldTool(int index);
   void ChoosePicture();
 
@@ -207,7 +210,8 @@ class Form1 : public MyListviewEvents {
   bool Killed();
   std::string ProgressText(double percent) const;
   void LogFileOpenError(const std::string& path);
-  void LogFileWriteError(const std::string& path);
+  // With the name of the complete new copy when a failure left one.
+  void LogFileWriteError(const std::string& path, const std::string& keptCopy = "");
 
   UserInterface& ui_;
   AppPaths paths_;

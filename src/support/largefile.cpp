@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <new>
 
 #include "support/textenc.h"
@@ -16,6 +17,7 @@ namespace velotag {
 namespace {
 
 constexpr std::size_t kWriteBlock = 8192;
+constexpr std::size_t kCopyBlock = 256 * 1024;
 constexpr std::int32_t kDefaultChunk = 32768;
 
 // A read-only file (no owner write bit) is made writable for the length of a
@@ -222,6 +224,45 @@ bool LargeFileSetEnd(int handle) {
 }
 
 bool LargeFileFlush(int handle) { return handle != -1 && ::fsync(handle) == 0; }
+
+Offset64 LargeFileCopy(int from, Offset64 fromPos, int to, Offset64 toPos, Offset64 count) {
+  if (from == -1 || to == -1 || fromPos < 0 || toPos < 0) return -1;
+  constexpr Offset64 kKernelChunk = Offset64{1} << 30;
+  Offset64 done = 0;
+  bool kernel = true;
+  std::unique_ptr<std::uint8_t[]> buf;
+  while (count < 0 || done < count) {
+    const Offset64 left = count < 0 ? kKernelChunk : count - done;
+    if (kernel) {
+      loff_t in = fromPos + done, out = toPos + done;
+      ssize_t n = ::copy_file_range(from, &in, to, &out,
+                                    static_cast<std::size_t>(std::min(left, kKernelChunk)), 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n > 0) {
+        done += n;
+        continue;
+      }
+      // Another file system, an old kernel, or a file the kernel cannot
+      // copy: through memory, which also makes sure a 0 is the real end.
+      if (n < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+          errno != EBADF)
+        return -1;
+      kernel = false;
+    }
+    if (!buf) buf = std::make_unique_for_overwrite<std::uint8_t[]>(kCopyBlock);
+    const std::size_t want = static_cast<std::size_t>(std::min<Offset64>(left, kCopyBlock));
+    ssize_t n;
+    do {
+      n = ::pread(from, buf.get(), want, static_cast<off_t>(fromPos + done));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return -1;
+    if (n == 0) break;
+    const auto got = static_cast<std::size_t>(n);
+    if (LargeFileWriteAt(to, buf.get(), got, toPos + done) != got) return -1;
+    done += n;
+  }
+  return count >= 0 && done != count ? -1 : done;
+}
 
 bool FileDelete(const std::string& fileName) {
   std::string name = StripTrailingSlashes(fileName);

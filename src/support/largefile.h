@@ -65,6 +65,12 @@ std::size_t LargeFileReadAt(int handle, void* buffer, std::size_t count, Offset6
 std::size_t LargeFileWriteAt(int handle, const void* buffer, std::size_t count, Offset64 offset);
 // Pushes written data to the medium; a rewrite relies on it before a rename.
 bool LargeFileFlush(int handle);
+// Copies `count` bytes (-1: up to the end of the source) from one file at
+// `fromPos` to another at `toPos`, leaving both handles' positions alone.
+// The file system may share the blocks or copy inside the kernel
+// (copy_file_range); where it cannot, the bytes go through memory. Returns
+// the count copied, -1 on an error or when a known count fell short.
+Offset64 LargeFileCopy(int from, Offset64 fromPos, int to, Offset64 toPos, Offset64 count);
 
 bool FileDelete(const std::string& fileName);
 // The attribute set of a name (lstat: a link reports kAttrLink), -1 when missing.

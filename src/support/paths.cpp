@@ -262,7 +262,11 @@ std::string FormatFileTime(std::int64_t secondsSinceEpoch) {
   return out;
 }
 
-int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, bool withTimes) {
+namespace {
+
+enum class Detail { Names, NoTimes, Full };
+
+int ListEntries(const std::string& folder, std::vector<FolderEntry>& entries, Detail detail) {
   entries.clear();
   std::string dir = WithTrailingSlash(folder);
   if (dir.empty()) return 0;
@@ -272,10 +276,20 @@ int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, boo
   while (dirent* de = ::readdir(d.get())) {
     std::string name = de->d_name;
     if (name == "." || name == "..") continue;
+    FolderEntry e;
+    if (detail == Detail::Names && (de->d_type == DT_REG || de->d_type == DT_DIR)) {
+      // The folder says what it is; whoever needs more opens the file.
+      const bool isDir = de->d_type == DT_DIR;
+      e.Attributes = isDir ? kAttrDirectory : 0;
+      if (name[0] == '.') e.Attributes |= kAttrHidden;
+      e.Name = dir + name + (isDir ? "/" : "");
+      e.Size = isDir ? 0 : -1;
+      entries.push_back(std::move(e));
+      continue;
+    }
     struct statx sx {};
     if (::statx(dfd, de->d_name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
       continue;  // vanished since readdir
-    FolderEntry e;
     e.Attributes = 0;
     bool isDir = S_ISDIR(sx.stx_mode);
     if (S_ISLNK(sx.stx_mode)) {
@@ -292,7 +306,7 @@ int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, boo
     if (name[0] == '.') e.Attributes |= kAttrHidden;
     e.Name = dir + name + (isDir ? "/" : "");
     e.Size = isDir ? 0 : static_cast<Offset64>(sx.stx_size);
-    if (withTimes) {
+    if (detail == Detail::Full) {
       e.Created = FormatFileTime(BirthOrModified(sx));
       e.Accessed = FormatFileTime(sx.stx_atime.tv_sec);
       e.Modified = FormatFileTime(sx.stx_mtime.tv_sec);
@@ -300,6 +314,16 @@ int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, boo
     entries.push_back(std::move(e));
   }
   return static_cast<int>(entries.size());
+}
+
+}  // namespace
+
+int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, bool withTimes) {
+  return ListEntries(folder, entries, withTimes ? Detail::Full : Detail::NoTimes);
+}
+
+int ListFolderNames(const std::string& folder, std::vector<FolderEntry>& entries) {
+  return ListEntries(folder, entries, Detail::Names);
 }
 
 }  // namespace velotag

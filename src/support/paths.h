@@ -55,6 +55,10 @@ bool IsComponentAvailable(const std::string& name);
 // never shows them saves their cost).
 int ListFolder(const std::string& folder, std::vector<FolderEntry>& entries,
                bool withTimes = true);
+// The same for walks that open every file anyway: an entry the folder
+// itself marks as a regular file or a folder is taken as that, without a
+// look at it (a file's Size is then -1 and its read-only bit unknown).
+int ListFolderNames(const std::string& folder, std::vector<FolderEntry>& entries);
 
 // "2011.03.07. 09:05:00" in local time.
 std::string FormatFileTime(std::int64_t secondsSinceEpoch);

@@ -1,17 +1,90 @@
 #include "support/safewrite.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <vector>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "support/paths.h"
 
 namespace velotag {
+
+namespace {
+
+// A group is committed once it holds this many files or bytes: each pending
+// file holds two descriptors, and a Stop or a kill should not find much
+// written but not yet in place.
+constexpr std::size_t kMaxGroupFiles = 128;
+constexpr std::uint64_t kMaxGroupBytes = std::uint64_t{256} << 20;
+// Enough flushes at once for the journal to commit them together; more
+// only queue up in the device.
+constexpr std::size_t kFlushThreads = 8;
+
+int OpenFile(const std::string& path, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+  } while (fd == -1 && errno == EINTR);
+  return fd;
+}
+
+std::string FolderOf(const std::string& path) {
+  std::string folder = GetFolderPart(path);
+  return folder.empty() ? "./" : folder;
+}
+
+bool SyncFolder(const std::string& folder) {
+  FileHandle dir(OpenFile(folder, O_RDONLY | O_DIRECTORY));
+  return dir.valid() && ::fsync(dir.get()) == 0;
+}
+
+// job(0) .. job(count - 1), on a few threads at once.
+template <class Job>
+void InParallel(std::size_t count, const Job& job) {
+  std::atomic<std::size_t> next{0};
+  auto worker = [&] {
+    for (std::size_t i; (i = next.fetch_add(1)) < count;) job(i);
+  };
+  std::vector<std::thread> pool;
+  for (std::size_t t = 1; t < std::min(count, kFlushThreads); ++t) {
+    try {
+      pool.emplace_back(worker);
+    } catch (const std::system_error&) {
+      break;  // fewer helpers; this thread does the rest
+    }
+  }
+  worker();
+  for (std::thread& t : pool) t.join();
+}
+
+// name.id3tmp for writing, when it can be had: new, or a leftover of an
+// earlier failure that no other writer holds (it takes the lock before
+// anything is truncated). -1 otherwise.
+int ReusableTemp(const std::string& name) {
+  int fd = OpenFile(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+  if (fd != -1 || errno != EEXIST) {
+    if (fd != -1) ::flock(fd, LOCK_EX | LOCK_NB);
+    return fd;
+  }
+  FileHandle old(OpenFile(name, O_RDWR | O_NOFOLLOW | O_NONBLOCK));
+  struct stat st {};
+  if (old.valid() && ::fstat(old.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+      ::flock(old.get(), LOCK_EX | LOCK_NB) == 0 && ::ftruncate(old.get(), 0) == 0)
+    return old.release();
+  return -1;
+}
+
+}  // namespace
 
 std::string TempFolder() {
   const char* tmp = std::getenv("TMPDIR");
@@ -30,78 +103,271 @@ int CreateUniqueFile(const std::string& folder, const std::string& prefix,
   return fd;
 }
 
-void SyncFolderOf(const std::string& fileName) {
-  const std::string folder = GetFolderPart(fileName);
-  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd == -1) return;
-  ::fsync(fd);
-  ::close(fd);
+bool WriteNewFile(const std::string& path, const void* data, std::size_t size) {
+  FileHandle out(OpenFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666));
+  if (!out.valid()) return false;
+  bool ok = LargeFileWrite(out.get(), data, size) == size;
+  ok = ::close(out.release()) == 0 && ok;
+  if (!ok) ::unlink(path.c_str());
+  return ok;
 }
 
-FileReplacement::FileReplacement(const std::string& target) : target_(target) {
+// ---- one file ----
+
+SafeWrite SafeWrite::Replace(const std::string& path, TempNaming naming, int source) {
+  SafeWrite w;
+  w.target_ = path;
+  if (path.empty()) return w;
   struct stat st {};
-  if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode) &&
-      ::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-    // The link stays a link: its file is the one replaced.
-    if (char* real = ::realpath(target.c_str(), nullptr)) {
-      target_ = real;
+  const bool link = ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+  if (link) {
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+      w.target_ = real;
       std::free(real);
     }
   }
-  if (::lstat(target_.c_str(), &st) != 0) {
-    if (errno != ENOENT) return;
-    int fd;
-    do {
-      fd = ::open(target_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (fd == -1 && errno == EINTR);
-    file_.reset(fd);
-    // Only a file made here is removed on failure, never one that appeared
-    // under the name in the meantime.
-    if (file_.valid()) kind_ = Kind::Created;
-    return;
+  if (source != -1) {
+    if (::fstat(source, &st) != 0 || !S_ISREG(st.st_mode)) return w;
+    w.source_.reset(::fcntl(source, F_DUPFD_CLOEXEC, 0));
+    if (!w.source_.valid()) return w;
+  } else if (::stat(w.target_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (!link && errno == ENOENT) {
+      // Only a file made here is removed on failure, never one that
+      // appeared under the name in the meantime.
+      w.out_.reset(OpenFile(w.target_, O_WRONLY | O_CREAT | O_EXCL, 0666));
+      w.kind_ = w.out_.valid() ? Kind::Created : Kind::None;
+    } else {
+      // A device, a pipe, a link to nothing yet: written where it is (a
+      // folder does not open).
+      w.out_.reset(LargeFileOpen(path, false, true, true, false, kCreateAlways));
+      w.kind_ = w.out_.valid() ? Kind::Direct : Kind::None;
+    }
+    w.work_ = w.target_;
+    return w;
   }
-  if (S_ISREG(st.st_mode)) {
-    // Hidden, and short enough beside a name of the longest length.
-    std::string folder = GetFolderPart(target_);
-    file_.reset(CreateUniqueFile(folder.empty() ? "./" : folder, ".velotag-", ".tmp", temp_));
-    if (file_.valid()) {
-      (void)::fchown(file_.get(), st.st_uid, st.st_gid);
-      (void)::fchmod(file_.get(), st.st_mode & 07777);
-      kind_ = Kind::Replacing;
-      return;
+
+  w.dev_ = st.st_dev;
+  w.ino_ = st.st_ino;
+  const std::string folder = FolderOf(w.target_);
+  if (naming == TempNaming::Id3tmp) {
+    w.out_.reset(ReusableTemp(w.target_ + ".id3tmp"));
+    if (w.out_.valid()) {
+      w.work_ = w.target_ + ".id3tmp";
+      w.reusable_ = true;
     }
   }
-  // A device, a pipe, a dangling link, or a folder we may not create
-  // files in: written where it is, as before.
-  file_.reset(LargeFileOpen(target, false, true, true, false, kCreateAlways));
-  kind_ = Kind::Direct;
-}
-
-FileReplacement::~FileReplacement() {
-  if (done_) return;
-  file_.reset();
-  if (kind_ == Kind::Replacing && !temp_.empty()) ::unlink(temp_.c_str());
-  if (kind_ == Kind::Created) ::unlink(target_.c_str());
-}
-
-bool FileReplacement::Commit() {
-  if (!file_.valid() || done_) return false;
-  if (kind_ == Kind::Direct) {
-    done_ = true;
-    return ::close(file_.release()) == 0;
+  // Hidden, and short enough beside a name of the longest length.
+  if (!w.out_.valid())
+    w.out_.reset(CreateUniqueFile(folder, ".velotag-",
+                                  naming == TempNaming::Id3tmp ? ".id3tmp" : ".tmp", w.work_));
+  w.beside_ = w.out_.valid();
+  if (w.beside_) {
+    // Before any data, so that the flush of the data carries them too.
+    (void)::fchown(w.out_.get(), st.st_uid, st.st_gid);
+    (void)::fchmod(w.out_.get(), st.st_mode & 07777);
+  } else if (st.st_nlink > 1) {
+    // Written back through the inode anyway, which works from anywhere.
+    w.out_.reset(CreateUniqueFile(TempFolder(), "QRN", "", w.work_));
   }
-  if (!LargeFileFlush(file_.get()) || ::close(file_.release()) != 0) return false;
-  if (kind_ == Kind::Replacing && ::rename(temp_.c_str(), target_.c_str()) != 0) return false;
-  done_ = true;
-  SyncFolderOf(target_);
+  if (!w.out_.valid()) return w;
+  // Held while the file is written, so that no other writer reuses it.
+  if (!w.reusable_) ::flock(w.out_.get(), LOCK_EX | LOCK_NB);
+  w.kind_ = Kind::Replacing;
+  return w;
+}
+
+SafeWrite::SafeWrite(SafeWrite&& other) noexcept { *this = std::move(other); }
+
+SafeWrite& SafeWrite::operator=(SafeWrite&& other) noexcept {
+  if (this == &other) return *this;
+  Abandon();
+  kind_ = std::exchange(other.kind_, Kind::None);
+  step_ = std::exchange(other.step_, Step::Writing);
+  target_ = std::move(other.target_);
+  work_ = std::move(other.work_);
+  out_ = std::move(other.out_);
+  source_ = std::move(other.source_);
+  copyBack_ = std::move(other.copyBack_);
+  dev_ = other.dev_;
+  ino_ = other.ino_;
+  beside_ = other.beside_;
+  reusable_ = other.reusable_;
+  keptCopy_ = std::move(other.keptCopy_);
+  return *this;
+}
+
+SafeWrite::~SafeWrite() { Abandon(); }
+
+void SafeWrite::Abandon() {
+  out_.reset();
+  copyBack_.reset();
+  source_.reset();
+  if (step_ != Step::Done) {
+    if (kind_ == Kind::Created) ::unlink(work_.c_str());
+    // The reusable name is left for the next write, and a copy that is the
+    // only complete one is never removed.
+    if (kind_ == Kind::Replacing && !reusable_ && keptCopy_.empty()) ::unlink(work_.c_str());
+  }
+  kind_ = Kind::None;
+  step_ = Step::Writing;
+}
+
+void SafeWrite::Fail(bool keep) {
+  step_ = Step::Failed;
+  if (keep) keptCopy_ = work_;
+}
+
+bool SafeWrite::Flush() {
+  if (step_ != Step::Writing || !out_.valid()) return false;
+  // fdatasync carries the size and the blocks; owner and mode went to the
+  // journal before them.
+  int r;
+  do {
+    r = ::fdatasync(out_.get());
+  } while (r != 0 && errno == EINTR);
+  if (r != 0) {
+    Fail(false);
+    return false;
+  }
+  step_ = Step::Flushed;
   return true;
 }
 
+void SafeWrite::PutInPlace() {
+  if (step_ != Step::Flushed) return;
+  if (kind_ == Kind::Created) {
+    step_ = Step::Renamed;  // in place already; only its name needs the folder flushed
+    return;
+  }
+  // The new content replaces the file it was made from, never one that
+  // another program has put under its name since.
+  struct stat now {};
+  if (::stat(target_.c_str(), &now) != 0 || now.st_dev != dev_ || now.st_ino != ino_)
+    return Fail(false);
+  if (now.st_nlink <= 1 && beside_) {
+    // Renamed while still open and locked, so that no other writer can take
+    // the name over in between; the data is on the medium already.
+    if (::rename(work_.c_str(), target_.c_str()) != 0) return Fail(false);
+    step_ = Step::Renamed;
+    return;
+  }
+  // Every name of the file must see the new content: it goes back through
+  // the inode, from the complete copy.
+  FileHandle file(OpenFile(target_, O_WRONLY | O_NOFOLLOW | O_NONBLOCK));
+  if (!file.valid() || ::fstat(file.get(), &now) != 0 || now.st_dev != dev_ ||
+      now.st_ino != ino_)
+    return Fail(false);
+  const Offset64 size = LargeFileSize(out_.get());
+  keptCopy_ = work_;  // from here on the copy may be the only whole one
+  if (size < 0 || LargeFileCopy(out_.get(), 0, file.get(), 0, size) != size ||
+      ::ftruncate(file.get(), static_cast<off_t>(size)) != 0)
+    return Fail(true);
+  copyBack_ = std::move(file);
+  step_ = Step::CopiedBack;
+}
+
+bool SafeWrite::FinishCopyBack() {
+  if (step_ != Step::CopiedBack) return false;
+  int r;
+  do {
+    r = ::fdatasync(copyBack_.get());
+  } while (r != 0 && errno == EINTR);
+  if (r != 0) {
+    Fail(true);
+    return false;
+  }
+  copyBack_.reset();
+  out_.reset();
+  ::unlink(work_.c_str());
+  keptCopy_.clear();
+  step_ = Step::Done;
+  return true;
+}
+
+SafeWriteOutcome SafeWrite::Commit() {
+  if (!out_.valid() || step_ != Step::Writing) return {};
+  if (kind_ == Kind::Direct) {
+    step_ = Step::Done;
+    return {::close(out_.release()) == 0, ""};
+  }
+  if (Flush()) PutInPlace();
+  if (step_ == Step::Renamed) {
+    out_.reset();
+    SyncFolder(FolderOf(target_));
+    step_ = Step::Done;
+  }
+  FinishCopyBack();
+  return {step_ == Step::Done, keptCopy_};
+}
+
+// ---- many files ----
+
+SafeWriteBatch::SafeWriteBatch() {
+  // Room for the program's other files beside two descriptors per file.
+  struct rlimit limit {};
+  std::size_t files = kMaxGroupFiles;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+    files = std::min<std::size_t>(files, static_cast<std::size_t>(limit.rlim_cur / 8));
+  maxFiles_ = std::max<std::size_t>(files, 1);
+}
+
+SafeWriteBatch::~SafeWriteBatch() { Commit(); }
+
+void SafeWriteBatch::Add(SafeWrite write, Done done) {
+  if (write.kind_ != SafeWrite::Kind::Replacing || write.step_ != SafeWrite::Step::Writing) {
+    SafeWriteOutcome outcome = write.Commit();
+    if (done) done(outcome);
+    return;
+  }
+  // The data starts on its way to the medium now, while the next files are
+  // written; the group's flush then mostly finds it there.
+  ::sync_file_range(write.fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
+  const Offset64 size = LargeFileSize(write.fd());
+  pendingBytes_ += static_cast<std::uint64_t>(std::max<Offset64>(size, 0));
+  pending_.push_back({std::move(write), std::move(done)});
+  if (pending_.size() >= maxFiles_ || pendingBytes_ >= kMaxGroupBytes) Commit();
+}
+
+void SafeWriteBatch::Commit() {
+  if (pending_.empty()) return;
+  std::vector<Entry> group;
+  group.swap(pending_);
+  pendingBytes_ = 0;
+
+  // No file goes in place before its new content is on the medium.
+  InParallel(group.size(), [&](std::size_t i) { group[i].write.Flush(); });
+  for (Entry& e : group) e.write.PutInPlace();
+
+  // Then each folder that got a new name, and each file written through its
+  // inode, is flushed once.
+  std::vector<std::string> folders;
+  std::vector<SafeWrite*> copiedBack;
+  for (Entry& e : group) {
+    SafeWrite& w = e.write;
+    if (w.step_ == SafeWrite::Step::Renamed) {
+      w.out_.reset();
+      folders.push_back(FolderOf(w.target_));
+    } else if (w.step_ == SafeWrite::Step::CopiedBack) {
+      copiedBack.push_back(&w);
+    }
+  }
+  std::sort(folders.begin(), folders.end());
+  folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+  InParallel(folders.size() + copiedBack.size(), [&](std::size_t i) {
+    if (i < folders.size()) SyncFolder(folders[i]);
+    else copiedBack[i - folders.size()]->FinishCopyBack();
+  });
+  for (Entry& e : group) {
+    SafeWrite& w = e.write;
+    if (w.step_ == SafeWrite::Step::Renamed) w.step_ = SafeWrite::Step::Done;
+    if (e.done) e.done({w.step_ == SafeWrite::Step::Done, w.keptCopy_});
+  }
+}
+
 bool ReplaceFileBytes(const std::string& fileName, const Bytes& bytes) {
-  FileReplacement out(fileName);
-  return out.fd() != -1 &&
-         LargeFileWrite(out.fd(), bytes.data(), bytes.size()) == bytes.size() &&
-         out.Commit();
+  SafeWrite out = SafeWrite::Replace(fileName);
+  return out.valid() && LargeFileWrite(out.fd(), bytes.data(), bytes.size()) == bytes.size() &&
+         out.Commit().ok;
 }
 
 }  // namespace velotag

@@ -1,9 +1,14 @@
-// Writing files so that nothing is lost when a write fails half-way: new
-// files of names no one else holds, and whole-file replacements that leave
-// the old file in place until the new one is complete.
+// Writing files so that nothing is lost when a write fails half-way or the
+// program is killed: new files of names no one else holds, and whole-file
+// replacements that leave the old file in place until the new content is
+// complete and on the medium. A batch of replacements shares its flushes.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
 #include "support/largefile.h"
 
@@ -18,39 +23,130 @@ std::string TempFolder();
 int CreateUniqueFile(const std::string& folder, const std::string& prefix,
                      const std::string& suffix, std::string& name);
 
-// Makes a rename or a new name in the file's folder durable.
-void SyncFolderOf(const std::string& fileName);
+// Exactly `size` bytes in a file that did not exist before, or no file at
+// all: a name that appeared meanwhile is never overwritten.
+bool WriteNewFile(const std::string& path, const void* data, std::size_t size);
 
-// The bytes of a file written anew. For an existing regular file they go to
-// a hidden file beside it, which takes the file's owner and permissions and
-// replaces it in one rename once complete and on the medium: a failure at
-// any point leaves the old file as it was. A symbolic link to a file keeps
-// pointing to it. A new file is created where it belongs and removed again
-// when its writing fails. Devices and pipes (/dev/stdout) are written
-// directly and never removed.
-class FileReplacement {
- public:
-  explicit FileReplacement(const std::string& target);
-  ~FileReplacement();
-  FileReplacement(const FileReplacement&) = delete;
-  FileReplacement& operator=(const FileReplacement&) = delete;
-
-  // -1 when the file cannot be written at all.
-  int fd() const { return file_.get(); }
-  // Makes the written bytes the file's content; false leaves the old file
-  // (or none) in place.
-  bool Commit();
-
- private:
-  enum class Kind { Direct, Created, Replacing };
-  std::string target_, temp_;
-  FileHandle file_;
-  Kind kind_ = Kind::Direct;
-  bool done_ = false;
+// How the temporary file of a replacement is named.
+enum class TempNaming {
+  // ".velotag-XXXXXX.tmp" beside the file; removed when the write fails.
+  Hidden,
+  // The file's name + ".id3tmp", the name a tag rewrite is known by: an
+  // earlier failure's leftover is reused and a failed write leaves it for
+  // the next one. One that another writer holds locked is never touched; a
+  // hidden name beside the file is taken instead.
+  Id3tmp,
 };
 
-// The whole file replaced by `bytes` as FileReplacement does; false when it
-// could not be, the old content then being untouched.
+// How one replacement ended.
+struct SafeWriteOutcome {
+  bool ok = false;
+  // A failure while the new content was being copied back into a file of
+  // several names leaves that file damaged: the complete new content is
+  // then kept under this name ("" in every other case).
+  std::string keptCopy;
+};
+
+// The new content of one file.
+//
+// An existing regular file gets its content in a temporary file beside it,
+// which takes the file's owner and permissions, reaches the medium, and is
+// renamed over the file: whatever happens (a full disk, a kill, a power cut)
+// the name shows either the old file or the new one. The replacement goes
+// ahead only while the name still leads to the file it was made from.
+// - A symbolic link stays a link: the file it leads to is replaced.
+// - A file of several names (hard links) keeps its inode, so that every name
+//   sees the new content: the complete, flushed temporary file is copied
+//   back into it, flushed, and removed. Only this way can a failure leave
+//   the file damaged, and then the temporary file stays and is named in the
+//   outcome.
+// - When no temporary file can be made beside the file (a folder without
+//   write permission), only a file of several names can be replaced (from
+//   "$TMPDIR/QRNxxxxxx"); any other fails, nothing copied.
+// A missing file is created where it belongs and removed again unless
+// committed. Devices and pipes (/dev/stdout) are written directly.
+class SafeWrite {
+ public:
+  SafeWrite() = default;
+  // `source`: the caller's open descriptor of the file, when it read the
+  // old content through it; the replacement is bound to that very file.
+  static SafeWrite Replace(const std::string& path, TempNaming naming = TempNaming::Hidden,
+                           int source = -1);
+  SafeWrite(SafeWrite&& other) noexcept;
+  SafeWrite& operator=(SafeWrite&& other) noexcept;
+  SafeWrite(const SafeWrite&) = delete;
+  SafeWrite& operator=(const SafeWrite&) = delete;
+  ~SafeWrite();
+
+  // Where the new content goes; -1 when the file cannot be written at all.
+  int fd() const { return out_.get(); }
+  bool valid() const { return out_.valid(); }
+  // The file the content is written to: the temporary file, or the file
+  // itself when it is created or written directly.
+  const std::string& WorkName() const { return work_; }
+  // The new content is complete: one file on its own is flushed, put in
+  // place, and its folder flushed.
+  SafeWriteOutcome Commit();
+
+ private:
+  friend class SafeWriteBatch;
+  enum class Kind { None, Direct, Created, Replacing };
+  enum class Step { Writing, Flushed, Renamed, CopiedBack, Done, Failed };
+
+  bool Flush();
+  void PutInPlace();
+  bool FinishCopyBack();
+  void Fail(bool keep);
+  // Closes everything and removes what the outcome does not keep.
+  void Abandon();
+
+  Kind kind_ = Kind::None;
+  Step step_ = Step::Writing;
+  std::string target_;  // the file replaced (a link's target)
+  std::string work_;
+  FileHandle out_;
+  FileHandle source_;   // the file being replaced, held until it is
+  FileHandle copyBack_;  // the file written through its inode
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
+  bool beside_ = false;    // the temporary file is in the file's folder
+  bool reusable_ = false;  // the temporary file is the reusable name.id3tmp
+  std::string keptCopy_;
+};
+
+// Many replacements committed together. Their temporary files are flushed
+// in one go (a few threads at once, so that the file system's journal
+// commits them together), then each is put in place, then each folder and
+// each file written through its inode is flushed once. A failure of any step
+// is reported for its file alone, which is left as it was. Groups are
+// committed as they fill up, and whatever is pending when the batch is
+// committed or destroyed.
+class SafeWriteBatch {
+ public:
+  using Done = std::function<void(const SafeWriteOutcome&)>;
+  SafeWriteBatch();
+  ~SafeWriteBatch();
+  SafeWriteBatch(const SafeWriteBatch&) = delete;
+  SafeWriteBatch& operator=(const SafeWriteBatch&) = delete;
+
+  // Takes a write whose content is complete; `done` hears how it ended,
+  // at the latest when the batch is committed.
+  void Add(SafeWrite write, Done done);
+  void Commit();
+  std::size_t Pending() const { return pending_.size(); }
+
+ private:
+  struct Entry {
+    SafeWrite write;
+    Done done;
+  };
+  std::vector<Entry> pending_;
+  std::uint64_t pendingBytes_ = 0;
+  std::size_t maxFiles_;
+};
+
+// The whole file replaced by `bytes` as SafeWrite does; false when it could
+// not be, the old content then being untouched.
 bool ReplaceFileBytes(const std::string& fileName, const Bytes& bytes);
 
 }  // namespace velotag

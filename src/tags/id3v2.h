@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,10 @@ struct ID3v2Tag {
   // The file's first bytes as OpenID3v2 read them; a small tag's body is
   // taken from here instead of being read again. Emptied by every write.
   Bytes Head;
+  // After a failed write or removal of a file with several names that
+  // damaged it part-way: the temporary file holding its complete new
+  // content. "" otherwise.
+  std::string KeptCopy;
 };
 
 // Opens the file for ID3v2 work and parses the tag header. Results:
@@ -115,6 +120,21 @@ bool DeleteID3v2Frame(ID3v2Tag& tag, const std::string& frameID, bool deleteAll 
 void ComputeID3v2Size(ID3v2Tag& tag);
 bool WriteID3v2(ID3v2Tag& tag);
 bool RemoveID3v2(ID3v2Tag& tag);
+// How a write handed to a batch ended.
+struct ID3v2Written {
+  bool Written = false;
+  Offset64 FileSize = -1;  // the file's size afterwards, when written
+  std::string KeptCopy;    // as ID3v2Tag::KeptCopy
+};
+using ID3v2WriteDone = std::function<void(const ID3v2Written&)>;
+class SafeWriteBatch;
+// WriteID3v2 and RemoveID3v2 for one file of many. A write in place is done
+// at once; a rewrite of the whole file joins the batch, which flushes the new
+// files together and puts them in place when it commits. `done` hears the
+// outcome exactly once, at once or at that commit. A record whose rewrite
+// joined the batch describes the new tag and is closed.
+void WriteID3v2(ID3v2Tag& tag, SafeWriteBatch& batch, ID3v2WriteDone done);
+void RemoveID3v2(ID3v2Tag& tag, SafeWriteBatch& batch, ID3v2WriteDone done);
 // The file's size as the last open or write left it, asked anew only when
 // unknown: a batch shows it without another system call per file.
 Offset64 ID3v2FileSize(const ID3v2Tag& tag);

@@ -1,13 +1,10 @@
 #include "tags/id3v2_frames.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 #include "support/largefile.h"
 #include "support/paths.h"
+#include "support/safewrite.h"
 #include "support/strutil.h"
 #include "support/textenc.h"
 #include "tags/id3v2_internal.h"
@@ -279,21 +276,6 @@ std::int32_t GetID3v2UserTexts(const ID3v2Tag& tag, std::vector<ID3v2UserField>&
 
 // An image subtype is a short word; a longer one is cut.
 constexpr std::size_t kMaxExtensionBytes = 16;
-
-// A new file holding exactly `size` bytes, or none at all. Created
-// exclusively: a file that appeared since its name was chosen is not
-// overwritten.
-static bool WriteNewFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  } while (fd == -1 && errno == EINTR);
-  if (fd == -1) return false;
-  bool ok = LargeFileWrite(fd, data, size) == size;
-  ok = (::close(fd) == 0) && ok;
-  if (!ok) ::unlink(path.c_str());
-  return ok;
-}
 
 std::int32_t ExtractID3v2Pictures(const ID3v2Tag& tag, const std::string& folder,
                                   std::vector<std::string>& paths,

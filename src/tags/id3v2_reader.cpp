@@ -80,6 +80,7 @@ void ResetRecord(ID3v2Tag& tag, const std::string& fileName, std::int32_t newVer
   tag.HeaderValid = false;
   tag.HeaderOnDisk.fill(0);
   tag.Head.clear();
+  tag.KeptCopy.clear();
 }
 
 // iTunes wrote 2.4 tags with plain 32-bit frame sizes. Both readings are

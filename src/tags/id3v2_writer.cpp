@@ -1,9 +1,9 @@
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -22,7 +22,6 @@ using namespace id3v2;
 namespace {
 
 constexpr std::int32_t kPaddingBlock = 2048;
-constexpr std::size_t kCopyBlock = 256 * 1024;
 constexpr std::int64_t kMaxV22FrameSize = 0xFFFFFF;  // three size bytes
 
 std::size_t IDLength(const ID3v2Tag& tag) { return tag.Version == 2 ? 3 : 4; }
@@ -74,7 +73,50 @@ bool FitsTheFormat(const ID3v2Tag& tag) {
   return true;
 }
 
-void BuildBody(const ID3v2Tag& tag, std::uint8_t* body, std::size_t bodySize) {
+// The CRC-32 of ISO 3309, which an extended header may carry.
+std::uint32_t Crc32(const std::uint8_t* data, std::size_t size) {
+  static const auto table = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  std::uint32_t c = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < size; ++i) c = table[(c ^ data[i]) & 0xFF] ^ (c >> 8);
+  return c ^ 0xFFFFFFFFu;
+}
+
+// A kept extended header must describe the tag it is written in: a 2.3
+// header states the padding after the frames, and a CRC covers the frames
+// (2.3) or everything after the extended header (2.4). Copied unchanged,
+// both went stale with every edit, and a reader checking the CRC dropped
+// the tag.
+void UpdateExtendedHeader(const ID3v2Tag& tag, std::uint8_t* body, std::size_t bodySize,
+                          std::size_t contentEnd) {
+  const auto ext = static_cast<std::size_t>(tag.ExtHeaderSize);
+  if (tag.Version == 3 && ext >= 10) {
+    EncodeBigEndian(static_cast<std::int32_t>(bodySize - contentEnd), body, 6, 9, false);
+    if ((body[4] & 0x80) && ext >= 14)
+      EncodeBigEndian(static_cast<std::int32_t>(Crc32(body + ext, contentEnd - ext)), body, 10,
+                      13, false);
+  } else if (tag.Version == 4 && ext >= 6 && body[4] == 1) {
+    // Size, one flag byte, then the data of each set flag after its length.
+    std::size_t at = 6;
+    if ((body[5] & 0x40) && at < ext) at += 1 + std::size_t{body[at]};
+    if ((body[5] & 0x20) && at + 6 <= ext && body[at] == 5) {
+      const std::uint32_t crc = Crc32(body + ext, bodySize - ext);
+      for (int i = 0; i < 5; ++i)
+        body[at + 1 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((crc >> (7 * (4 - i))) & 0x7F);
+    }
+  }
+}
+
+// Extended header and frames into a zero-filled body; the end of what was
+// written comes back.
+std::size_t BuildBody(const ID3v2Tag& tag, std::uint8_t* body, std::size_t bodySize) {
   std::size_t pos = 0;
   if (tag.ExtendedHeader && tag.ExtHeaderSize > 0 &&
       static_cast<std::size_t>(tag.ExtHeaderSize) <= bodySize &&
@@ -102,6 +144,10 @@ void BuildBody(const ID3v2Tag& tag, std::uint8_t* body, std::size_t bodySize) {
     std::memcpy(h + headerSize, f.Data.data(), size);
     pos += headerSize + size;
   }
+  if (tag.ExtendedHeader && tag.ExtHeaderSize > 0 &&
+      static_cast<std::size_t>(tag.ExtHeaderSize) <= pos)
+    UpdateExtendedHeader(tag, body, bodySize, pos);
+  return pos;
 }
 
 void PutHeader(std::uint8_t* out, const ID3v2Tag& tag, std::uint8_t flags, std::int32_t size,
@@ -130,114 +176,44 @@ bool TagInFile(const ID3v2Tag& tag) {
 
 // --- the rewrite through a temporary file -------------------------------
 
-class TempFile {
- public:
-  // name + ".id3tmp" next to the file, else "$TMPDIR/QRNxxxxxx". The file is
-  // locked while it is written: a leftover of an earlier failure is reused,
-  // but one another writer holds (another program saving this very file) is
-  // not touched, as its rename by name would then install our half-written
-  // file; a hidden name of its own beside the file is taken instead, as
-  // when the name is too long.
-  explicit TempFile(const std::string& fileName) {
-    std::string next = fileName + ".id3tmp";
-    fd_ = ::open(next.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd_ == -1 && errno == EEXIST) {
-      int old = ::open(next.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-      struct stat st {};
-      if (old != -1 && ::fstat(old, &st) == 0 && S_ISREG(st.st_mode) &&
-          ::flock(old, LOCK_EX | LOCK_NB) == 0 && ::ftruncate(old, 0) == 0) {
-        fd_ = old;
-      } else if (old != -1) {
-        ::close(old);
-      }
-    }
-    if (fd_ != -1) {
-      name_ = next;
-    } else {
-      std::string folder = GetFolderPart(fileName);
-      fd_ = CreateUniqueFile(folder.empty() ? "./" : folder, ".velotag-", ".id3tmp", name_);
-      if (fd_ == -1) {
-        fd_ = CreateUniqueFile(TempFolder(), "QRN", "", name_);
-      }
-    }
-    if (fd_ != -1) ::flock(fd_, LOCK_EX | LOCK_NB);
-  }
-  ~TempFile() { Close(); }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-
-  bool valid() const { return fd_ != -1; }
-  int fd() const { return fd_; }
-  const std::string& name() const { return name_; }
-  bool Close() {
-    if (fd_ == -1) return true;
-    bool ok = ::close(fd_) == 0;
-    fd_ = -1;
-    return ok;
-  }
-
- private:
-  int fd_ = -1;
-  std::string name_;
-};
-
-// Copies [from, to) of the source (to = -1: up to the end) to the end of the
-// temporary file. A range with a known end must arrive whole.
-bool CopyRange(int source, Offset64 from, Offset64 to, int dest, Offset64& destPos) {
-  Bytes buf(kCopyBlock);
-  Offset64 pos = from;
-  for (;;) {
-    std::size_t want = kCopyBlock;
-    if (to >= 0) {
-      if (pos >= to) return true;
-      want = static_cast<std::size_t>(std::min<Offset64>(to - pos, kCopyBlock));
-    }
-    ssize_t n;
-    do {
-      n = ::pread(source, buf.data(), want, static_cast<off_t>(pos));
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return false;
-    if (n == 0) return to < 0;
-    auto got = static_cast<std::size_t>(n);
-    if (LargeFileWriteAt(dest, buf.data(), got, destPos) != got) return false;
-    pos += n;
-    destPos += n;
-  }
+// The file's new content in a temporary file that is to replace it: its
+// bytes before keepBefore, then `middle`, then its bytes from resumeAt to the
+// end. Not valid when it could not be written whole; the file is untouched
+// either way. `newSize` receives the new file's size.
+SafeWrite PrepareRewrite(const ID3v2Tag& tag, Offset64 keepBefore, const Bytes& middle,
+                         Offset64 resumeAt, Offset64& newSize) {
+  const int source = tag.FileHandle.get();
+  SafeWrite out = SafeWrite::Replace(tag.FileName, TempNaming::Id3tmp, source);
+  if (!out.valid()) return out;
+  Offset64 pos = 0;
+  if (keepBefore > 0 && LargeFileCopy(source, 0, out.fd(), 0, keepBefore) != keepBefore)
+    return SafeWrite{};
+  pos = keepBefore > 0 ? keepBefore : 0;
+  if (LargeFileWriteAt(out.fd(), middle.data(), middle.size(), pos) != middle.size())
+    return SafeWrite{};
+  pos += static_cast<Offset64>(middle.size());
+  const Offset64 rest = LargeFileCopy(source, resumeAt, out.fd(), pos, -1);
+  if (rest < 0) return SafeWrite{};
+  newSize = pos + rest;
+  return out;
 }
 
-
-// The file becomes: its bytes before keepBefore, then `middle`, then its
-// bytes from resumeAt to the end. The new content is complete and on the
-// medium before it replaces the file in one rename, so there is never a
-// moment without the file; on any failure the file is untouched and the
-// temporary file is left where it is.
-bool RewriteFile(ID3v2Tag& tag, Offset64 keepBefore, const Bytes& middle, Offset64 resumeAt) {
-  const int source = tag.FileHandle.get();
-  struct stat original {};
-  if (::fstat(source, &original) != 0) return false;
-  TempFile temp(tag.FileName);
-  if (!temp.valid()) return false;
-  Offset64 destPos = 0;
-  if (keepBefore > 0 && !CopyRange(source, 0, keepBefore, temp.fd(), destPos)) return false;
-  if (LargeFileWriteAt(temp.fd(), middle.data(), middle.size(), destPos) != middle.size()) return false;
-  destPos += static_cast<Offset64>(middle.size());
-  if (!CopyRange(source, resumeAt, -1, temp.fd(), destPos)) return false;
-  if (!LargeFileFlush(temp.fd())) return false;
-  // The replacement keeps the file's owner and permissions.
-  (void)::fchown(temp.fd(), original.st_uid, original.st_gid);
-  (void)::fchmod(temp.fd(), original.st_mode & 07777);
-  // The copy replaces the file it was made from, never one that another
-  // program has put under its name since.
-  struct stat named {};
-  if (::stat(tag.FileName.c_str(), &named) != 0 || named.st_dev != original.st_dev ||
-      named.st_ino != original.st_ino)
-    return false;
-  // Renamed while still open and locked, so that no other writer can take
-  // the name over in between; the data is on the medium already.
-  if (::rename(temp.name().c_str(), tag.FileName.c_str()) != 0) return false;
-  temp.Close();
-  SyncFolderOf(tag.FileName);
-  // Reopened the way OpenID3v2 opens, the size coming with it.
+// A prepared rewrite put in place: at once, the record then reopening the
+// new file the way OpenID3v2 opens; or with the batch's next commit, the
+// record then closed.
+bool FinishRewrite(ID3v2Tag& tag, SafeWrite out, Offset64 newSize, SafeWriteBatch* batch,
+                   ID3v2WriteDone& done) {
+  if (batch) {
+    tag.FileHandle.reset();
+    tag.FileSize = newSize;
+    batch->Add(std::move(out), [done = std::move(done), newSize](const SafeWriteOutcome& o) {
+      if (done) done({o.ok, o.ok ? newSize : -1, o.keptCopy});
+    });
+    return true;
+  }
+  const SafeWriteOutcome outcome = out.Commit();
+  tag.KeptCopy = outcome.keptCopy;
+  if (!outcome.ok) return false;
   tag.FileHandle.reset(LargeFileOpenRead(tag.FileName, tag.FileSize));
   tag.ReadOnly = true;
   return true;
@@ -344,7 +320,13 @@ static bool EnsureWritable(ID3v2Tag& tag) {
   return true;
 }
 
-bool WriteID3v2(ID3v2Tag& tag) {
+namespace {
+
+// Both ways of writing: alone (no batch; the result is the answer) or in a
+// batch, where `done` hears the outcome exactly once and a false result
+// means it has been told already.
+bool WriteTag(ID3v2Tag& tag, SafeWriteBatch* batch, ID3v2WriteDone& done) {
+  tag.KeptCopy.clear();
   // Frames that do not fit the format are refused rather than left out of
   // a tag reported as written; a refused write leaves the file as it was,
   // its permissions included.
@@ -354,13 +336,13 @@ bool WriteID3v2(ID3v2Tag& tag) {
   tag.FileSize = -1;  // unless the write says otherwise, the size must be asked anew
   tag.Head.clear();
   ComputeID3v2Size(tag);
-  tag.NewTagSize = std::min(NextBlockMultiple(tag.NewTagSize, kPaddingBlock), kID3v2MaxTagSize);
   // Frames are written plain, so nothing may claim otherwise.
   tag.Unsynchronisation = false;
   const std::uint8_t flags = HeaderFlags(tag);
 
-  if (tagInFile && tag.TagSize >= tag.NewTagSize) {
-    // In place: the tag keeps its extent, header and body go out in one
+  if (tagInFile && tag.NewTagSize <= tag.TagSize) {
+    // In place whenever the content fits, to the last byte: the tag keeps
+    // its extent (the rest is padding), header and body go out in one
     // write, and the header differs from the one on disk at most in flags.
     tag.NewTagSize = tag.TagSize;
     Bytes region(10 + static_cast<std::size_t>(tag.TagSize), 0);
@@ -377,9 +359,13 @@ bool WriteID3v2(ID3v2Tag& tag) {
         LargeFileWriteAt(tag.FileHandle.get(), &flags, 1, tag.TagOffset + 10 + tag.TagSize + 5) != 1)
       return false;
     tag.FileSize = sizeBefore;  // the tag kept its extent
+    if (batch && done) done({true, sizeBefore, ""});
     return true;
   }
 
+  // A tag that grows or is new gets padding up to the next multiple of
+  // 2048, so that later edits fit in place.
+  tag.NewTagSize = std::min(NextBlockMultiple(tag.NewTagSize, kPaddingBlock), kID3v2MaxTagSize);
   // Through the temporary file. Where the old tag cannot be vouched for (an
   // unknown version, a cut header, a body that runs past the end of the
   // file) the new tag goes in front of it and its bytes are kept as data.
@@ -392,7 +378,9 @@ bool WriteID3v2(ID3v2Tag& tag) {
   PutHeader(middle.data(), tag, flags, tag.NewTagSize, false);
   BuildBody(tag, middle.data() + 10, bodySize);
   if (tag.Footer) PutHeader(middle.data() + 10 + bodySize, tag, flags, tag.NewTagSize, true);
-  if (!RewriteFile(tag, insertAt, middle, resumeAt)) return false;
+  Offset64 newSize = -1;
+  SafeWrite out = PrepareRewrite(tag, insertAt, middle, resumeAt, newSize);
+  if (!out.valid() || !FinishRewrite(tag, std::move(out), newSize, batch, done)) return false;
   tag.TagOffset = insertAt;
   tag.TagSize = tag.NewTagSize;
   tag.HeaderValid = true;
@@ -400,11 +388,8 @@ bool WriteID3v2(ID3v2Tag& tag) {
   return true;
 }
 
-Offset64 ID3v2FileSize(const ID3v2Tag& tag) {
-  return tag.FileSize >= 0 ? tag.FileSize : GetLargeFileSize(tag.FileName);
-}
-
-bool RemoveID3v2(ID3v2Tag& tag) {
+bool RemoveTag(ID3v2Tag& tag, SafeWriteBatch* batch, ID3v2WriteDone& done) {
+  tag.KeptCopy.clear();
   // Only a tag we can vouch for is cut out: an unknown block or a size that
   // runs past the end of the file could be audio.
   if (!tag.FileHandle.valid() || tag.TagOffset < 0 || !TagInFile(tag) || !EnsureWritable(tag))
@@ -412,7 +397,9 @@ bool RemoveID3v2(ID3v2Tag& tag) {
   tag.FileSize = -1;
   tag.Head.clear();
   const Offset64 resumeAt = tag.TagOffset + 10 + tag.TagSize + (FooterOnDisk(tag) ? 10 : 0);
-  if (!RewriteFile(tag, tag.TagOffset, Bytes{}, resumeAt)) return false;
+  Offset64 newSize = -1;
+  SafeWrite out = PrepareRewrite(tag, tag.TagOffset, Bytes{}, resumeAt, newSize);
+  if (!out.valid() || !FinishRewrite(tag, std::move(out), newSize, batch, done)) return false;
   tag.TagOffset = -1;
   tag.TagSize = 0;
   tag.ExtHeaderSize = 0;
@@ -425,6 +412,30 @@ bool RemoveID3v2(ID3v2Tag& tag) {
   tag.HeaderValid = false;
   tag.HeaderOnDisk.fill(0);
   return true;
+}
+
+}  // namespace
+
+bool WriteID3v2(ID3v2Tag& tag) {
+  ID3v2WriteDone none;
+  return WriteTag(tag, nullptr, none);
+}
+
+bool RemoveID3v2(ID3v2Tag& tag) {
+  ID3v2WriteDone none;
+  return RemoveTag(tag, nullptr, none);
+}
+
+void WriteID3v2(ID3v2Tag& tag, SafeWriteBatch& batch, ID3v2WriteDone done) {
+  if (!WriteTag(tag, &batch, done) && done) done({false, -1, tag.KeptCopy});
+}
+
+void RemoveID3v2(ID3v2Tag& tag, SafeWriteBatch& batch, ID3v2WriteDone done) {
+  if (!RemoveTag(tag, &batch, done) && done) done({false, -1, tag.KeptCopy});
+}
+
+Offset64 ID3v2FileSize(const ID3v2Tag& tag) {
+  return tag.FileSize >= 0 ? tag.FileSize : GetLargeFileSize(tag.FileName);
 }
 
 }  // namespace velotag
