@@ -1,13 +1,20 @@
 // velotag-cli as scripts see it: the real binary's standard output, standard
 // error and exit status, on real MP3 files, with mutagen reading what it wrote.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <iostream>
 #include <optional>
+#include <random>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "../online/script_server.h"
 #include "../online/wavgen.h"
@@ -520,6 +527,61 @@ TEST_F(CliTest, AFullDiskLosesNothing) {
   ListFolder(music_.path(), entries);
   EXPECT_EQ(entries.size(), 2u) << "a cut picture or a temporary file was left";
   EXPECT_EQ(ReadFileBytes(song), mp3);
+}
+
+// A batch that rewrites 200 files (every tag outgrows its room), killed with
+// SIGKILL at random moments up to its whole length: afterwards every file is
+// there, byte for byte either as it was or as the finished batch makes it.
+TEST_F(CliTest, AKilledBatchLeavesEveryFileOldOrNew) {
+  constexpr int kFiles = 200, kRounds = 12;
+  std::vector<Bytes> before, after;
+  for (int i = 0; i < kFiles; ++i)
+    before.push_back(Cat({Tag(3, Frame(3, "TIT2", TextBody("Song " + std::to_string(i))), 10),
+                          Audio(20000 + static_cast<std::size_t>(i))}));
+  auto name = [&](int i) { return music_.file("song" + std::to_string(i) + ".mp3"); };
+  auto restore = [&] {
+    for (int i = 0; i < kFiles; ++i) WriteFileBytes(name(i), before[static_cast<std::size_t>(i)]);
+  };
+  const std::vector<std::string> args = {VELOTAG_CLI, "--home", home_.path(), "--edit", "v2", "-q",
+                                         "change", "artist=" + std::string(300, 'a'), music_.path()};
+  // The finished batch, and how long it takes.
+  restore();
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(RunProcess(args).exitCode, 0);
+  const double whole = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  for (int i = 0; i < kFiles; ++i) after.push_back(ReadFileBytes(name(i)));
+  ASSERT_NE(after[0], before[0]);
+
+  std::mt19937 random(std::random_device{}());
+  std::uniform_real_distribution<double> when(0, whole);
+  for (int round = 0; round < kRounds; ++round) {
+    restore();
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, 1);
+      ::dup2(null, 2);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    const double delay = when(random);
+    std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    int changed = 0;
+    for (int i = 0; i < kFiles; ++i) {
+      const Bytes now = ReadFileBytes(name(i));
+      const bool isNew = now == after[static_cast<std::size_t>(i)];
+      changed += isNew;
+      ASSERT_TRUE(isNew || now == before[static_cast<std::size_t>(i)])
+          << name(i) << " after a kill at " << delay << " s: " << now.size() << " bytes";
+    }
+    std::cout << "killed at " << delay << " of " << whole << " s: " << changed << " files new\n";
+  }
 }
 
 TEST_F(CliTest, AnExportThroughALinkKeepsTheLink) {

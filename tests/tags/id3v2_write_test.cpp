@@ -13,6 +13,7 @@ namespace velotag {
 namespace {
 
 using namespace test;
+using test::ProcessResult;
 
 const char* TitleID(int version) { return version == 2 ? "TT2" : "TIT2"; }
 
@@ -305,7 +306,8 @@ TEST(ID3v2Rewrite, ThroughATemporaryFileRenamedOverTheFile) {
   EXPECT_EQ(handle.st_mode & 07777, 0640u);
   EXPECT_EQ(GetPathType(f + ".id3tmp"), kPathMissing);
 
-  // Where that name cannot be made, the temporary file goes to $TMPDIR.
+  // Where that name cannot be made, a hidden one beside the file is taken:
+  // from $TMPDIR no rename could reach the file.
   ::mkdir((f + ".id3tmp").c_str(), 0700);
   ::mkdir(tmp.c_str(), 0700);
   const char* saved = std::getenv("TMPDIR");
@@ -318,6 +320,145 @@ TEST(ID3v2Rewrite, ThroughATemporaryFileRenamedOverTheFile) {
   EXPECT_EQ(ListFolder(tmp, left), 0);
   ASSERT_EQ(OpenAndRead(f, tag), kTagDone);
   EXPECT_EQ(GetID3v2Field(tag, kFieldTitle), std::string(5000, 'g'));
+}
+
+// CRC-32 bit by bit, the reference for the extended header's.
+std::uint32_t ReferenceCrc(const Bytes& b, std::size_t from, std::size_t to) {
+  std::uint32_t c = 0xFFFFFFFF;
+  for (std::size_t i = from; i < to; ++i) {
+    c ^= b[i];
+    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320 & (0u - (c & 1)));
+  }
+  return ~c;
+}
+
+// The in-place decision at its edge: content (extended header and frames)
+// one byte smaller than the old tag's extent, equal to it, or one byte
+// larger, with a footer and with extended headers that state the padding
+// and carry a CRC. Fitting content keeps the file's size, inode and header
+// and leaves the rest as padding (none at all when equal); one byte more
+// rewrites the file with the tag padded to 2048. The extended header always
+// describes the tag it is in; mutagen reads every result.
+TEST(ID3v2Write, InPlaceExactlyWhileTheContentFits) {
+  ASSERT_EQ(ReferenceCrc(ToBytes("123456789"), 0, 9), 0xCBF43926u);
+  struct Layout {
+    const char* name;
+    int v;
+    std::uint8_t flags;
+    Bytes ext;
+  };
+  const std::vector<Layout> layouts = {
+      {"2.3", 3, 0, {}},
+      {"2.4", 4, 0, {}},
+      {"2.4 footer", 4, 0x10, {}},
+      {"2.3 extended", 3, 0x40, {0, 0, 0, 6, 0, 0, 0, 0, 0, 0}},
+      {"2.3 extended CRC", 3, 0x40, {0, 0, 0, 10, 0x80, 0, 0, 0, 0, 0, 1, 2, 3, 4}},
+      {"2.4 extended CRC", 4, 0x50, {0, 0, 0, 12, 1, 0x20, 5, 1, 2, 3, 4, 5}},
+  };
+  const Bytes album = Frame(3, "TALB", TextBody("Album"));
+  TempDir dir;
+  std::vector<std::string> files, titles;
+  for (const Layout& l : layouts) {
+    for (int delta : {-1, 0, 1}) {
+      SCOPED_TRACE(testing::Message() << l.name << ", content " << delta << " against the extent");
+      const std::string f = dir.file(std::string(l.name) + std::to_string(delta) + ".mp3");
+      const Bytes initial = Cat({Tag(l.v, Cat({l.ext, Frame(l.v, "TIT2", TextBody("old")), album}),
+                                     300, l.flags),
+                                 Audio()});
+      ID3v2Tag tag;
+      ASSERT_EQ(Load(f, initial, tag), kTagDone);
+      const std::size_t extent = SynchsafeAt(initial, 6);
+      const std::size_t title = extent + delta - l.ext.size() - album.size() - 12;
+      titles.push_back(std::string(title, 'x'));
+      ASSERT_TRUE(SetID3v2Text(tag, "TIT2", titles.back(), kID3Ansi));
+      const ino_t inode = Stat(f).st_ino;
+      ASSERT_TRUE(WriteID3v2(tag));
+      files.push_back(f);
+
+      const Bytes after = ReadFileBytes(f);
+      const std::size_t body = SynchsafeAt(after, 6), content = extent + delta;
+      EXPECT_EQ(body, delta <= 0 ? extent : 2048u);
+      EXPECT_EQ(Stat(f).st_ino == inode, delta <= 0);
+      if (delta <= 0) {
+        EXPECT_EQ(Slice(after, 0, 10), Slice(initial, 0, 10));
+      }
+      const std::size_t footer = l.flags & 0x10 ? 10 : 0;
+      ASSERT_EQ(after.size(), 10 + body + footer + Audio().size());
+      if (footer) {
+        EXPECT_EQ(Slice(after, 10 + body, 10), Header(4, l.flags, body, "3DI"));
+      }
+      EXPECT_EQ(Slice(after, 10 + content, body - content), Bytes(body - content, 0)) << "padding";
+      const std::size_t ext = l.ext.size();
+      // 2.3: the padding after the frames, the CRC of the frames; 2.4: the
+      // CRC of everything after the extended header.
+      Bytes stated, expected;
+      if (l.v == 3 && ext) {
+        stated = Slice(after, 16, ext - 6);
+        expected = BigEndian(static_cast<std::uint32_t>(body - content), 4, false);
+        if (ext == 14)
+          expected = Cat({expected, BigEndian(ReferenceCrc(after, 10 + ext, 10 + content), 4, false)});
+      } else if (ext) {
+        stated = Slice(after, 17, 5);
+        expected = BigEndian(ReferenceCrc(after, 10 + ext, 10 + body), 5, true);
+      }
+      EXPECT_EQ(stated, expected) << "the extended header";
+    }
+  }
+  ProcessResult r = RunProcess(
+      [&] {
+        std::vector<std::string> args = {PythonPath(), ToolPath("mutagen_id3v2.py"), "fields"};
+        args.insert(args.end(), files.begin(), files.end());
+        return args;
+      }());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const Json all = ParseJson(r.out);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(all[files[i]]["fields"]["title"].string, titles[i]) << files[i];
+    EXPECT_EQ(all[files[i]]["fields"]["album"].string, "Album") << files[i];
+  }
+}
+
+// A file reached through a symbolic link and a file of two names, written in
+// place and through a rewrite: every name reads the new tag, the link stays a
+// link, the file of two names keeps its inode, the record's handle reads the
+// file, and nothing is left beside them.
+TEST(ID3v2Rewrite, LinksAndSeveralNames) {
+  struct Case {
+    const char* name;
+    bool symlink;
+  };
+  for (const Case& c : {Case{"symbolic link", true}, Case{"two names", false}}) {
+    for (std::size_t title : {10, 5000}) {
+      SCOPED_TRACE(testing::Message() << c.name << ", title of " << title);
+      TempDir dir;
+      ::mkdir(dir.file("music").c_str(), 0755);
+      const std::string real = dir.file("music/real.mp3"), other = dir.file("other.mp3");
+      WriteFileBytes(real, Cat({Tag(3, Frame(3, "TIT2", TextBody("old")), 100), Audio()}));
+      ASSERT_EQ(c.symlink ? ::symlink("music/real.mp3", other.c_str())
+                          : ::link(real.c_str(), other.c_str()),
+                0);
+      const ino_t inode = Stat(real).st_ino;
+      ID3v2Tag tag;
+      ASSERT_EQ(OpenAndRead(other, tag), kTagDone);
+      ASSERT_TRUE(SetID3v2Text(tag, "TIT2", std::string(title, 'n')));
+      ASSERT_TRUE(WriteID3v2(tag));
+      ASSERT_TRUE(ReadID3v2Frames(tag)) << "the record's handle reads the new file";
+      for (const std::string& name : {real, other}) {
+        ID3v2Tag back;
+        ASSERT_EQ(OpenAndRead(name, back), kTagDone) << name;
+        EXPECT_EQ(GetID3v2Field(back, kFieldTitle), std::string(title, 'n')) << name;
+      }
+      struct stat link {};
+      ::lstat(other.c_str(), &link);
+      EXPECT_EQ(S_ISLNK(link.st_mode), c.symlink);
+      if (!c.symlink) {
+        EXPECT_EQ(Stat(real).st_ino, inode);
+        EXPECT_EQ(Stat(real).st_nlink, 2u);
+      }
+      std::vector<FolderEntry> left;
+      EXPECT_EQ(ListFolder(dir.file("music"), left) + ListFolder(dir.path(), left), 1 + 2);
+    }
+  }
 }
 
 // Run as an ordinary user: root writes read-only files anyway. Reading never
