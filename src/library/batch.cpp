@@ -16,6 +16,11 @@ namespace velotag {
 struct Form1::BatchRun {
   SafeWriteBatch writes;
   int done = 0;
+  // A file listed twice (or under two names) is read again only once its
+  // earlier write is in place.
+  void BeforeOpening(const std::string& path) {
+    if (writes.Holds(path)) writes.Commit();
+  }
 };
 
 namespace {
@@ -168,6 +173,7 @@ void Form1::ClearRow(BatchRun& run, std::int32_t i, std::vector<std::string>& ro
     ++run.done;
     return;
   }
+  run.BeforeOpening(path);
   ID3v2Tag tag;
   int r = OpenID3v2(path, tag, 4, true);
   if (r == kTagFailed) {
@@ -191,6 +197,7 @@ void Form1::CopyRow(BatchRun& run, const std::vector<std::string>& row) {
   if (optID3editVer_ == 0) {
     ID3v1Tag v1;
     if (ReadID3v1(path, v1) != kTagDone) return;
+    run.BeforeOpening(path);
     ID3v2Tag tag;
     if (OpenID3v2(path, tag, 4, true) == kTagFailed) return LogFileOpenError(path);
     ReadID3v2Frames(tag);
@@ -261,6 +268,7 @@ void Form1::ChangeRow(BatchRun& run, std::int32_t i, std::vector<std::string>& r
     return;
   }
 
+  run.BeforeOpening(path);
   ID3v2Tag tag;
   if (OpenID3v2(path, tag, 4, true) == kTagFailed) {
     LogFileOpenError(path);

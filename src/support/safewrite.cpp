@@ -325,43 +325,74 @@ void SafeWriteBatch::Add(SafeWrite write, Done done) {
   const Offset64 size = LargeFileSize(write.fd());
   pendingBytes_ += static_cast<std::uint64_t>(std::max<Offset64>(size, 0));
   pending_.push_back({std::move(write), std::move(done)});
-  if (pending_.size() >= maxFiles_ || pendingBytes_ >= kMaxGroupBytes) Commit();
+  if (pending_.size() >= maxFiles_ || pendingBytes_ >= kMaxGroupBytes) Launch();
 }
 
 void SafeWriteBatch::Commit() {
-  if (pending_.empty()) return;
-  std::vector<Entry> group;
-  group.swap(pending_);
-  pendingBytes_ = 0;
+  Launch();
+  Settle();
+}
 
+bool SafeWriteBatch::Holds(const std::string& path) const {
+  if (pending_.empty() && inFlight_.empty()) return false;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  for (const std::vector<Entry>* group : {&pending_, &inFlight_})
+    for (const Entry& e : *group)
+      if (e.write.dev_ == st.st_dev && e.write.ino_ == st.st_ino) return true;
+  return false;
+}
+
+void SafeWriteBatch::Launch() {
+  Settle();
+  if (pending_.empty()) return;
+  inFlight_.swap(pending_);
+  pendingBytes_ = 0;
+  try {
+    worker_ = std::thread([this] { Finish(inFlight_); });
+  } catch (const std::system_error&) {
+    Finish(inFlight_);
+  }
+}
+
+void SafeWriteBatch::Settle() {
+  if (worker_.joinable()) worker_.join();
+  std::vector<Entry> group;
+  group.swap(inFlight_);
+  for (Entry& e : group)
+    if (e.done) e.done({e.write.step_ == SafeWrite::Step::Done, e.write.keptCopy_});
+}
+
+void SafeWriteBatch::Finish(std::vector<Entry>& group) {
   // No file goes in place before its new content is on the medium.
   InParallel(group.size(), [&](std::size_t i) { group[i].write.Flush(); });
   for (Entry& e : group) e.write.PutInPlace();
 
   // Then each folder that got a new name, and each file written through its
-  // inode, is flushed once.
+  // inode, is flushed once. The replaced files are let go of here too: the
+  // last close of a file that lost its name frees its blocks, which takes
+  // its time.
   std::vector<std::string> folders;
   std::vector<SafeWrite*> copiedBack;
   for (Entry& e : group) {
     SafeWrite& w = e.write;
-    if (w.step_ == SafeWrite::Step::Renamed) {
-      w.out_.reset();
-      folders.push_back(FolderOf(w.target_));
-    } else if (w.step_ == SafeWrite::Step::CopiedBack) {
-      copiedBack.push_back(&w);
-    }
+    if (w.step_ == SafeWrite::Step::Renamed) folders.push_back(FolderOf(w.target_));
+    else if (w.step_ == SafeWrite::Step::CopiedBack) copiedBack.push_back(&w);
   }
   std::sort(folders.begin(), folders.end());
   folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
-  InParallel(folders.size() + copiedBack.size(), [&](std::size_t i) {
-    if (i < folders.size()) SyncFolder(folders[i]);
-    else copiedBack[i - folders.size()]->FinishCopyBack();
+  InParallel(folders.size() + copiedBack.size() + group.size(), [&](std::size_t i) {
+    if (i < folders.size()) return void(SyncFolder(folders[i]));
+    i -= folders.size();
+    if (i < copiedBack.size()) return void(copiedBack[i]->FinishCopyBack());
+    SafeWrite& w = group[i - copiedBack.size()].write;
+    if (w.step_ == SafeWrite::Step::Renamed) {
+      w.out_.reset();
+      w.source_.reset();
+    }
   });
-  for (Entry& e : group) {
-    SafeWrite& w = e.write;
-    if (w.step_ == SafeWrite::Step::Renamed) w.step_ = SafeWrite::Step::Done;
-    if (e.done) e.done({w.step_ == SafeWrite::Step::Done, w.keptCopy_});
-  }
+  for (Entry& e : group)
+    if (e.write.step_ == SafeWrite::Step::Renamed) e.write.step_ = SafeWrite::Step::Done;
 }
 
 bool ReplaceFileBytes(const std::string& fileName, const Bytes& bytes) {

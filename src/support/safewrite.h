@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 #include "support/largefile.h"
@@ -114,13 +115,15 @@ class SafeWrite {
   std::string keptCopy_;
 };
 
-// Many replacements committed together. Their temporary files are flushed
-// in one go (a few threads at once, so that the file system's journal
-// commits them together), then each is put in place, then each folder and
-// each file written through its inode is flushed once. A failure of any step
-// is reported for its file alone, which is left as it was. Groups are
-// committed as they fill up, and whatever is pending when the batch is
-// committed or destroyed.
+// Many replacements committed together. A group's temporary files are
+// flushed in one go (a few threads at once, so that the file system's journal
+// commits them together), then each is put in place, then each folder that
+// got a new name and each file written through its inode is flushed once.
+// A failure of any step is reported for its file alone, which is left as it
+// was. A full group goes through all that on a thread of its own while the
+// caller writes the next one; its outcomes are reported on the caller's
+// thread, when the next group is full or at the latest by Commit (also run
+// when the batch is destroyed).
 class SafeWriteBatch {
  public:
   using Done = std::function<void(const SafeWriteOutcome&)>;
@@ -129,18 +132,29 @@ class SafeWriteBatch {
   SafeWriteBatch(const SafeWriteBatch&) = delete;
   SafeWriteBatch& operator=(const SafeWriteBatch&) = delete;
 
-  // Takes a write whose content is complete; `done` hears how it ended,
-  // at the latest when the batch is committed.
+  // Takes a write whose content is complete; `done` hears how it ended.
   void Add(SafeWrite write, Done done);
+  // Puts everything in place and reports it.
   void Commit();
-  std::size_t Pending() const { return pending_.size(); }
+  // Whether a write of the file at `path` is still on its way: a new write
+  // of it must wait for Commit, or it would start from the old content.
+  bool Holds(const std::string& path) const;
+  std::size_t Pending() const { return pending_.size() + inFlight_.size(); }
 
  private:
   struct Entry {
     SafeWrite write;
     Done done;
   };
-  std::vector<Entry> pending_;
+  // Flush, put in place, flush the folders; runs on any thread.
+  static void Finish(std::vector<Entry>& group);
+  // The pending group goes its way on a thread of its own.
+  void Launch();
+  // Waits for the group on its way and reports it.
+  void Settle();
+
+  std::vector<Entry> pending_, inFlight_;
+  std::thread worker_;
   std::uint64_t pendingBytes_ = 0;
   std::size_t maxFiles_;
 };
