@@ -130,8 +130,9 @@ SafeWrite SafeWrite::Replace(const std::string& path, TempNaming naming, int sou
     if (::fstat(source, &st) != 0 || !S_ISREG(st.st_mode)) return w;
     w.source_.reset(::fcntl(source, F_DUPFD_CLOEXEC, 0));
     if (!w.source_.valid()) return w;
-  } else if (::stat(w.target_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (!link && errno == ENOENT) {
+  } else if (const bool missing = ::stat(w.target_.c_str(), &st) != 0 && errno == ENOENT;
+             missing || !S_ISREG(st.st_mode)) {
+    if (missing && !link) {
       // Only a file made here is removed on failure, never one that
       // appeared under the name in the meantime.
       w.out_.reset(OpenFile(w.target_, O_WRONLY | O_CREAT | O_EXCL, 0666));
