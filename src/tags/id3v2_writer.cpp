@@ -118,9 +118,10 @@ void UpdateExtendedHeader(const ID3v2Tag& tag, std::uint8_t* body, std::size_t b
 // written comes back.
 std::size_t BuildBody(const ID3v2Tag& tag, std::uint8_t* body, std::size_t bodySize) {
   std::size_t pos = 0;
-  if (tag.ExtendedHeader && tag.ExtHeaderSize > 0 &&
-      static_cast<std::size_t>(tag.ExtHeaderSize) <= bodySize &&
-      tag.ExtHeader.size() >= static_cast<std::size_t>(tag.ExtHeaderSize)) {
+  const bool ext = tag.ExtendedHeader && tag.ExtHeaderSize > 0 &&
+                   static_cast<std::size_t>(tag.ExtHeaderSize) <= bodySize &&
+                   tag.ExtHeader.size() >= static_cast<std::size_t>(tag.ExtHeaderSize);
+  if (ext) {
     std::memcpy(body, tag.ExtHeader.data(), static_cast<std::size_t>(tag.ExtHeaderSize));
     pos = static_cast<std::size_t>(tag.ExtHeaderSize);
   }
@@ -144,9 +145,7 @@ std::size_t BuildBody(const ID3v2Tag& tag, std::uint8_t* body, std::size_t bodyS
     std::memcpy(h + headerSize, f.Data.data(), size);
     pos += headerSize + size;
   }
-  if (tag.ExtendedHeader && tag.ExtHeaderSize > 0 &&
-      static_cast<std::size_t>(tag.ExtHeaderSize) <= pos)
-    UpdateExtendedHeader(tag, body, bodySize, pos);
+  if (ext) UpdateExtendedHeader(tag, body, bodySize, pos);
   return pos;
 }
 
