@@ -1,5 +1,6 @@
-// velotag-cli cd: the CD window's drive box, track list, CDDB lookups and
-// rip, run through FormCDDB on a device or a disc image.
+// velotag-cli cd: the CD window's drive box, track list, CDDB and
+// MusicBrainz lookups and rip, run through FormCDDB on a device or a disc
+// image.
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
@@ -66,6 +67,7 @@ class CdSession {
   explicit CdSession(CommandContext& context)
       : context_(context), ui_(context.console, context.options.yes) {
     settings_.Servers.CddbEmail = context.options.cddbEmail;
+    settings_.Servers.MusicBrainz = context.options.musicBrainzServer;
     FormCDDBHost host;
     host.programFolder = context.options.home.empty() ? GetAppFolder()
                                                       : WithTrailingSlash(context.options.home);
@@ -78,8 +80,11 @@ class CdSession {
     };
     form_ = std::make_unique<FormCDDB>(ui_, host);
     ui_.SetStop([this] { form_->CmdCDDB_Click(kCddbStop); });
-    const std::string server = Option(context, "--server");
-    if (!server.empty()) form_->CmbServer = server == "musicbrainz" ? "MusicBrainz" : "FreeDB";
+    if (MusicBrainz(context)) form_->CmbServer = "MusicBrainz";
+  }
+
+  static bool MusicBrainz(const CommandContext& context) {
+    return Option(context, "--server") == "musicbrainz";
   }
 
   FormCDDB& form() { return *form_; }
@@ -131,8 +136,22 @@ int Toc(CdSession& s) {
   return kExitDone;
 }
 
-int Query(CdSession& s) {
+// The MusicBrainz disc ID, the status line and a line per release.
+int QueryMusicBrainz(CdSession& s) {
+  std::vector<TocEntry> toc;
+  int first = 1;
+  ReadToc(s.form().DriveText(), toc, &first);
+  s.form().CmdCDDB_Click(kCddbQuery);
+  const MbLookup& found = s.form().MusicBrainzAnswer();
+  s.Print(MusicBrainzTocDiscId(toc, first));
+  s.Print(found.message);
+  for (const std::string& line : s.form().LstCDDB(0).Lines()) s.Print(line);
+  return found.status == MbStatus::Found ? kExitDone : kExitFailed;
+}
+
+int Query(CommandContext& context, CdSession& s) {
   if (!s.ChooseDrive()) return kExitFailed;
+  if (CdSession::MusicBrainz(context)) return QueryMusicBrainz(s);
   std::vector<TocEntry> toc;
   ReadToc(s.form().DriveText(), toc);
   s.form().CmdCDDB_Click(kCddbQuery);
@@ -157,6 +176,8 @@ int Rip(CommandContext& context, CdSession& s) {
   const bool byId = Has(context, "--category") || Has(context, "--discid");
   if (byId && (Option(context, "--category").empty() || Option(context, "--discid").empty()))
     return Usage(context, "cd rip needs --category and --discid together");
+  if (byId && CdSession::MusicBrainz(context))
+    return Usage(context, "cd rip takes --category and --discid or --server musicbrainz, not both");
   std::set<int> wanted;
   if (Has(context, "--tracks") && !ParseTrackList(Option(context, "--tracks"), wanted))
     return Usage(context, "--tracks takes a list like 1,3-5, not \"" + Option(context, "--tracks") + "\"");
@@ -180,7 +201,8 @@ int Rip(CommandContext& context, CdSession& s) {
     // Names were asked for: without the record there is nothing to rip.
     if (!Success(form.Response())) return kExitFailed;
   } else if (Has(context, "--server")) {
-    // The first match found for the disc names the files.
+    // The first match found for the disc names the files (with
+    // MusicBrainz, the first release: the read takes it from the query).
     form.CmdCDDB_Click(kCddbQuery);
     context.console.AddStatusLine(form.TxtCDDB[0]);
     if (!form.LstCDDB(0).Lines().empty()) {
@@ -215,13 +237,15 @@ int RunCd(CommandContext& context) {
   const std::string server = Option(context, "--server");
   if (Has(context, "--server") && server != "freedb" && server != "musicbrainz")
     return Usage(context, "--server takes freedb or musicbrainz, not \"" + server + "\"");
+  if (what == "read" && server == "musicbrainz")
+    return Usage(context, "cd read reads CDDB records; MusicBrainz releases come with cd query");
   const std::string drive = Option(context, "--drive");
   if (Has(context, "--drive") && GetPathType(drive) == kPathMissing)
     return Usage(context, "no such device or image: " + drive);
   if (what == "drives") return Drives(context);
   CdSession session(context);
   if (what == "toc") return Toc(session);
-  if (what == "query") return Query(session);
+  if (what == "query") return Query(context, session);
   if (what == "read") return Read(session, args[1], args[2]);
   return Rip(context, session);
 }

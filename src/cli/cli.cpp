@@ -38,6 +38,8 @@ std::string UsageText() {
       "  --acoustid-key KEY           the AcoustID application key: autotag asks\n"
       "                               AcoustID instead of the fingerprint service\n"
       "  --acoustid-server URL        the AcoustID service (https://api.acoustid.org)\n"
+      "  --musicbrainz-server URL     the MusicBrainz web service of the cd commands'\n"
+      "                               --server musicbrainz (https://musicbrainz.org)\n"
       "  --format tsv|csv|json        output format\n"
       "  -h, --help                   show this help\n"
       "  --version                    show the program's version\n"
@@ -88,10 +90,12 @@ const std::vector<Command>& Commands() {
       {"cd",
        "cd drives   the CD drives\n"
        "  cd toc [--drive D]   the tracks of the disc in D (a device or a .cue image)\n"
-       "  cd query [--drive D] [--server freedb|musicbrainz]   look the disc up (CDDB)\n"
-       "  cd read CATEGORY DISCID [--server ...]   the CDDB record of a match\n"
+       "  cd query [--drive D] [--server freedb|musicbrainz]   look the disc up (CDDB,\n"
+       "     or the MusicBrainz releases of its disc ID)\n"
+       "  cd read CATEGORY DISCID [--server freedb]   the CDDB record of a match\n"
        "  cd rip [--drive D] [--tracks 1,3-5] [--category C --discid ID | --server S] [--fast]\n"
-       "     rip audio tracks into WAV files under CDRIP/ (--fast: no error correction)",
+       "     rip audio tracks into WAV files under CDRIP/, named from the CDDB record\n"
+       "     or the first MusicBrainz release (--fast: no error correction)",
        {{"--drive", true}, {"--server", true}, {"--tracks", true}, {"--category", true},
         {"--discid", true}, {"--fast", false}},
        0, {}, RunCd, CountCdArguments},

@@ -25,6 +25,7 @@ constexpr GlobalOption kGlobal[] = {
     {"--update-server", nullptr, true},
     {"--acoustid-key", nullptr, true},
     {"--acoustid-server", nullptr, true},
+    {"--musicbrainz-server", nullptr, true},
     {"--format", nullptr, true},
     {"--help", "-h", false},
     {"--version", nullptr, false},
@@ -116,7 +117,7 @@ bool ApplyGlobal(const GlobalOption& o, const std::string& value, Options& optio
       return false;
     }
     options.acoustIdKey = value;
-  } else if (name == "--acoustid-server") {
+  } else if (name == "--acoustid-server" || name == "--musicbrainz-server") {
     // A base URL; the service's paths follow whatever path it has.
     std::string host = value;
     bool schemed = false;
@@ -130,7 +131,7 @@ bool ApplyGlobal(const GlobalOption& o, const std::string& value, Options& optio
       error = name + " takes https://HOST[:PORT][/PATH] or http://..., not \"" + value + "\"";
       return false;
     }
-    options.acoustIdServer = value;
+    (name == "--acoustid-server" ? options.acoustIdServer : options.musicBrainzServer) = value;
   } else {
     if (!ValidServer(value)) {
       error = name + " takes HOST[:PORT], not \"" + value + "\"";

@@ -27,6 +27,7 @@ struct Options {
   std::string updateServer;
   std::string acoustIdKey;
   std::string acoustIdServer;
+  std::string musicBrainzServer;
   std::string format;           // "" = the command's default
   bool help = false;
   bool version = false;

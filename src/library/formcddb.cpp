@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "library/about.h"
+#include "library/fingerprint.h"
 #include "support/numtext.h"
 #include "support/paths.h"
 #include "support/strutil.h"
@@ -14,7 +15,12 @@ namespace velotag {
 namespace {
 
 constexpr const char* kNoDriver = "NO ASPI DRIVER";
+constexpr const char* kLookupStopped = "Stopped";
+constexpr const char* kNoReleaseChosen = "No release chosen (CDDB query first)";
 constexpr int kStillWorkingMs = 5000;
+constexpr int kMusicBrainzTimeoutMs = 10000;
+// What a CDDB server answers with a record ("210 ... entry follows").
+constexpr std::int32_t kRecordFollows = 210;
 
 std::string TwoDigits(int n) {
   char buf[16];
@@ -57,6 +63,19 @@ std::string FirstWord(const std::string& text, std::size_t& rest) {
   std::size_t blank = text.find(' ');
   rest = blank == std::string::npos ? text.size() : blank + 1;
   return text.substr(0, blank);
+}
+
+// The release as a read record. Its lines are UTF-8 already and become the
+// record's pairs directly: decoding them as a CDDB answer's bytes again
+// could only change them.
+CddbResponse MusicBrainzRecord(const MbRelease& release) {
+  CddbResponse r;
+  r.code = kRecordFollows;
+  r.message = "MusicBrainz release " + release.id;
+  for (const std::string& line : MusicBrainzXmcdLines(release))
+    r.lines.emplace_back(line.substr(0, line.find('=')), line);
+  r.lineCount = static_cast<std::int32_t>(r.lines.size());
+  return r;
 }
 
 }  // namespace
@@ -109,7 +128,10 @@ std::string RipProgressText(const std::string& drive, int track, float percent) 
 
 // ---- the window ----
 
-FormCDDB::FormCDDB(UserInterface& ui, FormCDDBHost host) : ui_(ui), host_(std::move(host)) {
+FormCDDB::FormCDDB(UserInterface& ui, FormCDDBHost host)
+    : ui_(ui),
+      host_(std::move(host)),
+      musicBrainz_({"", ServiceUserAgent(), kMusicBrainzTimeoutMs, [this] { ui_.PumpEvents(); }}) {
   if (!host_.settings) host_.settings = &ownSettings_;
   if (host_.clientVersion.empty()) {
     // The greeting names the version as major.minor.
@@ -216,14 +238,16 @@ void FormCDDB::AddListLine(int list, const std::string& text) {
 void FormCDDB::ClearList(int list) {
   lstCDDB_[static_cast<std::size_t>(list)].Clear();
   lstCDDBIndex_[static_cast<std::size_t>(list)] = -1;
+  // The releases are the match list's lines: they go with them.
+  if (list == 0) lookup_.releases.clear();
 }
 
-int FormCDDB::ServerIndex() const { return ContainsNoCase(CmbServer, "musicbrainz") ? 1 : 0; }
+bool FormCDDB::UsesMusicBrainz() const { return ContainsNoCase(CmbServer, "musicbrainz"); }
 
 CddbClient FormCDDB::Client() const {
   CddbClient c;
   const ServerSettings& s = host_.settings->Servers;
-  c.servers = {s.Cddb, s.Cddb2};
+  c.servers = {s.Cddb, s.Cddb};
   if (!host_.serverOverride.empty()) c.servers = {host_.serverOverride, host_.serverOverride};
   c.email = s.CddbEmail;
   c.clientVersion = host_.clientVersion;
@@ -232,6 +256,9 @@ CddbClient FormCDDB::Client() const {
 }
 
 void FormCDDB::Query() {
+  // The lookup pumps the window's events: a second click meanwhile waits
+  // for nothing and would only race the first for the lists.
+  if (lookupRunning_) return;
   ClearList(0);
   const std::string drive = DriveText();
   if (driveBox_.empty() || drive.empty()) {
@@ -240,7 +267,8 @@ void FormCDDB::Query() {
     Changed(CddbControl::Matches);
     return;
   }
-  CddbResponse r = CddbRequest(CddbQueryCommand(drive), kCddbProtoLevel, ServerIndex(), Client());
+  if (UsesMusicBrainz()) return QueryMusicBrainz(drive);
+  CddbResponse r = CddbRequest(CddbQueryCommand(drive), kCddbProtoLevel, 0, Client());
   response_ = r;
   TxtCDDB[0] = GetFileNamePart(drive) + " " + r.message;
   if (r.code == 200 && r.lines.empty()) {
@@ -256,10 +284,66 @@ void FormCDDB::Query() {
   if (!lstCDDB_[0].Lines().empty()) LstCDDB_Click(0, 0);
 }
 
-void FormCDDB::Read() {
+void FormCDDB::QueryMusicBrainz(const std::string& drive) {
+  // The record the rip uses is the release chosen below, or none.
+  response_ = CddbResponse{};
   ClearList(1);
-  CddbResponse r = CddbRequest(CddbReadCommand(TxtCDDBdiscid, CmbCategories), kCddbProtoLevel,
-                               ServerIndex(), Client());
+  TxtCDDB[1].clear();
+  lookup_ = MbLookup{};
+  std::vector<TocEntry> toc;
+  int first = 1;
+  ReadToc(drive, toc, &first);
+  const std::string id = MusicBrainzTocDiscId(toc, first);
+  if (id.empty()) {
+    lookup_.message = kCddbNoAnswer;
+  } else {
+    TxtCDDBdiscid = id;
+    Changed(CddbControl::Lookup);
+    musicBrainz_.SetServer(host_.settings->Servers.MusicBrainz);
+    lookupRunning_ = true;
+    lookupStopped_ = false;
+    MbLookup found = musicBrainz_.LookupDisc(id);
+    lookupRunning_ = false;
+    if (lookupStopped_) {
+      found = MbLookup{};
+      found.message = kLookupStopped;
+    }
+    lookup_ = std::move(found);
+  }
+  TxtCDDB[0] = GetFileNamePart(drive) + " " + lookup_.message;
+  for (const MbRelease& release : lookup_.releases) AddListLine(0, MusicBrainzReleaseLabel(release));
+  Changed(CddbControl::Answers);
+  Changed(CddbControl::Matches);
+  Changed(CddbControl::Record);
+  if (!lookup_.releases.empty()) LstCDDB_Click(0, 0);
+}
+
+void FormCDDB::ChooseRelease(std::size_t index) {
+  ClearList(1);
+  response_ = MusicBrainzRecord(lookup_.releases[index]);
+  TxtCDDB[1] = response_.message;
+  for (const auto& [key, value] : response_.lines) AddListLine(1, value);
+  Changed(CddbControl::Answers);
+  Changed(CddbControl::Record);
+  if (!lstCDDB_[1].Lines().empty()) LstCDDB_Click(1, 0);
+}
+
+void FormCDDB::Read() {
+  if (UsesMusicBrainz()) {
+    // The releases came with the query: reading one asks nothing more.
+    const int row = lstCDDBIndex_[0];
+    if (row >= 0 && static_cast<std::size_t>(row) < lookup_.releases.size())
+      return ChooseRelease(static_cast<std::size_t>(row));
+    ClearList(1);
+    response_ = CddbResponse{};
+    TxtCDDB[1] = kNoReleaseChosen;
+    Changed(CddbControl::Answers);
+    Changed(CddbControl::Record);
+    return;
+  }
+  ClearList(1);
+  CddbResponse r = CddbRequest(CddbReadCommand(TxtCDDBdiscid, CmbCategories), kCddbProtoLevel, 0,
+                               Client());
   response_ = r;
   TxtCDDB[1] = r.message;
   for (const auto& [key, value] : r.lines) AddListLine(1, value);
@@ -274,7 +358,10 @@ void FormCDDB::LstCDDB_Click(int list, int row) {
   if (row < 0 || row >= static_cast<int>(lines.size())) return;
   lstCDDBIndex_[static_cast<std::size_t>(list)] = row;
   const std::string& line = lines[static_cast<std::size_t>(row)];
-  if (list == 0) {
+  if (list == 0 && static_cast<std::size_t>(row) < lookup_.releases.size()) {
+    // A release: choosing it is reading it.
+    ChooseRelease(static_cast<std::size_t>(row));
+  } else if (list == 0) {
     std::size_t rest = 0;
     CmbCategories = FirstWord(line, rest);
     std::size_t after = 0;
@@ -289,6 +376,10 @@ void FormCDDB::LstCDDB_Click(int list, int row) {
 }
 
 void FormCDDB::Stop() {
+  if (lookupRunning_) {
+    lookupStopped_ = true;
+    musicBrainz_.Cancel();
+  }
   if (ripCounter_ > 0) --ripCounter_;
 }
 

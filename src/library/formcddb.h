@@ -1,6 +1,7 @@
 // FormCDDB: the CD window ("CD-Rip & CDDB") without a widget. It lists the
-// drives and the disc's tracks, looks the disc up on a CDDB server, and rips
-// the selected audio tracks into WAV files named from the record read last.
+// drives and the disc's tracks, looks the disc up on a CDDB server or the
+// MusicBrainz web service, and rips the selected audio tracks into WAV files
+// named from the record read last.
 // The window binds its controls to the state held here and calls the
 // handlers; the command line drives the same handlers.
 #pragma once
@@ -17,6 +18,7 @@
 #include "library/statuslog.h"
 #include "library/ui.h"
 #include "online/cddb.h"
+#include "online/musicbrainz.h"
 
 namespace velotag {
 
@@ -35,11 +37,12 @@ inline constexpr const char* kRipFolderName = "CDRIP";
 // What the CD window borrows from the main window.
 struct FormCDDBHost {
   std::string programFolder;   // with a trailing "/"; the rips go below it
-  Settings* settings = nullptr;  // the servers and the e-mail address
+  // The servers (the CDDB server, the MusicBrainz service) and the e-mail address.
+  Settings* settings = nullptr;
   // The main window's closing request: a rip ends when it is set.
   std::function<bool()> closingRequested;
   std::function<void(CddbControl)> changed;
-  // Replaces both server entries (the command line's --cddb-server).
+  // Replaces the CDDB server (the command line's --cddb-server).
   std::string serverOverride;
   std::string clientVersion;  // major.minor; empty: this program's
 };
@@ -70,6 +73,7 @@ class FormCDDB {
   // The disc's track number of track line row.
   int TrackNumber(int row) const { return firstTrack_ + row; }
 
+  // "FreeDB" asks the CDDB server, "MusicBrainz" the MusicBrainz web service.
   static const std::array<const char*, 2>& ServerBoxEntries();
   // Categories in alphabetical order, as the category box lists them.
   static std::vector<std::string> CategoryBoxEntries();
@@ -84,7 +88,11 @@ class FormCDDB {
 
   const StatusLog& LstCDDB(int list) const { return lstCDDB_[list == 1 ? 1 : 0]; }
   int LstCDDBIndex(int list) const { return lstCDDBIndex_[list == 1 ? 1 : 0]; }
+  // The last CDDB answer, or the record of the MusicBrainz release chosen.
   const CddbResponse& Response() const { return response_; }
+  // The last MusicBrainz lookup: its status, its line for the answer box,
+  // and the releases the match list shows.
+  const MbLookup& MusicBrainzAnswer() const { return lookup_; }
   int RipCounter() const { return ripCounter_; }
   // The WAV files the last rip completed, and its folder.
   const std::vector<std::string>& RippedFiles() const { return rippedFiles_; }
@@ -96,8 +104,10 @@ class FormCDDB {
   void Read();
   void Rip();
   void Stop();
+  void QueryMusicBrainz(const std::string& drive);
+  void ChooseRelease(std::size_t index);
   CddbClient Client() const;
-  int ServerIndex() const;
+  bool UsesMusicBrainz() const;
   void AddListLine(int list, const std::string& text);
   void ClearList(int list);
   void Changed(CddbControl what);
@@ -115,6 +125,11 @@ class FormCDDB {
   std::array<StatusLog, 2> lstCDDB_;
   std::array<int, 2> lstCDDBIndex_{-1, -1};
   CddbResponse response_;
+  // One client for the window's life keeps to the service's pace.
+  MusicBrainzClient musicBrainz_;
+  MbLookup lookup_;
+  bool lookupRunning_ = false;
+  bool lookupStopped_ = false;
   int ripCounter_ = 0;
   std::vector<std::string> rippedFiles_;
   std::string ripFolder_;

@@ -58,6 +58,7 @@ bool LoadSettings(const std::string& fileName, Settings& s) {
   GetIniValue(kServers, "cddb", s.Servers.Cddb, doc);
   GetIniValue(kServers, "cddb2", s.Servers.Cddb2, doc);
   GetIniValue(kServers, "cddb_email", s.Servers.CddbEmail, doc);
+  GetIniValue(kServers, "musicbrainz", s.Servers.MusicBrainz, doc);
   GetIniValue(kServers, "update", s.Servers.Update, doc);
   GetIniValue(kServers, "acoustid_key", s.Servers.AcoustIdKey, doc);
   GetIniValue(kServers, "acoustid", s.Servers.AcoustId, doc);
@@ -82,6 +83,7 @@ std::string BuildSettingsText(const Settings& s) {
   SetIniValue(kServers, "cddb", s.Servers.Cddb, doc, true);
   SetIniValue(kServers, "cddb2", s.Servers.Cddb2, doc, true);
   SetIniValue(kServers, "cddb_email", s.Servers.CddbEmail, doc, true);
+  SetIniValue(kServers, "musicbrainz", s.Servers.MusicBrainz, doc, true);
   SetIniValue(kServers, "update", s.Servers.Update, doc, true);
   SetIniValue(kServers, "acoustid_key", s.Servers.AcoustIdKey, doc, true);
   SetIniValue(kServers, "acoustid", s.Servers.AcoustId, doc, true);

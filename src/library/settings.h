@@ -14,7 +14,11 @@ inline constexpr int kTextBoxCount = 16;   // field panel text boxes 0..15
 struct ServerSettings {
   std::string Fingerprint;  // HOST[:PORT]; empty: none configured
   std::string Cddb;         // the CD window's "FreeDB" entry; empty: the built-in default
-  std::string Cddb2;        // its "MusicBrainz" entry; empty: the built-in default
+  // A second CDDB server. Its entry of the server box, "MusicBrainz", now
+  // asks the MusicBrainz web service instead (MusicBrainz closed its CDDB
+  // gateway); the value is kept so that the file loses nothing.
+  std::string Cddb2;
+  std::string MusicBrainz;  // the web service's base URL; empty: https://musicbrainz.org
   std::string CddbEmail;    // greeted with in the CDDB "hello"; empty: the built-in values
   std::string Update;       // empty: the built-in default
   // The AcoustID service: its application key (empty: auto tagging uses the

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cdaudio/tocentry.h"
 #include "online/pacer.h"
 #include "online/socket.h"
 
@@ -24,6 +25,12 @@ inline constexpr const char* kMusicBrainzDiscQuery = "?inc=recordings+artist-cre
 // not rising or past the lead-out).
 std::string MusicBrainzDiscId(int firstTrack, int lastTrack, std::int32_t leadOut,
                               const std::vector<std::int32_t>& trackOffsets);
+
+// The disc ID of a table of contents as read from a drive (entries in MSF
+// frames, the lead-out last). Data tracks at the end (an enhanced CD's
+// second session) are left out, as the service counts them: the audio then
+// ends where the gap of 11400 sectors before the data session begins.
+std::string MusicBrainzTocDiscId(const std::vector<TocEntry>& toc, int firstTrack);
 
 // "Velotag/0.1.0 ( contact )": the service turns away clients that do not
 // say who they are.
@@ -88,6 +95,9 @@ class MusicBrainzClient {
   // Called from within the pump: the running lookup ends as a connection error.
   void Cancel() { keepGoing_ = false; }
   void SetPump(PumpFn pump) { options_.pump = std::move(pump); }
+  // The settings may name another service between two lookups; the pace
+  // is kept across them.
+  void SetServer(std::string server) { options_.server = std::move(server); }
 
  private:
   MusicBrainzOptions options_;

@@ -15,12 +15,14 @@
 #include <sstream>
 #include <thread>
 
+#include "../online/mb_answer.h"
 #include "../online/script_server.h"
 #include "../online/wavgen.h"
 #include "cdimage.h"
 #include "id3v2_builder.h"
 #include "online/decoder.h"
 #include "online/libofa.h"
+#include "online/musicbrainz.h"
 #include "support/largefile.h"
 #include "support/paths.h"
 #include "support/textenc.h"
@@ -657,10 +659,15 @@ TEST_F(CliTest, APipeNamedLikeAnMp3IsRefusedAtOnce) {
 
 TEST_F(CliTest, CdCommands) {
   CdImage image = MakeCdImage(music_.path(), "disc", {{1000}, {800}, {300}, {400, true}});
-  ScriptServer server(home_.file("requests.jsonl"));
+  ScriptServer server(home_.file("requests.jsonl"), "", "", music_.path());  // MusicBrainz: music_/mb/...
   ASSERT_TRUE(server.ok());
   const std::string host = "127.0.0.1:" + std::to_string(server.port()), cue = image.cue;
+  const std::string mbId = MusicBrainzDiscId(1, 3, 2250, {150, 1150, 1950}), mb = server.url("/mb");
+  ASSERT_TRUE(CreatePath(music_.path() + "mb/ws/2/discid"));
+  WriteFileText(music_.path() + "mb/ws/2/discid/" + mbId, MusicBrainzFoundAnswer(mbId));
   const std::pair<std::vector<std::string>, const char*> usage[] = {
+      {{"cd", "read", "rock", "1", "--server", "musicbrainz"}, "cd read reads CDDB records"},
+      {{"cd", "rip", "--server", "musicbrainz", "--category", "rock", "--discid", "1"}, "not both"},
       {{"cd", "read", "rock"}, "cd read takes CATEGORY and DISCID"},
       {{"cd", "toc", "--drive", music_.file("none.cue")}, "no such device or image: "},
       {{"cd", "rip", "--drive", cue, "--tracks", "9"}, "the disc has no track 9"},
@@ -680,6 +687,10 @@ TEST_F(CliTest, CdCommands) {
   EXPECT_NE(server.Requests().back()["path"].string.find("hello=me%20example.org"), std::string::npos);
   EXPECT_EQ(Run(1, {"--cddb-server", host, "cd", "read", "rock", "40140140"}).out,
             "401 cddb read: specified entry not found.\n");
+  // The MusicBrainz disc ID, the status line and the releases.
+  EXPECT_EQ(Run(0, {"--musicbrainz-server", mb, "cd", "query", "--server", "musicbrainz", "--drive", cue}).out,
+            mbId + "\n2 release(s)\nПётр Чайковский & Orchestra / Времена года & 四季 (1997-05-21, JP)\n"
+                   "Various / Box (disc 2/2)\n");
 
   struct Rip {
     std::vector<std::string> args;
@@ -694,6 +705,8 @@ TEST_F(CliTest, CdCommands) {
       {{"--cddb-server", host, "cd", "rip", "--tracks", "2", "--server", "freedb"}, 0,
        {"T\u00ebst \u00c1rtist - \u0410\u043b\u044c\u0431\u043e\u043c/02 AC-DC; Back In Black.wav"},
        "1 AudioTrack(s) ripped"},
+      {{"--musicbrainz-server", mb, "cd", "rip", "--tracks", "2", "--server", "musicbrainz"}, 0,
+       {"Пётр Чайковский & Orchestra - Времена года & 四季/02 Февраль.wav"}, "1 AudioTrack(s) ripped"},
       {{"--cddb-server", host, "cd", "rip", "--category", "rock", "--discid", "40140140"}, 1, {},
        "401 cddb read: specified entry not found."},  // names asked for and not found
       {{"cd", "rip"}, 1, {}, nullptr},  // without a record and without -y: No

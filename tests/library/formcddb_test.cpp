@@ -1,5 +1,6 @@
 // The CD window's logic on a disc image, looking the disc up on a scripted
-// CDDB server on 127.0.0.1 and ripping into a scratch program folder.
+// CDDB server and MusicBrainz service on 127.0.0.1 and ripping into a
+// scratch program folder.
 #include "library/formcddb.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <functional>
 
 #include "cdimage.h"
+#include "mb_answer.h"
 #include "script_server.h"
 #include "support/paths.h"
 #include "testutil.h"
@@ -54,8 +56,8 @@ class FormCDDBTest : public ::testing::Test {
     form->AddDrive(image.cue);
   }
 
-  test::TempDir home, disc;
-  test::ScriptServer server{disc.file("requests.jsonl")};
+  test::TempDir home, disc, www;  // www: the MusicBrainz service's answers
+  test::ScriptServer server{disc.file("requests.jsonl"), "", "", www.path()};
   test::CdImage image = test::MakeCdImage(disc.path(), "disc", kTracks);
   Settings settings;
   FormCDDBHost host;
@@ -90,13 +92,14 @@ TEST_F(FormCDDBTest, AnswersWithoutAMatch) {
 
 TEST_F(FormCDDBTest, TheServerBoxAndTheAddressReachTheServer) {
   host.serverOverride.clear();
-  settings.Servers.Cddb = "127.0.0.1:1";
-  settings.Servers.Cddb2 = server.base() + "/code/200/~cddb/cddb.cgi";
+  settings.Servers.Cddb = settings.Servers.Cddb2 = server.base() + "/code/200/~cddb/cddb.cgi";
+  settings.Servers.MusicBrainz = "http://127.0.0.1:1";
   form = std::make_unique<FormCDDB>(ui, host);
   form->AddDrive(image.cue);
+  form->CmbServer = "MusicBrainz";  // the web service, not the second CDDB server
   form->CmdCDDB_Click(kCddbQuery);
   EXPECT_EQ(form->TxtCDDB[0], "disc.cue Connection error");
-  form->CmbServer = "MusicBrainz";
+  form->CmbServer = "FreeDB";
   for (std::string email : {"", "ripper@example.org"}) {
     form->Email() = email;
     form->CmdCDDB_Click(kCddbQuery);
@@ -108,6 +111,36 @@ TEST_F(FormCDDBTest, TheServerBoxAndTheAddressReachTheServer) {
     EXPECT_NE(path.find("hello=" + hello + "%22Velotag%22%200.1&proto=6"), std::string::npos) << path;
     requests.erase(requests.begin());
   }
+}
+
+// The releases fill the match list and the first is the record; no
+// release, an error status and STOP in a slow answer leave both empty. The
+// release names the rip as a CDDB record does.
+TEST_F(FormCDDBTest, MusicBrainzLookupsAndTheRip) {
+  const std::string id = MusicBrainzDiscId(1, 3, 150 + 2100, {150, 150 + 1000, 150 + 1800});  // no data track
+  ASSERT_TRUE(CreatePath(www.path() + "mb/ws/2/discid"));
+  test::WriteFileText(www.path() + "mb/ws/2/discid/" + id, test::MusicBrainzFoundAnswer(id));
+  form->CmbServer = "MusicBrainz";
+  const std::pair<std::string, std::string> cases[] = {
+      {"/mb", "2 release(s)"}, {"/status/404", "Not found"}, {"/status/503", "HTTP 503"},
+      {"/slow/mb", "Stopped"}, {"/mb", "2 release(s)"}};
+  for (const auto& [prefix, status] : cases) {
+    settings.Servers.MusicBrainz = server.url(prefix);
+    const std::size_t asked = server.Requests().size();
+    ui.onPump = [&](int) {
+      if (prefix == "/slow/mb" && server.Requests().size() > asked) form->CmdCDDB_Click(kCddbStop);
+    };
+    form->CmdCDDB_Click(kCddbQuery);
+    EXPECT_EQ(form->TxtCDDB[0], "disc.cue " + status);
+    EXPECT_EQ(form->LstCDDB(0).Lines().size(), prefix == "/mb" ? 2u : 0u);
+    EXPECT_EQ(form->Response().lines.size(), prefix == "/mb" ? 4u : 0u);  // the record
+  }
+  for (int row : {0, 1}) form->SetTrackSelected(row, true);
+  form->ChkSecure = false;
+  form->CmdCDDB_Click(kCddbRip);
+  const std::string folder = home.path() + "CDRIP/Пётр Чайковский & Orchestra - Времена года & 四季/";
+  EXPECT_EQ(form->RippedFiles(), (std::vector<std::string>{folder + "01 久石 譲 - Январь; У камелька.wav",
+                                                           folder + "02 Февраль.wav"}));
 }
 
 TEST(RipNames, FromTheRecordAndNeverOutsideTheirFolder) {

@@ -25,7 +25,7 @@ TEST(Settings, WrittenInTheFixedKeyOrder) {
   for (int i = 0; i < 16; ++i)
     expected += "TxtID3(" + std::to_string(i) + ")=" + (i == 1 ? "two\\r\\nlines" : "") + "\r\n";
   expected += "CmbID3v1=\r\nChkID3v1AutoTrack=0\r\nRenamePattern=%title%\r\nOptID3editVer=0\r\n"
-              "OptID3ver=1\r\n[servers]\r\nfingerprint=\r\ncddb=\r\ncddb2=\r\ncddb_email=\r\n"
+              "OptID3ver=1\r\n[servers]\r\nfingerprint=\r\ncddb=\r\ncddb2=\r\ncddb_email=\r\nmusicbrainz=\r\n"
               "update=\r\nacoustid_key=\r\nacoustid=\r\nacoustid_score=";
   EXPECT_EQ(text, expected);
 }
@@ -76,6 +76,7 @@ TEST(Settings, RoundTripThroughTheFile) {
   s.Servers.AcoustId = "http://127.0.0.1:8080/acoustid";
   s.Servers.AcoustIdScore = "0.7";
   s.Servers.Cddb2 = "cddb.example:8880";
+  s.Servers.MusicBrainz = "http://127.0.0.1:5000/mb";
   s.Servers.CddbEmail = "me@example.org";
   ASSERT_TRUE(SaveSettings(dir.file("r.ini"), s));
   Settings back;

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #ifdef VELOTAG_TEST_LIBDISCID
 #include <discid/discid.h>
 #endif
 
+#include "mb_answer.h"
 #include "script_server.h"
 #include "support/paths.h"
 #include "testutil.h"
@@ -78,33 +81,17 @@ TEST(MusicBrainzDiscId, FromTablesOfContents) {
   }
 }
 
-// Two releases carry the disc: one with Russian and Japanese titles whose
-// first track has an artist of its own, and a box set holding it as disc 2.
-const std::string kFound = R"(<?xml version="1.0" encoding="UTF-8"?>
-<metadata xmlns="http://musicbrainz.org/ns/mmd-2.0#"><disc id="49HHV7Eb8UKF3aQiNmu1GR8vKTY-">
-<sectors>95462</sectors><release-list count="2">
- <release id="rel-1"><title>Времена года &amp; 四季</title><artist-credit>
-   <name-credit joinphrase=" &amp; "><artist id="a1"><name>Пётр Чайковский</name></artist></name-credit>
-   <name-credit><name>Orchestra</name><artist id="a2"><name>Official Name</name></artist></name-credit>
-  </artist-credit><date>1997-05-21</date><country>JP</country>
-  <medium-list count="1"><medium><position>1</position>
-   <disc-list count="1"><disc id="49HHV7Eb8UKF3aQiNmu1GR8vKTY-"><sectors>95462</sectors></disc></disc-list>
-   <track-list count="2">
-    <track id="t2"><position>2</position><recording id="r2"><title>Февраль</title></recording></track>
-    <track id="t1"><position>1</position><title>Январь: У камелька</title><recording id="r1">
-     <title>January</title><length>150000</length><artist-credit><name-credit><artist id="a3">
-     <name>久石 譲</name></artist></name-credit></artist-credit></recording></track>
-   </track-list></medium></medium-list></release>
- <release id="rel-2"><title>Box</title>
-  <artist-credit><name-credit><artist id="a4"><name>Various</name></artist></name-credit></artist-credit>
-  <medium-list count="2">
-   <medium><position>1</position><disc-list count="1"><disc id="another"/></disc-list><track-list count="1">
-    <track id="x"><position>1</position><recording id="rx"><title>Wrong disc</title></recording></track></track-list></medium>
-   <medium><position>2</position><disc-list count="1"><disc id="49HHV7Eb8UKF3aQiNmu1GR8vKTY-" /></disc-list><track-list count="1">
-    <track id="y"><position>1</position><recording id="ry"><title>Right disc</title></recording></track></track-list></medium>
-  </medium-list></release>
-</release-list></disc></metadata>
-)";
+// An enhanced CD's data session stays out of its ID (its table as a drive
+// reports it, in MSF frames; a negative number is the data track).
+TEST(MusicBrainzDiscId, OfAnEnhancedCd) {
+  std::vector<TocEntry> toc;
+  for (int f : {150, 15363, 32314, 46592, 63414, 80489, -(95462 + 11400), 130000})
+    toc.push_back({std::uint8_t(f < 0 ? kTocDataBit : 0), std::uint8_t(std::abs(f) / 4500),
+                   std::uint8_t(std::abs(f) / 75 % 60), std::uint8_t(std::abs(f) % 75)});
+  EXPECT_EQ(MusicBrainzTocDiscId(toc, 1), kDiscId);
+}
+
+const std::string kFound = test::MusicBrainzFoundAnswer(kDiscId);
 
 class MusicBrainz : public ::testing::Test {
  protected:
