@@ -14,6 +14,7 @@
 #include "support/largefile.h"
 #include "support/paths.h"
 #include "support/safewrite.h"
+#include "support/tempfiles.h"
 
 namespace velotag::cli {
 
@@ -146,10 +147,11 @@ bool PrintCsv(Console& console, MyListview& grid) {
   std::string file;
   FileHandle guard(CreateUniqueFile(TempFolder(), "QRN", "", file));
   if (!guard.valid()) return false;
+  TempFile remove(file);
   bool ok = grid.SaveCSV(file, true, false);
   std::string text;
   ok = ok && ReadTextFile(file, text, 0, kTextUtf16);
-  FileDelete(file);
+  remove.reset();
   if (ok) console.Print(text);
   return ok;
 }

@@ -3,6 +3,7 @@
 #include "online/http.h"
 #include "support/largefile.h"
 #include "support/safewrite.h"
+#include "support/tempfiles.h"
 
 namespace velotag {
 
@@ -14,12 +15,13 @@ WebText FetchWebText(const std::string& url, const std::string& postBody,
   FileHandle created(CreateUniqueFile(TempFolder(), "QRN", "", file));
   if (!created.valid()) return answer;
   created.reset();
+  TempFile remove(file);
   std::string cookies;
   HttpResult r = HttpRequestOnce(url, file, timeoutMs, keepGoing, maxBytes, postBody, cookies,
                                  userAgent, pump);
   Offset64 size = -1;
   FileHandle in(LargeFileOpenRead(file, size));
-  FileDelete(file);
+  remove.reset();
   if (!keepGoing || r.status == 0 || r.bodyIncomplete || !in.valid() || size < 0 ||
       size >= maxBytes || (r.contentLength >= 0 && size != r.contentLength))
     return answer;
