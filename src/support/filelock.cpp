@@ -30,7 +30,9 @@ LockResult LockFileAtName(FileHandle& file, const std::string& path, bool forWri
       return LockResult::Locked;
     }
     // The writer we waited for put a new file in its place: that one is
-    // the file now, and its lock the one to have.
+    // the file now, and its lock the one to have. (Let go explicitly: the
+    // handle may share its open file with another that stays.)
+    ::flock(file.get(), LOCK_UN);
     file.reset(forWrite ? LargeFileOpenReadWrite(path, size) : LargeFileOpenRead(path, size));
   }
   return LockResult::Failed;

@@ -243,7 +243,7 @@ bool FinishRewrite(ID3v2Tag& tag, SafeWrite out, Offset64 newSize, SafeWriteBatc
 enum class InPlace { Written, TooWide, Failed };
 
 InPlace WriteInPlace(int fd, Offset64 at, const Bytes& region, const Bytes& head) {
-  static const auto page = static_cast<Offset64>(::sysconf(_SC_PAGESIZE) > 0 ? ::sysconf(_SC_PAGESIZE) : 4096);
+  static const Offset64 page = std::max<Offset64>(::sysconf(_SC_PAGESIZE), 4096);
   const bool inHead = at >= 0 && static_cast<std::size_t>(at) + region.size() <= head.size();
   constexpr std::size_t kChunk = 64 * 1024;
   Bytes old(inHead ? 0 : std::min(kChunk, region.size()));
@@ -256,13 +256,16 @@ InPlace WriteInPlace(int fd, Offset64 at, const Bytes& region, const Bytes& head
         return InPlace::Failed;
       disk = old.data();
     }
-    for (std::size_t i = 0; i < n; ++i) {
-      if (disk[i] == region[pos + i]) continue;
-      const std::size_t k = pos + i;
-      if (first == region.size()) first = k;
-      else if ((at + static_cast<Offset64>(k)) / page != (at + static_cast<Offset64>(first)) / page)
-        return InPlace::TooWide;
-      last = k;
+    const std::uint8_t* want = region.data() + pos;
+    if (std::memcmp(disk, want, n) != 0) {
+      for (std::size_t i = 0; i < n; ++i) {
+        if (disk[i] == want[i]) continue;
+        const std::size_t k = pos + i;
+        if (first == region.size()) first = k;
+        else if ((at + static_cast<Offset64>(k)) / page != (at + static_cast<Offset64>(first)) / page)
+          return InPlace::TooWide;
+        last = k;
+      }
     }
     pos += n;
   }
@@ -388,14 +391,16 @@ static bool HoldWriteLock(ID3v2Tag& tag) {
   Offset64 size = -1;
   const LockResult r = LockFileAtName(lock, tag.FileName, false, size, LockWait{});
   tag.Busy = r != LockResult::Locked;
-  if (tag.Busy || ::fstat(lock.get(), &now) != 0 || now.st_dev != was.st_dev ||
-      now.st_ino != was.st_ino || (tag.FileSize >= 0 && size != tag.FileSize))
-    return false;
+  if (tag.Busy) return false;
   std::array<std::uint8_t, 10> header{};
-  if (tag.HeaderValid &&
-      (LargeFileReadAt(lock.get(), header.data(), 10, tag.TagOffset) != 10 ||
-       header != tag.HeaderOnDisk))
+  if (::fstat(lock.get(), &now) != 0 || now.st_dev != was.st_dev || now.st_ino != was.st_ino ||
+      (tag.FileSize >= 0 && size != tag.FileSize) ||
+      (tag.HeaderValid && (LargeFileReadAt(lock.get(), header.data(), 10, tag.TagOffset) != 10 ||
+                           header != tag.HeaderOnDisk))) {
+    // The handle shares its open file with the record's, which stays open.
+    ::flock(lock.get(), LOCK_UN);
     return false;
+  }
   tag.Head.clear();  // read before the lock: nothing to compare with
   tag.LockHandle = std::move(lock);
   return true;
