@@ -72,12 +72,9 @@ bool PrintWave(const std::string& fileName, AudioPrint& print) {
 
 // The decoded WAV, removed whatever way the print ends.
 TempFile MakeTempWave(const std::string& folder) {
-  std::string name;
-  for (const std::string& where : {folder, TempFolder()}) {
-    FileHandle created(CreateUniqueFile(where, kAudioPrintTempPrefix, ".wav", name));
-    if (created.valid()) return TempFile(name);
-  }
-  return {};
+  TempFile wave = TempFile::Create(folder, kAudioPrintTempPrefix, ".wav");
+  return wave.path().empty() ? TempFile::Create(TempFolder(), kAudioPrintTempPrefix, ".wav")
+                             : std::move(wave);
 }
 
 }  // namespace

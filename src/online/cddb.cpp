@@ -52,13 +52,6 @@ std::int32_t StatusCode(const std::string& line) {
   return code;
 }
 
-// The answer file, removed however the request ends.
-TempFile MakeAnswerFile() {
-  std::string path;
-  FileHandle created(CreateUniqueFile(TempFolder(), "QRN", "", path));
-  return TempFile(path);
-}
-
 bool ReadAnswer(const std::string& path, std::string& text) {
   Offset64 size = 0;
   FileHandle h(LargeFileOpenRead(path, size));
@@ -190,7 +183,8 @@ CddbResponse CddbRequest(const std::string& command, int proto, int server,
       {"proto", std::to_string(proto)}};
   const std::string query = BuildQueryString(pairs, true);
   std::string url = CddbServerUrl(client.servers[static_cast<std::size_t>(server)]) + "?" + query;
-  TempFile answer = MakeAnswerFile();
+  // Removed however the request ends.
+  TempFile answer = TempFile::Create(TempFolder(), "QRN", "");
   std::string local = answer.path();
   std::string cookies, text;
   bool keepGoing = true;

@@ -84,12 +84,19 @@ int RunProcessAndWait(const std::vector<std::string>& argv, int timeoutMs, const
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  pid_t pid = 0;
-  if (::posix_spawn(&pid, args[0], &setup.actions, &setup.attr, args.data(), environ) != 0)
-    return -1;
   // Should this process be ended by a signal, the decoder goes with it
-  // rather than writing on into a file that is being removed.
-  const int slot = RememberChildProcess(pid);
+  // rather than writing on into a file that is being removed: the signals
+  // wait until the handler knows it.
+  sigset_t ending, before;
+  sigemptyset(&ending);
+  for (int sig : {SIGTERM, SIGHUP, SIGQUIT, SIGINT}) sigaddset(&ending, sig);
+  ::pthread_sigmask(SIG_BLOCK, &ending, &before);
+  pid_t pid = 0;
+  const bool started =
+      ::posix_spawn(&pid, args[0], &setup.actions, &setup.attr, args.data(), environ) == 0;
+  const int slot = started ? RememberChildProcess(pid) : -1;
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  if (!started) return -1;
   auto reap = [&] {
     // Forgotten while it is still ours: once reaped, its ID may be another's.
     ForgetChildProcess(slot);

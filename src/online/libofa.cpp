@@ -26,25 +26,18 @@ namespace {
 constexpr int kMaxTries = 10;
 constexpr double kFingerprintSeconds = 135;
 
-// A new empty file of a name no one else holds: prefix + six characters +
-// suffix in the folder, removed however the lookup ends; none on failure.
-TempFile MakeUniqueFile(const std::string& folder, const std::string& prefix,
-                        const std::string& suffix) {
-  std::string name;
-  FileHandle closer(CreateUniqueFile(folder, prefix, suffix, name));
-  return TempFile(name);
-}
-
 // "QRNxxxxxx" in the temporary folder.
-TempFile MakeAnswerFile() { return MakeUniqueFile(TempFolder(), "QRN", ""); }
+// Removed however the lookup ends.
+TempFile MakeAnswerFile() { return TempFile::Create(TempFolder(), "QRN", ""); }
 
 // The decoded WAV: a name of its own in the program folder (the temporary
 // folder when that cannot be written), never the one fixed name. Scripts
 // run the CLI many times at once beside the window; with one name a run
 // deleted another's WAV while it was written, or printed another's song.
 TempFile MakeWaveFile(const std::string& programFolder) {
-  TempFile name = MakeUniqueFile(programFolder, kLibofaTempWavePrefix, ".wav");
-  return name.path().empty() ? MakeUniqueFile(TempFolder(), kLibofaTempWavePrefix, ".wav") : std::move(name);
+  TempFile name = TempFile::Create(programFolder, kLibofaTempWavePrefix, ".wav");
+  return name.path().empty() ? TempFile::Create(TempFolder(), kLibofaTempWavePrefix, ".wav")
+                             : std::move(name);
 }
 
 constexpr std::int64_t kMaxAnswerBytes = 1 << 20;

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <time.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,26 +104,6 @@ bool LockNew(int fd) {
   return r == 0;
 }
 
-// Six characters for a name of our own; tries that find the name taken
-// take another.
-std::string RandomPart() {
-  static std::atomic<std::uint64_t> counter{0};
-  struct timespec now {};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  std::uint64_t v = (static_cast<std::uint64_t>(now.tv_nsec) << 20) ^
-                    static_cast<std::uint64_t>(now.tv_sec) ^
-                    (static_cast<std::uint64_t>(::getpid()) << 40) ^
-                    (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
-  static constexpr char kChars[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  std::string part(6, 'X');
-  for (char& c : part) {
-    v = v * 6364136223846793005ull + 1442695040888963407ull;
-    c = kChars[(v >> 33) % 62];
-  }
-  return part;
-}
-
 bool LinkNameless(int fd, const std::string& name) {
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
   return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
@@ -143,22 +122,28 @@ void RemoveLeftover(const std::string& name) {
 }
 
 // name.id3tmp created and locked, else a hidden name beside it; -1 with
-// errno set when the folder takes no new file. `name` receives the name.
+// errno set when the folder takes no new file. `name` receives the name,
+// `slot` its place in the signal handler's table.
 int CreateNamedBeside(const std::string& folder, const std::string& preferred,
-                      const char* suffix, std::string& name) {
+                      const char* suffix, std::string& name, int& slot) {
   name.clear();
   if (!preferred.empty()) {
-    FileHandle fd(OpenFile(preferred, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600));
+    FileHandle fd(CreateRememberedFile(preferred, 0600, slot));
     if (fd.valid() && LockNew(fd.get())) {
       name = preferred;
       return fd.release();
     }
-    if (fd.valid()) ::unlink(preferred.c_str());  // another reached it first: never shared
-    else if (FolderRefused(errno)) return -1;
+    if (fd.valid()) {  // another reached it first: never shared
+      ::unlink(preferred.c_str());
+      ForgetTempFile(slot);
+    } else if (FolderRefused(errno)) {
+      return -1;
+    }
   }
-  FileHandle fd(CreateUniqueFile(folder, ".velotag-", suffix, name));
+  FileHandle fd(CreateRememberedUniqueFile(folder, ".velotag-", suffix, name, slot));
   if (fd.valid() && !LockNew(fd.get())) {
     ::unlink(name.c_str());
+    ForgetTempFile(slot);
     name.clear();
     return -1;
   }
@@ -172,25 +157,14 @@ std::string TempFolder() {
   return tmp && *tmp ? tmp : "/tmp";
 }
 
-int CreateUniqueFile(const std::string& folder, const std::string& prefix,
-                     const std::string& suffix, std::string& name) {
-  name.clear();
-  std::string pattern = (folder.empty() ? std::string("./") : WithTrailingSlash(folder)) + prefix +
-                        "XXXXXX" + suffix;
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  int fd = ::mkostemps(buf.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
-  if (fd != -1) name = buf.data();
-  return fd;
-}
-
 bool WriteNewFile(const std::string& path, const void* data, std::size_t size) {
-  FileHandle out(OpenFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666));
+  int slot = -1;
+  FileHandle out(CreateRememberedFile(path, 0666, slot));
   if (!out.valid()) return false;
-  TempFile made(path);  // removed unless complete
   bool ok = LargeFileWrite(out.get(), data, size) == size;
   ok = ::close(out.release()) == 0 && ok;
-  if (ok) made.release();
+  if (!ok) ::unlink(path.c_str());  // removed unless complete
+  ForgetTempFile(slot);
   return ok;
 }
 
@@ -217,12 +191,9 @@ SafeWrite SafeWrite::Replace(const std::string& path, TempNaming naming, int sou
     if (missing && !link) {
       // Only a file made here is removed on failure, never one that
       // appeared under the name in the meantime.
-      w.out_.reset(OpenFile(w.target_, O_WRONLY | O_CREAT | O_EXCL, 0666));
+      w.out_.reset(CreateRememberedFile(w.target_, 0666, w.slot_));
       w.kind_ = w.out_.valid() ? Kind::Created : Kind::None;
-      if (w.out_.valid()) {
-        w.work_ = w.target_;
-        w.slot_ = RememberTempFile(w.work_);
-      }
+      if (w.out_.valid()) w.work_ = w.target_;
     } else {
       // A device, a pipe, a link to nothing yet: written where it is (a
       // folder does not open).
@@ -244,7 +215,7 @@ SafeWrite SafeWrite::Replace(const std::string& path, TempNaming naming, int sou
   if (!w.out_.valid() && NamelessUnsupported(errno))
     w.out_.reset(CreateNamedBeside(
         folder, naming == TempNaming::Id3tmp && st.st_nlink <= 1 ? w.target_ + ".id3tmp" : "",
-        suffix, w.work_));
+        suffix, w.work_, w.slot_));
   w.beside_ = w.out_.valid();
   if (w.beside_) {
     // Before any data, so that the flush of the data carries them too.
@@ -255,7 +226,7 @@ SafeWrite SafeWrite::Replace(const std::string& path, TempNaming naming, int sou
     // folder and copied back through the inode, which works from anywhere.
     w.out_.reset(OpenNameless(TempFolder()));
     if (!w.out_.valid() && NamelessUnsupported(errno)) {
-      w.out_.reset(CreateUniqueFile(TempFolder(), "QRN", "", w.work_));
+      w.out_.reset(CreateRememberedUniqueFile(TempFolder(), "QRN", "", w.work_, w.slot_));
       if (w.out_.valid() && !LockNew(w.out_.get())) {
         ::unlink(w.work_.c_str());
         w.out_.reset();
@@ -263,11 +234,11 @@ SafeWrite SafeWrite::Replace(const std::string& path, TempNaming naming, int sou
     }
   }
   if (!w.out_.valid()) {
+    w.Forget();
     w.work_.clear();
     return w;
   }
   if (w.work_.empty()) LockNew(w.out_.get());  // nameless: no one else can hold it
-  else w.slot_ = RememberTempFile(w.work_);
   w.kind_ = Kind::Replacing;
   return w;
 }
@@ -323,17 +294,24 @@ void SafeWrite::Fail(bool keep) {
 bool SafeWrite::GiveName(const std::string& folder, const std::string& preferred,
                          const char* prefix, const char* suffix, bool removeOnSignal) {
   if (!work_.empty()) return true;
+  // Known to the signal handler before the name exists.
+  auto link = [&](const std::string& name) {
+    if (removeOnSignal) slot_ = RememberTempFile(name);
+    if (LinkNameless(out_.get(), name)) return true;
+    const int error = errno;
+    Forget();
+    errno = error;
+    return false;
+  };
   std::string name = preferred;
-  bool linked = !name.empty() && LinkNameless(out_.get(), name);
+  bool linked = !name.empty() && link(name);
   for (int tries = 0; !linked && tries < 100; ++tries) {
     if (!name.empty() && errno != EEXIST && errno != ENAMETOOLONG) break;
-    name = WithTrailingSlash(folder) + prefix + RandomPart() + suffix;
-    linked = LinkNameless(out_.get(), name);
+    name = WithTrailingSlash(folder) + prefix + RandomNamePart() + suffix;
+    linked = link(name);
   }
-  if (!linked) return false;
-  work_ = name;
-  if (removeOnSignal) slot_ = RememberTempFile(work_);
-  return true;
+  if (linked) work_ = name;
+  return linked;
 }
 
 bool SafeWrite::Flush() {

@@ -18,12 +18,6 @@ namespace velotag {
 // $TMPDIR, else "/tmp".
 std::string TempFolder();
 
-// A new empty file folder/prefix + six characters + suffix, opened for
-// reading and writing with mode 0600; -1 when none can be made. `name`
-// receives its path.
-int CreateUniqueFile(const std::string& folder, const std::string& prefix,
-                     const std::string& suffix, std::string& name);
-
 // Exactly `size` bytes in a file that did not exist before, or no file at
 // all: a name that appeared meanwhile is never overwritten.
 bool WriteNewFile(const std::string& path, const void* data, std::size_t size);

@@ -1,10 +1,14 @@
 #include "support/tempfiles.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -66,6 +70,55 @@ int RememberTempFile(const std::string& path) {
 
 void ForgetTempFile(int slot) { Give(gFiles, slot); }
 
+int CreateRememberedFile(const std::string& path, mode_t mode, int& slot) {
+  slot = RememberTempFile(path);
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  } while (fd == -1 && errno == EINTR);
+  if (fd == -1) {
+    const int error = errno;
+    ForgetTempFile(slot);
+    slot = -1;
+    errno = error;
+  }
+  return fd;
+}
+
+int CreateRememberedUniqueFile(const std::string& folder, const std::string& prefix,
+                               const std::string& suffix, std::string& name, int& slot) {
+  const std::string base = (folder.empty() ? std::string(".") : folder) +
+                           (folder.empty() || folder.back() != '/' ? "/" : "") + prefix;
+  for (int tries = 0; tries < 100; ++tries) {
+    name = base + RandomNamePart() + suffix;
+    const int fd = CreateRememberedFile(name, 0600, slot);
+    if (fd != -1 || errno != EEXIST) {
+      if (fd == -1) name.clear();
+      return fd;
+    }
+  }
+  name.clear();
+  return -1;
+}
+
+std::string RandomNamePart() {
+  static std::atomic<std::uint64_t> counter{0};
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  std::uint64_t v = (static_cast<std::uint64_t>(now.tv_nsec) << 20) ^
+                    static_cast<std::uint64_t>(now.tv_sec) ^
+                    (static_cast<std::uint64_t>(::getpid()) << 40) ^
+                    (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+  static constexpr char kChars[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::string part(6, 'X');
+  for (char& c : part) {
+    v = v * 6364136223846793005ull + 1442695040888963407ull;
+    c = kChars[(v >> 33) % 62];
+  }
+  return part;
+}
+
 int RememberChildProcess(pid_t pid) {
   return pid > 0 ? Take(gChildren, [&](ChildSlot& s) { s.pid = pid; }) : -1;
 }
@@ -101,6 +154,14 @@ void EndBySignal(int sig) {
   ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
   ::raise(sig);
   ::_exit(128 + sig);
+}
+
+TempFile TempFile::Create(const std::string& folder, const std::string& prefix,
+                          const std::string& suffix) {
+  TempFile made;
+  const int fd = CreateRememberedUniqueFile(folder, prefix, suffix, made.path_, made.slot_);
+  if (fd != -1) ::close(fd);
+  return made;
 }
 
 TempFile::TempFile(TempFile&& other) noexcept

@@ -19,6 +19,11 @@ class TempFile {
  public:
   TempFile() = default;
   explicit TempFile(std::string path) { reset(std::move(path)); }
+  // A new empty file folder/prefix + six characters + suffix, of a name no
+  // one else holds, known to the handler from before it exists; none (an
+  // empty path) when it cannot be made.
+  static TempFile Create(const std::string& folder, const std::string& prefix,
+                         const std::string& suffix);
   ~TempFile() { reset(); }
   TempFile(TempFile&& other) noexcept;
   TempFile& operator=(TempFile&& other) noexcept;
@@ -41,6 +46,18 @@ class TempFile {
 // before the name may stand for anything else (renamed, removed).
 int RememberTempFile(const std::string& path);
 void ForgetTempFile(int slot);
+
+// A new file `path` (never one that exists), opened for reading and
+// writing and entered in the table before it is made, so that no moment is
+// left where it exists unknown to the handler; -1 with errno set when it
+// cannot be made. `slot` receives its slot (-1 when not entered).
+int CreateRememberedFile(const std::string& path, mode_t mode, int& slot);
+// The same under a new name folder/prefix + six characters + suffix, mode
+// 0600; `name` receives it.
+int CreateRememberedUniqueFile(const std::string& folder, const std::string& prefix,
+                               const std::string& suffix, std::string& name, int& slot);
+// Six characters for a name of one's own.
+std::string RandomNamePart();
 
 // The same for a helper program the handler is to kill. Forget it before it
 // is reaped: afterwards its process ID may be another program's.
