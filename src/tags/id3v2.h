@@ -74,8 +74,10 @@ struct ID3v2Tag {
   // damaged it part-way: the temporary file holding its complete new
   // content. "" otherwise.
   std::string KeptCopy;
-  // The write lock of the file (support/filelock.h), held through its own
-  // handle so that it outlives a reopened FileHandle; invalid when not held.
+  // The record holds the write lock of the file (support/filelock.h),
+  // through FileHandle, or through LockHandle once FileHandle was opened
+  // again for writing.
+  bool Locked = false;
   velotag::FileHandle LockHandle;
   // Another writer held the lock (or the file system refused it) when the
   // record was to be written: it is not written.

@@ -1,5 +1,3 @@
-#include <fcntl.h>
-
 #include <algorithm>
 #include <memory>
 #include <cstring>
@@ -84,7 +82,7 @@ void ResetRecord(ID3v2Tag& tag, const std::string& fileName, std::int32_t newVer
   tag.Head.clear();
   tag.KeptCopy.clear();
   tag.LockHandle.reset();
-  tag.Busy = false;
+  tag.Locked = tag.Busy = false;
 }
 
 // iTunes wrote 2.4 tags with plain 32-bit frame sizes. Both readings are
@@ -172,9 +170,8 @@ int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersio
   if (forWriting && tag.FileHandle.valid()) {
     const LockResult lock =
         LockFileAtName(tag.FileHandle, fileName, !tag.ReadOnly, tag.FileSize, wait);
-    if (lock == LockResult::Locked)
-      tag.LockHandle.reset(::fcntl(tag.FileHandle.get(), F_DUPFD_CLOEXEC, 0));
-    tag.Busy = !tag.LockHandle.valid();
+    tag.Locked = lock == LockResult::Locked;
+    tag.Busy = !tag.Locked;
   }
   if (!tag.FileHandle.valid()) return kTagFailed;
 
@@ -205,6 +202,7 @@ int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersio
 void CloseID3v2(ID3v2Tag& tag) {
   tag.FileHandle.reset();
   tag.LockHandle.reset();
+  tag.Locked = false;
 }
 
 bool ReadID3v2Frames(ID3v2Tag& tag) {

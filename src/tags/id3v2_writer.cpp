@@ -176,6 +176,11 @@ bool TagInFile(const ID3v2Tag& tag) {
 
 // --- the rewrite through a temporary file -------------------------------
 
+// The handle whose open file holds the record's write lock.
+int LockHolder(const ID3v2Tag& tag) {
+  return tag.LockHandle.valid() ? tag.LockHandle.get() : tag.FileHandle.get();
+}
+
 // The file's new content in a temporary file that is to replace it: its
 // bytes before keepBefore, then `middle`, then its bytes from resumeAt to the
 // end. Not valid when it could not be written whole; the file is untouched
@@ -185,7 +190,7 @@ SafeWrite PrepareRewrite(const ID3v2Tag& tag, Offset64 keepBefore, const Bytes& 
   const int source = tag.FileHandle.get();
   // Bound to the handle that holds the lock, which so lasts until the new
   // file is in place.
-  SafeWrite out = SafeWrite::Replace(tag.FileName, TempNaming::Id3tmp, tag.LockHandle.get());
+  SafeWrite out = SafeWrite::Replace(tag.FileName, TempNaming::Id3tmp, LockHolder(tag));
   if (!out.valid()) return out;
   Offset64 pos = 0;
   if (keepBefore > 0 && LargeFileCopy(source, 0, out.fd(), 0, keepBefore) != keepBefore)
@@ -201,8 +206,9 @@ SafeWrite PrepareRewrite(const ID3v2Tag& tag, Offset64 keepBefore, const Bytes& 
 }
 
 void ReleaseWriteLock(ID3v2Tag& tag) {
-  if (tag.LockHandle.valid()) ::flock(tag.LockHandle.get(), LOCK_UN);
+  if (tag.Locked) ::flock(LockHolder(tag), LOCK_UN);
   tag.LockHandle.reset();
+  tag.Locked = false;
 }
 
 // A prepared rewrite put in place: at once, the record then reopening the
@@ -213,6 +219,7 @@ bool FinishRewrite(ID3v2Tag& tag, SafeWrite out, Offset64 newSize, SafeWriteBatc
   if (batch) {
     tag.FileHandle.reset();
     tag.LockHandle.reset();
+    tag.Locked = false;
     tag.FileSize = newSize;
     batch->Add(std::move(out), [done = std::move(done), newSize](const SafeWriteOutcome& o) {
       if (done) done({o.ok, o.ok ? newSize : -1, o.keptCopy});
@@ -373,6 +380,7 @@ static bool EnsureWritable(ID3v2Tag& tag) {
   if (!writable.valid() || ::fstat(writable.get(), &now) != 0 || was.st_dev != now.st_dev ||
       was.st_ino != now.st_ino)
     return false;
+  if (tag.Locked) tag.LockHandle = std::move(tag.FileHandle);  // the lock goes with it
   tag.FileHandle = std::move(writable);
   tag.ReadOnly = false;
   return true;
@@ -383,26 +391,26 @@ static bool EnsureWritable(ID3v2Tag& tag) {
 // header). A file another writer holds, or one changed since it was read,
 // is not written.
 static bool HoldWriteLock(ID3v2Tag& tag) {
-  if (tag.LockHandle.valid()) return true;
+  if (tag.Locked) return true;
   if (tag.Busy) return false;
+  // Taken through a handle of the record's open file: the lock is the
+  // record's, and the record's handle stays should the name lead elsewhere.
   FileHandle lock(::fcntl(tag.FileHandle.get(), F_DUPFD_CLOEXEC, 0));
   struct stat was {}, now {};
   if (!lock.valid() || ::fstat(lock.get(), &was) != 0) return false;
   Offset64 size = -1;
-  const LockResult r = LockFileAtName(lock, tag.FileName, false, size, LockWait{});
-  tag.Busy = r != LockResult::Locked;
+  tag.Busy = LockFileAtName(lock, tag.FileName, false, size, LockWait{}) != LockResult::Locked;
   if (tag.Busy) return false;
   std::array<std::uint8_t, 10> header{};
   if (::fstat(lock.get(), &now) != 0 || now.st_dev != was.st_dev || now.st_ino != was.st_ino ||
       (tag.FileSize >= 0 && size != tag.FileSize) ||
       (tag.HeaderValid && (LargeFileReadAt(lock.get(), header.data(), 10, tag.TagOffset) != 10 ||
                            header != tag.HeaderOnDisk))) {
-    // The handle shares its open file with the record's, which stays open.
     ::flock(lock.get(), LOCK_UN);
     return false;
   }
   tag.Head.clear();  // read before the lock: nothing to compare with
-  tag.LockHandle = std::move(lock);
+  tag.Locked = true;
   return true;
 }
 
