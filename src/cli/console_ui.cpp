@@ -1,18 +1,29 @@
 #include "console_ui.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 
+#include "support/tempfiles.h"
+
 namespace velotag::cli {
 
 namespace {
 
 volatile std::sig_atomic_t gInterrupted = 0;
+volatile std::sig_atomic_t gPresses = 0;
 
-extern "C" void OnInterrupt(int) { gInterrupted = 1; }
+// The first Ctrl-C is the Stop button; a second one, for a command that does
+// not end soon enough, ends the process at once, without leaving temporary
+// files behind.
+extern "C" void OnInterrupt(int sig) {
+  if (gPresses != 0) EndBySignal(sig);
+  gPresses = 1;
+  gInterrupted = 1;
+}
 
 std::string OneLine(std::string text) {
   for (char& c : text)
@@ -47,10 +58,14 @@ bool IsRefusal(const std::string& text) {
 
 ConsoleUI::ConsoleUI(Console& console, bool yes) : console_(console), yes_(yes) {
   gInterrupted = 0;
-  std::signal(SIGINT, OnInterrupt);
+  gPresses = 0;
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, &previous_);
 }
 
-ConsoleUI::~ConsoleUI() { std::signal(SIGINT, SIG_DFL); }
+ConsoleUI::~ConsoleUI() { ::sigaction(SIGINT, &previous_, nullptr); }
 
 bool ConsoleUI::AskYesNo(const std::string& text, const std::string& title) {
   bool answer = yes_;

@@ -1,7 +1,9 @@
 // The terminal as the library's user interface: status lines to standard
 // error, questions answered by --yes or at the terminal (No otherwise), and
-// Ctrl-C as the Stop button. It also tells the exit status the lines add up to.
+// Ctrl-C as the Stop button (a second Ctrl-C ends the process at once). It also tells the exit status the lines add up to.
 #pragma once
+
+#include <signal.h>
 
 #include <functional>
 #include <string>
@@ -42,6 +44,7 @@ class ConsoleUI : public UserInterface {
   bool failed_ = false;
   std::function<void()> stop_;
   std::vector<std::string> texts_;
+  struct sigaction previous_ {};
 };
 
 }  // namespace velotag::cli

@@ -4,8 +4,10 @@
 #include <vector>
 
 #include "cli.h"
+#include "support/tempfiles.h"
 
 int main(int argc, char** argv) {
+  velotag::RemoveTempFilesOnSignals();
   std::vector<std::string> args(argv + 1, argv + argc);
   try {
     return velotag::cli::RunCli(args, stdout, stderr);

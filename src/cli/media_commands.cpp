@@ -14,6 +14,7 @@
 #include "support/largefile.h"
 #include "support/paths.h"
 #include "support/safewrite.h"
+#include "support/tempfiles.h"
 
 namespace velotag::cli {
 
@@ -143,13 +144,13 @@ void PrintJson(Console& console, MyListview& grid) {
 
 // The grid's own CSV layout, written by the grid and handed out as UTF-8.
 bool PrintCsv(Console& console, MyListview& grid) {
-  std::string file;
-  FileHandle guard(CreateUniqueFile(TempFolder(), "QRN", "", file));
-  if (!guard.valid()) return false;
+  TempFile csv = TempFile::Create(TempFolder(), "QRN", "");
+  const std::string file = csv.path();
+  if (file.empty()) return false;
   bool ok = grid.SaveCSV(file, true, false);
   std::string text;
   ok = ok && ReadTextFile(file, text, 0, kTextUtf16);
-  FileDelete(file);
+  csv.reset();
   if (ok) console.Print(text);
   return ok;
 }

@@ -11,6 +11,7 @@
 #include "gui/mainwindow.h"
 #include "library/about.h"
 #include "library/fingerprint.h"
+#include "support/tempfiles.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
     }
   }
 
+  velotag::RemoveTempFilesOnSignals();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("velotag"));
   QApplication::setOrganizationName(QString::fromLatin1(velotag::kCompany));

@@ -60,6 +60,16 @@ std::uint8_t AutoTrackByte(const std::string& fileName, std::int32_t rowIndex) {
 
 }  // namespace
 
+LockWait Form1::WriteWait(BatchRun* run) {
+  LockWait wait;
+  wait.whileBusy = [this, run] {
+    if (run && run->writes.Pending() > 0) run->writes.Commit();
+    PumpMessages();
+    return busyCount_ != 0;
+  };
+  return wait;
+}
+
 void Form1::CmdID3v1_Click(int index) {
   if ((index >= 0 && index <= 15) || index == kCmdClearAllFields) {
     ClearFieldTool(index);
@@ -169,7 +179,7 @@ void Form1::RunBatch(int index) {
 void Form1::ClearRow(BatchRun& run, std::int32_t i, std::vector<std::string>& row) {
   const std::string path = row[kColPath];
   if (optID3editVer_ == 0) {
-    if (RemoveAllID3v1(path) < 1) {
+    if (RemoveAllID3v1(path, WriteWait(&run)) < 1) {
       ID3v1Tag still;
       if (ReadID3v1(path, still) == kTagDone) LogFileWriteError(path);
       return;
@@ -184,7 +194,7 @@ void Form1::ClearRow(BatchRun& run, std::int32_t i, std::vector<std::string>& ro
   }
   run.BeforeOpening(path);
   ID3v2Tag tag;
-  int r = OpenID3v2(path, tag, 4, true);
+  int r = OpenID3v2(path, tag, 4, true, WriteWait(&run));
   if (r == kTagFailed) {
     LogFileOpenError(path);
   } else if (r == kTagDone) {
@@ -208,7 +218,7 @@ void Form1::CopyRow(BatchRun& run, const std::vector<std::string>& row) {
     if (ReadID3v1(path, v1) != kTagDone) return;
     run.BeforeOpening(path);
     ID3v2Tag tag;
-    if (OpenID3v2(path, tag, 4, true) == kTagFailed) return LogFileOpenError(path);
+    if (OpenID3v2(path, tag, 4, true, WriteWait(&run)) == kTagFailed) return LogFileOpenError(path);
     ReadID3v2Frames(tag);
     if (v1.Track != 0) SetID3v2Text(tag, "TRCK", std::to_string(v1.Track), kID3Utf8, false);
     SetID3v2Text(tag, "TPE1", v1.Artist, kID3Utf8, false);
@@ -238,7 +248,7 @@ void Form1::CopyRow(BatchRun& run, const std::vector<std::string>& row) {
   std::string genre = GetID3v2Field(tag, kFieldGenre);
   v1.Genre = GenreIndex(genre, true);
   CloseID3v2(tag);
-  if (WriteID3v1(path, v1) == kTagDone) ++run.done;
+  if (WriteID3v1(path, v1, WriteWait(&run)) == kTagDone) ++run.done;
   else LogFileWriteError(path);
 }
 
@@ -247,18 +257,19 @@ void Form1::ChangeRow(BatchRun& run, std::int32_t i, std::vector<std::string>& r
   const std::string path = row[kColPath];
   auto checked = [this](int k) { return panel_.ChkID3v1[static_cast<std::size_t>(k)] == 1; };
   if (optID3editVer_ == 0) {
+    auto edit = [&](ID3v1Tag& v1) {
+      if (checked(0)) {
+        v1.Track = panel_.ChkID3v1AutoTrack ? AutoTrackByte(row[kColFileName], i) : typedTrack;
+      }
+      if (checked(1)) v1.Title = panel_.TxtID3[1];
+      if (checked(2)) v1.Artist = panel_.TxtID3[2];
+      if (checked(3)) v1.Album = panel_.TxtID3[3];
+      if (checked(4)) v1.Year = LeadingInteger(panel_.TxtID3[4]);
+      if (checked(5)) v1.Genre = typedGenre;
+      if (checked(6)) v1.Comment = panel_.TxtID3[5];
+    };
     ID3v1Tag v1;
-    if (ReadID3v1(path, v1) != kTagDone) v1 = ID3v1Tag{};
-    if (checked(0)) {
-      v1.Track = panel_.ChkID3v1AutoTrack ? AutoTrackByte(row[kColFileName], i) : typedTrack;
-    }
-    if (checked(1)) v1.Title = panel_.TxtID3[1];
-    if (checked(2)) v1.Artist = panel_.TxtID3[2];
-    if (checked(3)) v1.Album = panel_.TxtID3[3];
-    if (checked(4)) v1.Year = LeadingInteger(panel_.TxtID3[4]);
-    if (checked(5)) v1.Genre = typedGenre;
-    if (checked(6)) v1.Comment = panel_.TxtID3[5];
-    if (WriteID3v1(path, v1) != kTagDone) return LogFileWriteError(path);
+    if (EditID3v1(path, edit, v1, WriteWait(&run)) != kTagDone) return LogFileWriteError(path);
     if (optID3ver_ == 0) {
       row[kColTrack] = v1.Track ? LastChars("00" + std::to_string(v1.Track), 3) : "";
       row[kColArtist] = Utf8Left(v1.Artist, 30);
@@ -277,7 +288,7 @@ void Form1::ChangeRow(BatchRun& run, std::int32_t i, std::vector<std::string>& r
 
   run.BeforeOpening(path);
   ID3v2Tag tag;
-  if (OpenID3v2(path, tag, 4, true) == kTagFailed) {
+  if (OpenID3v2(path, tag, 4, true, WriteWait(&run)) == kTagFailed) {
     LogFileOpenError(path);
     row[kColID3v2] = "?";
     grid_.EditItem(i, row, false);

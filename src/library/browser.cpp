@@ -555,12 +555,13 @@ void Form1::AutoTag() {
         const std::string& path = row[kColPath];
         if (optID3ver_ == 0) {
           ID3v1Tag v1;
-          if (ReadID3v1(path, v1) != kTagDone) v1 = ID3v1Tag{};
-          if (hasArtist) v1.Artist = artist;
-          if (hasTitle) v1.Title = title;
-          if (hasAlbum) v1.Album = album;
+          auto edit = [&](ID3v1Tag& t) {
+            if (hasArtist) t.Artist = artist;
+            if (hasTitle) t.Title = title;
+            if (hasAlbum) t.Album = album;
+          };
           bool wanted = hasArtist || hasTitle || hasAlbum;
-          bool written = wanted && WriteID3v1(path, v1) == kTagDone;
+          bool written = wanted && EditID3v1(path, edit, v1, WriteWait(nullptr)) == kTagDone;
           if (wanted && !written) LogFileWriteError(path);
           if (written) {
             ++tagged;
@@ -574,7 +575,7 @@ void Form1::AutoTag() {
           }
         } else {
           ID3v2Tag tag;
-          if (OpenID3v2(path, tag, 4, true) == kTagFailed) {
+          if (OpenID3v2(path, tag, 4, true, WriteWait(nullptr)) == kTagFailed) {
             LogFileOpenError(path);
           } else {
             ReadID3v2Frames(tag);

@@ -16,6 +16,7 @@
 #include "library/settings.h"
 #include "library/statuslog.h"
 #include "library/ui.h"
+#include "support/filelock.h"
 #include "support/paths.h"
 
 namespace velotag {
@@ -234,6 +235,10 @@ class Form1 : public MyListviewEvents {
   void ClearRow(BatchRun& run, std::int32_t i, std::vector<std::string>& row);
   void ClearFieldTool(int index);
   void ChoosePicture();
+  // How a write waits for another program that holds the file: the window
+  // stays responsive and STOP ends the wait; a batch first puts its own
+  // pending files in place, so that no two writers wait for each other.
+  LockWait WriteWait(BatchRun* run);
 
   void SetFrame1(const std::string& caption, double progress = -1);
   void SetFrame2(const std::string& caption, double progress = -1);

@@ -12,6 +12,7 @@
 #include "support/paths.h"
 #include "support/safewrite.h"
 #include "support/strutil.h"
+#include "support/tempfiles.h"
 
 namespace velotag {
 
@@ -69,21 +70,11 @@ bool PrintWave(const std::string& fileName, AudioPrint& print) {
   return !print.fingerprint.empty();
 }
 
-// Removes the decoded WAV whatever way the print ends.
-struct TempWave {
-  std::string path;
-  ~TempWave() {
-    if (!path.empty()) FileDelete(path);
-  }
-};
-
-std::string MakeTempWave(const std::string& folder) {
-  std::string name;
-  for (const std::string& where : {folder, TempFolder()}) {
-    FileHandle created(CreateUniqueFile(where, kAudioPrintTempPrefix, ".wav", name));
-    if (created.valid()) return name;
-  }
-  return {};
+// The decoded WAV, removed whatever way the print ends.
+TempFile MakeTempWave(const std::string& folder) {
+  TempFile wave = TempFile::Create(folder, kAudioPrintTempPrefix, ".wav");
+  return wave.path().empty() ? TempFile::Create(TempFolder(), kAudioPrintTempPrefix, ".wav")
+                             : std::move(wave);
 }
 
 }  // namespace
@@ -115,13 +106,13 @@ bool ComputeAudioPrint(const std::string& fileName, const AudioPrintOptions& opt
                                                                              : options.programFolder);
   std::string decoder = FindExecutable(folder, options.decoderName);
   if (decoder.empty()) return false;
-  TempWave wave{MakeTempWave(folder)};
-  if (wave.path.empty()) return false;
+  TempFile wave = MakeTempWave(folder);
+  if (wave.path().empty()) return false;
   // A name that begins with "-" would be read as an option.
   std::string input = !fileName.empty() && fileName[0] == '-' ? "./" + fileName : fileName;
-  int rc = RunProcessAndWait({decoder, "--decode", input, wave.path}, options.decoderTimeoutMs,
+  int rc = RunProcessAndWait({decoder, "--decode", input, wave.path()}, options.decoderTimeoutMs,
                              options.pump, options.keepGoing);
-  if (rc != 0 || !PrintWave(wave.path, print)) return false;
+  if (rc != 0 || !PrintWave(wave.path(), print)) return false;
   print.decodedBy = options.decoderName;
   return true;
 }

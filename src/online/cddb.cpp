@@ -7,6 +7,7 @@
 #include "support/numtext.h"
 #include "support/safewrite.h"
 #include "support/strutil.h"
+#include "support/tempfiles.h"
 #include "support/textenc.h"
 
 namespace velotag {
@@ -50,21 +51,6 @@ std::int32_t StatusCode(const std::string& line) {
     code = code * 10 + (line[i] - '0');
   return code;
 }
-
-// Removes the answer file however the request ends.
-class AnswerFile {
- public:
-  AnswerFile() { FileHandle(CreateUniqueFile(TempFolder(), "QRN", "", path_)); }
-  ~AnswerFile() {
-    if (!path_.empty()) FileDelete(path_);
-  }
-  AnswerFile(const AnswerFile&) = delete;
-  AnswerFile& operator=(const AnswerFile&) = delete;
-  std::string& path() { return path_; }
-
- private:
-  std::string path_;
-};
 
 bool ReadAnswer(const std::string& path, std::string& text) {
   Offset64 size = 0;
@@ -197,7 +183,8 @@ CddbResponse CddbRequest(const std::string& command, int proto, int server,
       {"proto", std::to_string(proto)}};
   const std::string query = BuildQueryString(pairs, true);
   std::string url = CddbServerUrl(client.servers[static_cast<std::size_t>(server)]) + "?" + query;
-  AnswerFile answer;
+  // Removed however the request ends.
+  TempFile answer = TempFile::Create(TempFolder(), "QRN", "");
   std::string local = answer.path();
   std::string cookies, text;
   bool keepGoing = true;

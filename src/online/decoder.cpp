@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "support/paths.h"
+#include "support/tempfiles.h"
 
 extern char** environ;
 
@@ -83,27 +84,49 @@ int RunProcessAndWait(const std::vector<std::string>& argv, int timeoutMs, const
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  // Should this process be ended by a signal, the decoder goes with it
+  // rather than writing on into a file that is being removed: the signals
+  // wait until the handler knows it.
+  sigset_t ending, before;
+  sigemptyset(&ending);
+  for (int sig : {SIGTERM, SIGHUP, SIGQUIT, SIGINT}) sigaddset(&ending, sig);
+  ::pthread_sigmask(SIG_BLOCK, &ending, &before);
   pid_t pid = 0;
-  if (::posix_spawn(&pid, args[0], &setup.actions, &setup.attr, args.data(), environ) != 0)
-    return -1;
+  const bool started =
+      ::posix_spawn(&pid, args[0], &setup.actions, &setup.attr, args.data(), environ) == 0;
+  const int slot = started ? RememberChildProcess(pid) : -1;
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  if (!started) return -1;
+  auto reap = [&] {
+    // Forgotten while it is still ours: once reaped, its ID may be another's.
+    ForgetChildProcess(slot);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+  };
 
   using Clock = std::chrono::steady_clock;
   auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
-  int status = 0;
   for (;;) {
-    pid_t done = ::waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
-    if (done < 0 && errno != EINTR) return -1;
+    siginfo_t info{};
+    const int r = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+    if (r == 0 && info.si_pid == pid) {
+      const int status = reap();
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    if (r != 0 && errno != EINTR) {
+      ForgetChildProcess(slot);
+      return -1;
+    }
     if (Clock::now() >= deadline || (keepGoing && !keepGoing())) {
       ::kill(pid, SIGKILL);
-      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
+      reap();
       return -1;
     }
     if (pump) pump();
     ::poll(nullptr, 0, 10);
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace velotag

@@ -16,6 +16,7 @@
 #include "support/numtext.h"
 #include "support/paths.h"
 #include "support/safewrite.h"
+#include "support/tempfiles.h"
 #include "support/textenc.h"
 
 namespace velotag {
@@ -25,42 +26,18 @@ namespace {
 constexpr int kMaxTries = 10;
 constexpr double kFingerprintSeconds = 135;
 
-// Removes a temporary file when the lookup leaves, whatever way it leaves.
-class TempFile {
- public:
-  TempFile() = default;
-  explicit TempFile(std::string path) : path_(std::move(path)) {}
-  ~TempFile() {
-    if (!path_.empty() && GetPathType(path_) == kPathFile) FileDelete(path_);
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  void set(std::string path) { path_ = std::move(path); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-// A new empty file of a name no one else holds: prefix + six characters +
-// suffix in the folder; empty on failure.
-std::string MakeUniqueFile(const std::string& folder, const std::string& prefix,
-                           const std::string& suffix) {
-  std::string name;
-  FileHandle closer(CreateUniqueFile(folder, prefix, suffix, name));
-  return name;
-}
-
 // "QRNxxxxxx" in the temporary folder.
-std::string MakeAnswerFile() { return MakeUniqueFile(TempFolder(), "QRN", ""); }
+// Removed however the lookup ends.
+TempFile MakeAnswerFile() { return TempFile::Create(TempFolder(), "QRN", ""); }
 
 // The decoded WAV: a name of its own in the program folder (the temporary
 // folder when that cannot be written), never the one fixed name. Scripts
 // run the CLI many times at once beside the window; with one name a run
 // deleted another's WAV while it was written, or printed another's song.
-std::string MakeWaveFile(const std::string& programFolder) {
-  std::string name = MakeUniqueFile(programFolder, kLibofaTempWavePrefix, ".wav");
-  return name.empty() ? MakeUniqueFile(TempFolder(), kLibofaTempWavePrefix, ".wav") : name;
+TempFile MakeWaveFile(const std::string& programFolder) {
+  TempFile name = TempFile::Create(programFolder, kLibofaTempWavePrefix, ".wav");
+  return name.path().empty() ? TempFile::Create(TempFolder(), kLibofaTempWavePrefix, ".wav")
+                             : std::move(name);
 }
 
 constexpr std::int64_t kMaxAnswerBytes = 1 << 20;
@@ -161,12 +138,12 @@ std::int32_t ClassLibofa::GetID3infoByFinger(const std::string& fileName,
       lastError_ = "Decoder failed: " + options_.decoderName + " not found";
       return 0;
     }
-    std::string temp = MakeWaveFile(programFolder_);
+    wave = MakeWaveFile(programFolder_);
+    const std::string temp = wave.path();
     if (temp.empty()) {
       lastError_ = "Decoder failed: no temporary file for the decoded audio";
       return 0;
     }
-    wave.set(temp);
     int rc = RunProcessAndWait({decoder, "--decode", AsArgument(fileName), temp},
                                options_.decoderTimeoutMs, options_.pump,
                                [this] { return keepGoing_; });

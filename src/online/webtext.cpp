@@ -3,6 +3,7 @@
 #include "online/http.h"
 #include "support/largefile.h"
 #include "support/safewrite.h"
+#include "support/tempfiles.h"
 
 namespace velotag {
 
@@ -10,16 +11,15 @@ WebText FetchWebText(const std::string& url, const std::string& postBody,
                      const std::string& userAgent, int timeoutMs, std::int64_t maxBytes,
                      bool& keepGoing, const PumpFn& pump) {
   WebText answer;
-  std::string file;
-  FileHandle created(CreateUniqueFile(TempFolder(), "QRN", "", file));
-  if (!created.valid()) return answer;
-  created.reset();
+  TempFile answerFile = TempFile::Create(TempFolder(), "QRN", "");
+  const std::string file = answerFile.path();
+  if (file.empty()) return answer;
   std::string cookies;
   HttpResult r = HttpRequestOnce(url, file, timeoutMs, keepGoing, maxBytes, postBody, cookies,
                                  userAgent, pump);
   Offset64 size = -1;
   FileHandle in(LargeFileOpenRead(file, size));
-  FileDelete(file);
+  answerFile.reset();
   if (!keepGoing || r.status == 0 || r.bodyIncomplete || !in.valid() || size < 0 ||
       size >= maxBytes || (r.contentLength >= 0 && size != r.contentLength))
     return answer;

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "support/paths.h"
+#include "support/tempfiles.h"
 
 namespace velotag {
 
@@ -67,21 +68,86 @@ void InParallel(std::size_t count, const Job& job) {
   for (std::thread& t : pool) t.join();
 }
 
-// name.id3tmp for writing, when it can be had: new, or a leftover of an
-// earlier failure that no other writer holds (it takes the lock before
-// anything is truncated). -1 otherwise.
-int ReusableTemp(const std::string& name) {
-  int fd = OpenFile(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-  if (fd != -1 || errno != EEXIST) {
-    if (fd != -1) ::flock(fd, LOCK_EX | LOCK_NB);
-    return fd;
+// A nameless file can be linked under a name later only through /proc.
+bool CanLinkNameless() {
+  static const bool can = ::access("/proc/self/fd", X_OK) == 0;
+  return can;
+}
+
+// A new file in `folder` that has no name (O_TMPFILE): a kill or a failure
+// leaves nothing behind. -1 with errno set when it cannot be made;
+// NamelessUnsupported(errno) when the file system (or the system) cannot
+// make such files at all.
+int OpenNameless(const std::string& folder) {
+  if (!CanLinkNameless()) {
+    errno = EOPNOTSUPP;
+    return -1;
   }
-  FileHandle old(OpenFile(name, O_RDWR | O_NOFOLLOW | O_NONBLOCK));
-  struct stat st {};
-  if (old.valid() && ::fstat(old.get(), &st) == 0 && S_ISREG(st.st_mode) &&
-      ::flock(old.get(), LOCK_EX | LOCK_NB) == 0 && ::ftruncate(old.get(), 0) == 0)
-    return old.release();
-  return -1;
+  return OpenFile(folder, O_TMPFILE | O_RDWR, 0600);
+}
+
+bool NamelessUnsupported(int error) {
+  return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+bool FolderRefused(int error) { return error == EACCES || error == EPERM; }
+
+// The lock of a temporary file is taken before any other writer can reach
+// the file: a nameless one is locked before it gets its name; a named one
+// right after its creation, under the lock of the file it replaces, which
+// every writer of that name holds.
+bool LockNew(int fd) {
+  int r;
+  do {
+    r = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (r != 0 && errno == EINTR);
+  return r == 0;
+}
+
+bool LinkNameless(int fd, const std::string& name) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+// The remains of a killed writer: name.id3tmp when no live process holds it
+// locked. The caller holds the lock of the file it replaces, so no writer
+// of ours is making that name meanwhile.
+void RemoveLeftover(const std::string& name) {
+  FileHandle old(OpenFile(name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
+  struct stat held {}, named {};
+  if (old.valid() && ::fstat(old.get(), &held) == 0 && S_ISREG(held.st_mode) &&
+      LockNew(old.get()) && ::lstat(name.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+      named.st_ino == held.st_ino)
+    ::unlink(name.c_str());
+}
+
+// name.id3tmp created and locked, else a hidden name beside it; -1 with
+// errno set when the folder takes no new file. `name` receives the name,
+// `slot` its place in the signal handler's table.
+int CreateNamedBeside(const std::string& folder, const std::string& preferred,
+                      const char* suffix, std::string& name, int& slot) {
+  name.clear();
+  if (!preferred.empty()) {
+    FileHandle fd(CreateRememberedFile(preferred, 0600, slot));
+    if (fd.valid() && LockNew(fd.get())) {
+      name = preferred;
+      return fd.release();
+    }
+    if (fd.valid()) {  // another reached it first: never shared
+      ::unlink(preferred.c_str());
+      ForgetTempFile(slot);
+    } else if (FolderRefused(errno)) {
+      return -1;
+    }
+  }
+  FileHandle fd(CreateRememberedUniqueFile(folder, ".velotag-", suffix, name, slot));
+  if (fd.valid() && !LockNew(fd.get())) {
+    ::unlink(name.c_str());
+    ForgetTempFile(slot);
+    name.clear();
+    return -1;
+  }
+  return fd.release();
 }
 
 }  // namespace
@@ -91,24 +157,14 @@ std::string TempFolder() {
   return tmp && *tmp ? tmp : "/tmp";
 }
 
-int CreateUniqueFile(const std::string& folder, const std::string& prefix,
-                     const std::string& suffix, std::string& name) {
-  name.clear();
-  std::string pattern = (folder.empty() ? std::string("./") : WithTrailingSlash(folder)) + prefix +
-                        "XXXXXX" + suffix;
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  int fd = ::mkostemps(buf.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
-  if (fd != -1) name = buf.data();
-  return fd;
-}
-
 bool WriteNewFile(const std::string& path, const void* data, std::size_t size) {
-  FileHandle out(OpenFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666));
+  int slot = -1;
+  FileHandle out(CreateRememberedFile(path, 0666, slot));
   if (!out.valid()) return false;
   bool ok = LargeFileWrite(out.get(), data, size) == size;
   ok = ::close(out.release()) == 0 && ok;
-  if (!ok) ::unlink(path.c_str());
+  if (!ok) ::unlink(path.c_str());  // removed unless complete
+  ForgetTempFile(slot);
   return ok;
 }
 
@@ -135,44 +191,54 @@ SafeWrite SafeWrite::Replace(const std::string& path, TempNaming naming, int sou
     if (missing && !link) {
       // Only a file made here is removed on failure, never one that
       // appeared under the name in the meantime.
-      w.out_.reset(OpenFile(w.target_, O_WRONLY | O_CREAT | O_EXCL, 0666));
+      w.out_.reset(CreateRememberedFile(w.target_, 0666, w.slot_));
       w.kind_ = w.out_.valid() ? Kind::Created : Kind::None;
+      if (w.out_.valid()) w.work_ = w.target_;
     } else {
       // A device, a pipe, a link to nothing yet: written where it is (a
       // folder does not open).
       w.out_.reset(LargeFileOpen(path, false, true, true, false, kCreateAlways));
       w.kind_ = w.out_.valid() ? Kind::Direct : Kind::None;
     }
-    w.work_ = w.target_;
     return w;
   }
 
   w.dev_ = st.st_dev;
   w.ino_ = st.st_ino;
+  w.naming_ = naming;
   const std::string folder = FolderOf(w.target_);
-  if (naming == TempNaming::Id3tmp) {
-    w.out_.reset(ReusableTemp(w.target_ + ".id3tmp"));
-    if (w.out_.valid()) {
-      w.work_ = w.target_ + ".id3tmp";
-      w.reusable_ = true;
-    }
-  }
-  // Hidden, and short enough beside a name of the longest length.
-  if (!w.out_.valid())
-    w.out_.reset(CreateUniqueFile(folder, ".velotag-",
-                                  naming == TempNaming::Id3tmp ? ".id3tmp" : ".tmp", w.work_));
+  const char* suffix = naming == TempNaming::Id3tmp ? ".id3tmp" : ".tmp";
+  if (naming == TempNaming::Id3tmp) RemoveLeftover(w.target_ + ".id3tmp");
+  w.out_.reset(OpenNameless(folder));
+  // A copy that goes back through the inode may have to be kept: it never
+  // takes the name a later write removes as a leftover.
+  if (!w.out_.valid() && NamelessUnsupported(errno))
+    w.out_.reset(CreateNamedBeside(
+        folder, naming == TempNaming::Id3tmp && st.st_nlink <= 1 ? w.target_ + ".id3tmp" : "",
+        suffix, w.work_, w.slot_));
   w.beside_ = w.out_.valid();
   if (w.beside_) {
     // Before any data, so that the flush of the data carries them too.
     (void)::fchown(w.out_.get(), st.st_uid, st.st_gid);
     (void)::fchmod(w.out_.get(), st.st_mode & 07777);
-  } else if (st.st_nlink > 1) {
-    // Written back through the inode anyway, which works from anywhere.
-    w.out_.reset(CreateUniqueFile(TempFolder(), "QRN", "", w.work_));
+  } else if (FolderRefused(errno)) {
+    // A folder we may not write in: the content is made in the temporary
+    // folder and copied back through the inode, which works from anywhere.
+    w.out_.reset(OpenNameless(TempFolder()));
+    if (!w.out_.valid() && NamelessUnsupported(errno)) {
+      w.out_.reset(CreateRememberedUniqueFile(TempFolder(), "QRN", "", w.work_, w.slot_));
+      if (w.out_.valid() && !LockNew(w.out_.get())) {
+        ::unlink(w.work_.c_str());
+        w.out_.reset();
+      }
+    }
   }
-  if (!w.out_.valid()) return w;
-  // Held while the file is written, so that no other writer reuses it.
-  if (!w.reusable_) ::flock(w.out_.get(), LOCK_EX | LOCK_NB);
+  if (!w.out_.valid()) {
+    w.Forget();
+    w.work_.clear();
+    return w;
+  }
+  if (w.work_.empty()) LockNew(w.out_.get());  // nameless: no one else can hold it
   w.kind_ = Kind::Replacing;
   return w;
 }
@@ -184,31 +250,38 @@ SafeWrite& SafeWrite::operator=(SafeWrite&& other) noexcept {
   Abandon();
   kind_ = std::exchange(other.kind_, Kind::None);
   step_ = std::exchange(other.step_, Step::Writing);
+  naming_ = other.naming_;
   target_ = std::move(other.target_);
-  work_ = std::move(other.work_);
+  work_ = std::exchange(other.work_, std::string());
   out_ = std::move(other.out_);
   source_ = std::move(other.source_);
   copyBack_ = std::move(other.copyBack_);
   dev_ = other.dev_;
   ino_ = other.ino_;
   beside_ = other.beside_;
-  reusable_ = other.reusable_;
+  slot_ = std::exchange(other.slot_, -1);
   keptCopy_ = std::move(other.keptCopy_);
   return *this;
 }
 
 SafeWrite::~SafeWrite() { Abandon(); }
 
+void SafeWrite::Forget() {
+  ForgetTempFile(slot_);
+  slot_ = -1;
+}
+
 void SafeWrite::Abandon() {
+  // A name of ours goes while the file is still open and locked; a copy
+  // that is the only complete one is never removed.
+  if (step_ != Step::Done && !work_.empty() && keptCopy_.empty() &&
+      (kind_ == Kind::Created || kind_ == Kind::Replacing))
+    ::unlink(work_.c_str());
+  Forget();
+  work_.clear();
   out_.reset();
   copyBack_.reset();
   source_.reset();
-  if (step_ != Step::Done) {
-    if (kind_ == Kind::Created) ::unlink(work_.c_str());
-    // The reusable name is left for the next write, and a copy that is the
-    // only complete one is never removed.
-    if (kind_ == Kind::Replacing && !reusable_ && keptCopy_.empty()) ::unlink(work_.c_str());
-  }
   kind_ = Kind::None;
   step_ = Step::Writing;
 }
@@ -216,6 +289,29 @@ void SafeWrite::Abandon() {
 void SafeWrite::Fail(bool keep) {
   step_ = Step::Failed;
   if (keep) keptCopy_ = work_;
+}
+
+bool SafeWrite::GiveName(const std::string& folder, const std::string& preferred,
+                         const char* prefix, const char* suffix, bool removeOnSignal) {
+  if (!work_.empty()) return true;
+  // Known to the signal handler before the name exists.
+  auto link = [&](const std::string& name) {
+    if (removeOnSignal) slot_ = RememberTempFile(name);
+    if (LinkNameless(out_.get(), name)) return true;
+    const int error = errno;
+    Forget();
+    errno = error;
+    return false;
+  };
+  std::string name = preferred;
+  bool linked = !name.empty() && link(name);
+  for (int tries = 0; !linked && tries < 100; ++tries) {
+    if (!name.empty() && errno != EEXIST && errno != ENAMETOOLONG) break;
+    name = WithTrailingSlash(folder) + prefix + RandomNamePart() + suffix;
+    linked = link(name);
+  }
+  if (linked) work_ = name;
+  return linked;
 }
 
 bool SafeWrite::Flush() {
@@ -237,6 +333,7 @@ bool SafeWrite::Flush() {
 void SafeWrite::PutInPlace() {
   if (step_ != Step::Flushed) return;
   if (kind_ == Kind::Created) {
+    Forget();
     step_ = Step::Renamed;  // in place already; only its name needs the folder flushed
     return;
   }
@@ -245,22 +342,42 @@ void SafeWrite::PutInPlace() {
   struct stat now {};
   if (::stat(target_.c_str(), &now) != 0 || now.st_dev != dev_ || now.st_ino != ino_)
     return Fail(false);
+  const std::string folder = FolderOf(target_);
+  const char* suffix = naming_ == TempNaming::Id3tmp ? ".id3tmp" : ".tmp";
   if (now.st_nlink <= 1 && beside_) {
+    // Named only now, for the rename: a kill between the two leaves a
+    // complete copy under the name a later write removes.
+    if (!GiveName(folder, naming_ == TempNaming::Id3tmp ? target_ + ".id3tmp" : "",
+                  ".velotag-", suffix, true))
+      return Fail(false);
     // Renamed while still open and locked, so that no other writer can take
     // the name over in between; the data is on the medium already.
     if (::rename(work_.c_str(), target_.c_str()) != 0) return Fail(false);
+    Forget();
+    work_.clear();
     step_ = Step::Renamed;
     return;
   }
   // Every name of the file must see the new content: it goes back through
-  // the inode, from the complete copy.
+  // the inode, from the complete copy, which from here on may be the only
+  // whole one. It gets a name of its own first, one that neither the signal
+  // handler nor a later write removes.
   FileHandle file(OpenFile(target_, O_WRONLY | O_NOFOLLOW | O_NONBLOCK));
   if (!file.valid() || ::fstat(file.get(), &now) != 0 || now.st_dev != dev_ ||
       now.st_ino != ino_)
     return Fail(false);
   const Offset64 size = LargeFileSize(out_.get());
-  keptCopy_ = work_;  // from here on the copy may be the only whole one
-  if (size < 0 || LargeFileCopy(out_.get(), 0, file.get(), 0, size) != size ||
+  if (size < 0 || !GiveName(beside_ ? folder : TempFolder(), "", beside_ ? ".velotag-" : "QRN",
+                            beside_ ? suffix : "", false))
+    return Fail(false);
+  Forget();
+  // A full disk stops the write here, while the file is whole.
+  if (size > now.st_size &&
+      ::fallocate(file.get(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) != 0 &&
+      errno != EOPNOTSUPP)
+    return Fail(false);
+  keptCopy_ = work_;
+  if (LargeFileCopy(out_.get(), 0, file.get(), 0, size) != size ||
       ::ftruncate(file.get(), static_cast<off_t>(size)) != 0)
     return Fail(true);
   copyBack_ = std::move(file);
@@ -278,8 +395,9 @@ bool SafeWrite::FinishCopyBack() {
     return false;
   }
   copyBack_.reset();
-  out_.reset();
   ::unlink(work_.c_str());
+  work_.clear();
+  out_.reset();
   keptCopy_.clear();
   step_ = Step::Done;
   return true;

@@ -18,33 +18,32 @@ namespace velotag {
 // $TMPDIR, else "/tmp".
 std::string TempFolder();
 
-// A new empty file folder/prefix + six characters + suffix, opened for
-// reading and writing with mode 0600; -1 when none can be made. `name`
-// receives its path.
-int CreateUniqueFile(const std::string& folder, const std::string& prefix,
-                     const std::string& suffix, std::string& name);
-
 // Exactly `size` bytes in a file that did not exist before, or no file at
 // all: a name that appeared meanwhile is never overwritten.
 bool WriteNewFile(const std::string& path, const void* data, std::size_t size);
 
-// How the temporary file of a replacement is named.
+// How the temporary file of a replacement is named, the moment it has a
+// name at all: where the file system can make nameless files it is written
+// without one, so that a kill or a failure leaves nothing, and is linked
+// under its name only to be renamed over the file.
 enum class TempNaming {
-  // ".velotag-XXXXXX.tmp" beside the file; removed when the write fails.
+  // ".velotag-XXXXXX.tmp" beside the file.
   Hidden,
-  // The file's name + ".id3tmp", the name a tag rewrite is known by: an
-  // earlier failure's leftover is reused and a failed write leaves it for
-  // the next one. One that another writer holds locked is never touched; a
-  // hidden name beside the file is taken instead.
+  // The file's name + ".id3tmp", the name a tag rewrite is known by. Its
+  // writers hold the lock of the file itself (support/filelock.h), so the
+  // name is theirs alone; a leftover no live process holds locked (the
+  // remains of a killed writer) is removed first. One that another process
+  // holds is never touched: a hidden name beside the file is taken instead.
   Id3tmp,
 };
 
 // How one replacement ended.
 struct SafeWriteOutcome {
   bool ok = false;
-  // A failure while the new content was being copied back into a file of
-  // several names leaves that file damaged: the complete new content is
-  // then kept under this name ("" in every other case).
+  // A failure while the new content was being copied back into the file
+  // (one of several names, or in a folder without write permission) leaves
+  // it damaged: the complete new content is then kept under this name (""
+  // in every other case).
   std::string keptCopy;
 };
 
@@ -58,19 +57,24 @@ struct SafeWriteOutcome {
 // - A symbolic link stays a link: the file it leads to is replaced.
 // - A file of several names (hard links) keeps its inode, so that every name
 //   sees the new content: the complete, flushed temporary file is copied
-//   back into it, flushed, and removed. Only this way can a failure leave
-//   the file damaged, and then the temporary file stays and is named in the
-//   outcome.
-// - When no temporary file can be made beside the file (a folder without
-//   write permission), only a file of several names can be replaced (from
-//   "$TMPDIR/QRNxxxxxx"); any other fails, nothing copied.
+//   back into it, flushed, and removed. Only this way can a failure (or a
+//   kill) leave the file damaged, and then the temporary file stays, under
+//   a name of its own, and is named in the outcome.
+// - A file in a folder where no file can be made (no write permission on
+//   the folder, the file itself writable) is written the same way, from
+//   "$TMPDIR/QRNxxxxxx": renaming into such a folder is impossible.
+// The file's blocks are reserved before anything is copied back, so that a
+// full disk stops the write while the file is still whole.
 // A missing file is created where it belongs and removed again unless
-// committed. Devices and pipes (/dev/stdout) are written directly.
+// committed. Devices and pipes (/dev/stdout) are written directly. Every
+// file made on the way is removed on every failure, and by the signal
+// handler of support/tempfiles.h should the process be ended meanwhile.
 class SafeWrite {
  public:
   SafeWrite() = default;
   // `source`: the caller's open descriptor of the file, when it read the
-  // old content through it; the replacement is bound to that very file.
+  // old content through it; the replacement is bound to that very file, and
+  // a lock held through it lasts until the new file is in place.
   static SafeWrite Replace(const std::string& path, TempNaming naming = TempNaming::Hidden,
                            int source = -1);
   SafeWrite(SafeWrite&& other) noexcept;
@@ -82,9 +86,6 @@ class SafeWrite {
   // Where the new content goes; -1 when the file cannot be written at all.
   int fd() const { return out_.get(); }
   bool valid() const { return out_.valid(); }
-  // The file the content is written to: the temporary file, or the file
-  // itself when it is created or written directly.
-  const std::string& WorkName() const { return work_; }
   // The new content is complete: one file on its own is flushed, put in
   // place, and its folder flushed.
   SafeWriteOutcome Commit();
@@ -98,20 +99,26 @@ class SafeWrite {
   void PutInPlace();
   bool FinishCopyBack();
   void Fail(bool keep);
+  // Links the nameless temporary file under `preferred`, else under a new
+  // name prefix + six characters + suffix in `folder`.
+  bool GiveName(const std::string& folder, const std::string& preferred, const char* prefix,
+                const char* suffix, bool removeOnSignal);
+  void Forget();
   // Closes everything and removes what the outcome does not keep.
   void Abandon();
 
   Kind kind_ = Kind::None;
   Step step_ = Step::Writing;
+  TempNaming naming_ = TempNaming::Hidden;
   std::string target_;  // the file replaced (a link's target)
-  std::string work_;
+  std::string work_;    // the temporary file's name, while it has one of ours
   FileHandle out_;
-  FileHandle source_;   // the file being replaced, held until it is
+  FileHandle source_;   // the file being replaced, held (and its lock) until it is
   FileHandle copyBack_;  // the file written through its inode
   dev_t dev_ = 0;
   ino_t ino_ = 0;
-  bool beside_ = false;    // the temporary file is in the file's folder
-  bool reusable_ = false;  // the temporary file is the reusable name.id3tmp
+  bool beside_ = false;  // the temporary file is in the file's folder
+  int slot_ = -1;        // work_ in the signal handler's table
   std::string keptCopy_;
 };
 

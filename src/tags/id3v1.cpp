@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "support/filelock.h"
 #include "support/largefile.h"
 #include "support/numtext.h"
 #include "support/strutil.h"
@@ -60,12 +61,34 @@ int ReadID3v1FromHandle(const std::string& fileName, int handle, ID3v1Tag& tag,
   return kTagDone;
 }
 
-int WriteID3v1(const std::string& fileName, ID3v1Tag& tag) {
-  ID3v1Tag scratch;
-  int existing = ReadID3v1(fileName, scratch);
-  if (existing != kTagDone && existing != kTagNone) return kTagFailed;
-  FileHandle h(LargeFileOpen(fileName, false, true, true, false, kOpenExisting));
+namespace {
+
+// The file opened for writing and locked (support/filelock.h): the check
+// for a block and the write that follows it see the same file, so two
+// writers never both append one. -1 when it cannot be had.
+int OpenLocked(const std::string& fileName, const LockWait& wait, Offset64& size) {
+  if (!IsMp3FileName(fileName)) return -1;
+  FileHandle h(LargeFileOpenReadWrite(fileName, size));
+  if (!h.valid() || LockFileAtName(h, fileName, true, size, wait) != LockResult::Locked) return -1;
+  return h.release();
+}
+
+}  // namespace
+
+int WriteID3v1(const std::string& fileName, ID3v1Tag& tag, const LockWait& wait) {
+  return EditID3v1(fileName, [&tag](ID3v1Tag& t) { t = tag; }, tag, wait);
+}
+
+int EditID3v1(const std::string& fileName, const std::function<void(ID3v1Tag&)>& edit,
+              ID3v1Tag& tag, const LockWait& wait) {
+  Offset64 size = -1;
+  FileHandle h(OpenLocked(fileName, wait, size));
   if (!h.valid()) return kTagFailed;
+  ID3v1Tag old;
+  const int existing = ReadID3v1FromHandle(fileName, h.get(), old, size);
+  if (existing != kTagDone) old = ID3v1Tag{};
+  edit(old);
+  tag = std::move(old);
 
   Block b{};
   b[0] = 'T';
@@ -89,34 +112,32 @@ int WriteID3v1(const std::string& fileName, ID3v1Tag& tag) {
     PutField(b, 93, 4, year.substr(year.size() - 4));
   }
 
-  Offset64 at = existing == kTagDone
-                    ? LargeFileSeek(h.get(), -static_cast<Offset64>(kBlockSize), false)
-                    : LargeFileSeek(h.get(), 0, false);
-  if (at < 0) return kTagFailed;
-  if (LargeFileWrite(h.get(), b.data(), kBlockSize) == kBlockSize) return kTagDone;
+  const Offset64 at = existing == kTagDone ? size - static_cast<Offset64>(kBlockSize) : size;
+  if (LargeFileWriteAt(h.get(), b.data(), kBlockSize, at) == kBlockSize) return kTagDone;
   // Half a block appended to the audio (a full disk) would be played as
   // noise and never read as a tag: the file goes back to its old length.
   if (existing != kTagDone && ::ftruncate(h.get(), static_cast<off_t>(at)) != 0) return kTagFailed;
   return kTagNone;
 }
 
-int RemoveID3v1(const std::string& fileName) {
-  ID3v1Tag scratch;
-  int existing = ReadID3v1(fileName, scratch);
-  if (existing != kTagDone) return existing;
-  FileHandle h(LargeFileOpen(fileName, false, true, true, false, kOpenExisting));
+int RemoveID3v1(const std::string& fileName, const LockWait& wait) {
+  Offset64 size = -1;
+  FileHandle h(OpenLocked(fileName, wait, size));
   if (!h.valid()) return kTagFailed;
-  Offset64 before = LargeFileSize(h.get());
-  LargeFileSeek(h.get(), -static_cast<Offset64>(kBlockSize), false);
+  ID3v1Tag scratch;
+  const int existing = ReadID3v1FromHandle(fileName, h.get(), scratch, size);
+  if (existing != kTagDone) return existing;
   // Reported as "cannot" when the file did not get shorter, so that
   // RemoveAllID3v1 never loops on a file it cannot cut.
-  if (!LargeFileSetEnd(h.get()) || LargeFileSize(h.get()) != before - 128) return kTagFailed;
+  if (::ftruncate(h.get(), static_cast<off_t>(size - 128)) != 0 ||
+      LargeFileSize(h.get()) != size - 128)
+    return kTagFailed;
   return kTagDone;
 }
 
-int RemoveAllID3v1(const std::string& fileName) {
+int RemoveAllID3v1(const std::string& fileName, const LockWait& wait) {
   int count = 0;
-  while (RemoveID3v1(fileName) == kTagDone) ++count;
+  while (RemoveID3v1(fileName, wait) == kTagDone) ++count;
   return count;
 }
 

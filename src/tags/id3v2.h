@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/filelock.h"
 #include "support/largefile.h"
 #include "tags/id3v2_catalogue.h"
 #include "tags/status.h"
@@ -73,6 +74,14 @@ struct ID3v2Tag {
   // damaged it part-way: the temporary file holding its complete new
   // content. "" otherwise.
   std::string KeptCopy;
+  // The record holds the write lock of the file (support/filelock.h),
+  // through FileHandle, or through LockHandle once FileHandle was opened
+  // again for writing.
+  bool Locked = false;
+  velotag::FileHandle LockHandle;
+  // Another writer held the lock (or the file system refused it) when the
+  // record was to be written: it is not written.
+  bool Busy = false;
 };
 
 // Opens the file for ID3v2 work and parses the tag header. Results:
@@ -86,8 +95,16 @@ struct ID3v2Tag {
 // permissions; a write or removal through a read-only handle reopens the
 // same file for writing, first giving it the owner's write bit when it has
 // none, and returns false when it cannot be written.
+//
+// Opened for writing, the file is locked before anything is read (waiting
+// as `wait` says while another writer holds it), and stays locked until the
+// record is closed or its write has ended (a rewrite in a batch: until the
+// new file is in place). A record whose lock could not be had (Busy) is
+// read but never written. A record read without the lock (or written once
+// already) takes it when it is written, and is written only when the file
+// still has the size and the tag header the record knows.
 int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersion = 4,
-              bool forWriting = false);
+              bool forWriting = false, const LockWait& wait = {});
 // Sets TagOffset to the first "ID3" before any MPEG audio frame header, or -1.
 void FindID3v2Header(ID3v2Tag& tag, std::int32_t blockSize);
 // Loads the frames; true when the whole tag body was read.

@@ -81,6 +81,8 @@ void ResetRecord(ID3v2Tag& tag, const std::string& fileName, std::int32_t newVer
   tag.HeaderOnDisk.fill(0);
   tag.Head.clear();
   tag.KeptCopy.clear();
+  tag.LockHandle.reset();
+  tag.Locked = tag.Busy = false;
 }
 
 // iTunes wrote 2.4 tags with plain 32-bit frame sizes. Both readings are
@@ -159,12 +161,18 @@ void FindID3v2Header(ID3v2Tag& tag, std::int32_t blockSize) {
 }
 
 int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersion,
-              bool forWriting) {
+              bool forWriting, const LockWait& wait) {
   ResetRecord(tag, fileName, newVersion);
   if (!IsMp3FileName(fileName)) return kTagFailed;
   if (forWriting) tag.FileHandle.reset(LargeFileOpenReadWrite(fileName, tag.FileSize));
   tag.ReadOnly = !tag.FileHandle.valid();
   if (tag.ReadOnly) tag.FileHandle.reset(LargeFileOpenRead(fileName, tag.FileSize));
+  if (forWriting && tag.FileHandle.valid()) {
+    const LockResult lock =
+        LockFileAtName(tag.FileHandle, fileName, !tag.ReadOnly, tag.FileSize, wait);
+    tag.Locked = lock == LockResult::Locked;
+    tag.Busy = !tag.Locked;
+  }
   if (!tag.FileHandle.valid()) return kTagFailed;
 
   std::uint8_t header[10];
@@ -191,7 +199,11 @@ int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersio
   return kTagDone;
 }
 
-void CloseID3v2(ID3v2Tag& tag) { tag.FileHandle.reset(); }
+void CloseID3v2(ID3v2Tag& tag) {
+  tag.FileHandle.reset();
+  tag.LockHandle.reset();
+  tag.Locked = false;
+}
 
 bool ReadID3v2Frames(ID3v2Tag& tag) {
   tag.FrameCount = 0;

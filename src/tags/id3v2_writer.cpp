@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -175,6 +176,11 @@ bool TagInFile(const ID3v2Tag& tag) {
 
 // --- the rewrite through a temporary file -------------------------------
 
+// The handle whose open file holds the record's write lock.
+int LockHolder(const ID3v2Tag& tag) {
+  return tag.LockHandle.valid() ? tag.LockHandle.get() : tag.FileHandle.get();
+}
+
 // The file's new content in a temporary file that is to replace it: its
 // bytes before keepBefore, then `middle`, then its bytes from resumeAt to the
 // end. Not valid when it could not be written whole; the file is untouched
@@ -182,7 +188,9 @@ bool TagInFile(const ID3v2Tag& tag) {
 SafeWrite PrepareRewrite(const ID3v2Tag& tag, Offset64 keepBefore, const Bytes& middle,
                          Offset64 resumeAt, Offset64& newSize) {
   const int source = tag.FileHandle.get();
-  SafeWrite out = SafeWrite::Replace(tag.FileName, TempNaming::Id3tmp, source);
+  // Bound to the handle that holds the lock, which so lasts until the new
+  // file is in place.
+  SafeWrite out = SafeWrite::Replace(tag.FileName, TempNaming::Id3tmp, LockHolder(tag));
   if (!out.valid()) return out;
   Offset64 pos = 0;
   if (keepBefore > 0 && LargeFileCopy(source, 0, out.fd(), 0, keepBefore) != keepBefore)
@@ -197,6 +205,12 @@ SafeWrite PrepareRewrite(const ID3v2Tag& tag, Offset64 keepBefore, const Bytes& 
   return out;
 }
 
+void ReleaseWriteLock(ID3v2Tag& tag) {
+  if (tag.Locked) ::flock(LockHolder(tag), LOCK_UN);
+  tag.LockHandle.reset();
+  tag.Locked = false;
+}
+
 // A prepared rewrite put in place: at once, the record then reopening the
 // new file the way OpenID3v2 opens; or with the batch's next commit, the
 // record then closed.
@@ -204,6 +218,8 @@ bool FinishRewrite(ID3v2Tag& tag, SafeWrite out, Offset64 newSize, SafeWriteBatc
                    ID3v2WriteDone& done) {
   if (batch) {
     tag.FileHandle.reset();
+    tag.LockHandle.reset();
+    tag.Locked = false;
     tag.FileSize = newSize;
     batch->Add(std::move(out), [done = std::move(done), newSize](const SafeWriteOutcome& o) {
       if (done) done({o.ok, o.ok ? newSize : -1, o.keptCopy});
@@ -213,9 +229,59 @@ bool FinishRewrite(ID3v2Tag& tag, SafeWrite out, Offset64 newSize, SafeWriteBatc
   const SafeWriteOutcome outcome = out.Commit();
   tag.KeptCopy = outcome.keptCopy;
   if (!outcome.ok) return false;
+  // The write has ended; a further one takes the new file's lock.
+  ReleaseWriteLock(tag);
   tag.FileHandle.reset(LargeFileOpenRead(tag.FileName, tag.FileSize));
   tag.ReadOnly = true;
   return true;
+}
+
+// --- the write in place --------------------------------------------------
+
+// A write in place must land whole or not at all, also when the program is
+// killed half-way: the kernel copies a write into the file a page at a time
+// and a kill takes effect between two pages, so a single write is all or
+// nothing only while it stays inside one page. So only the bytes that differ
+// from the file are written, in one write, when they lie in one page; when
+// they do not (a new picture, frames that moved) the tag goes through the
+// temporary file instead, keeping its extent. A journal of the old bytes
+// would keep such writes in place, but then every reader would have to look
+// for one and roll it back first.
+enum class InPlace { Written, TooWide, Failed };
+
+InPlace WriteInPlace(int fd, Offset64 at, const Bytes& region, const Bytes& head) {
+  static const Offset64 page = std::max<Offset64>(::sysconf(_SC_PAGESIZE), 4096);
+  const bool inHead = at >= 0 && static_cast<std::size_t>(at) + region.size() <= head.size();
+  constexpr std::size_t kChunk = 64 * 1024;
+  Bytes old(inHead ? 0 : std::min(kChunk, region.size()));
+  std::size_t first = region.size(), last = 0;
+  for (std::size_t pos = 0; pos < region.size();) {
+    const std::size_t n = std::min(kChunk, region.size() - pos);
+    const std::uint8_t* disk = head.data() + (inHead ? static_cast<std::size_t>(at) + pos : 0);
+    if (!inHead) {
+      if (LargeFileReadAt(fd, old.data(), n, at + static_cast<Offset64>(pos)) != n)
+        return InPlace::Failed;
+      disk = old.data();
+    }
+    const std::uint8_t* want = region.data() + pos;
+    if (std::memcmp(disk, want, n) != 0) {
+      for (std::size_t i = 0; i < n; ++i) {
+        if (disk[i] == want[i]) continue;
+        const std::size_t k = pos + i;
+        if (first == region.size()) first = k;
+        else if ((at + static_cast<Offset64>(k)) / page != (at + static_cast<Offset64>(first)) / page)
+          return InPlace::TooWide;
+        last = k;
+      }
+    }
+    pos += n;
+  }
+  if (first == region.size()) return InPlace::Written;  // nothing differs
+  const std::size_t count = last - first + 1;
+  return LargeFileWriteAt(fd, region.data() + first, count, at + static_cast<Offset64>(first)) ==
+                 count
+             ? InPlace::Written
+             : InPlace::Failed;
 }
 
 }  // namespace
@@ -314,8 +380,37 @@ static bool EnsureWritable(ID3v2Tag& tag) {
   if (!writable.valid() || ::fstat(writable.get(), &now) != 0 || was.st_dev != now.st_dev ||
       was.st_ino != now.st_ino)
     return false;
+  if (tag.Locked) tag.LockHandle = std::move(tag.FileHandle);  // the lock goes with it
   tag.FileHandle = std::move(writable);
   tag.ReadOnly = false;
+  return true;
+}
+
+// The write lock, for a record that does not hold it yet: taken now, and
+// only while the file is still as the record read it (its size and its tag
+// header). A file another writer holds, or one changed since it was read,
+// is not written.
+static bool HoldWriteLock(ID3v2Tag& tag) {
+  if (tag.Locked) return true;
+  if (tag.Busy) return false;
+  // Taken through a handle of the record's open file: the lock is the
+  // record's, and the record's handle stays should the name lead elsewhere.
+  FileHandle lock(::fcntl(tag.FileHandle.get(), F_DUPFD_CLOEXEC, 0));
+  struct stat was {}, now {};
+  if (!lock.valid() || ::fstat(lock.get(), &was) != 0) return false;
+  Offset64 size = -1;
+  tag.Busy = LockFileAtName(lock, tag.FileName, false, size, LockWait{}) != LockResult::Locked;
+  if (tag.Busy) return false;
+  std::array<std::uint8_t, 10> header{};
+  if (::fstat(lock.get(), &now) != 0 || now.st_dev != was.st_dev || now.st_ino != was.st_ino ||
+      (tag.FileSize >= 0 && size != tag.FileSize) ||
+      (tag.HeaderValid && (LargeFileReadAt(lock.get(), header.data(), 10, tag.TagOffset) != 10 ||
+                           header != tag.HeaderOnDisk))) {
+    ::flock(lock.get(), LOCK_UN);
+    return false;
+  }
+  tag.Head.clear();  // read before the lock: nothing to compare with
+  tag.Locked = true;
   return true;
 }
 
@@ -329,54 +424,65 @@ bool WriteTag(ID3v2Tag& tag, SafeWriteBatch* batch, ID3v2WriteDone& done) {
   // Frames that do not fit the format are refused rather than left out of
   // a tag reported as written; a refused write leaves the file as it was,
   // its permissions included.
-  if (!tag.FileHandle.valid() || !FitsTheFormat(tag) || !EnsureWritable(tag)) return false;
+  if (!tag.FileHandle.valid() || !FitsTheFormat(tag) || !HoldWriteLock(tag) ||
+      !EnsureWritable(tag))
+    return false;
   const bool tagInFile = TagInFile(tag);
   const Offset64 sizeBefore = tag.FileSize;
   tag.FileSize = -1;  // unless the write says otherwise, the size must be asked anew
+  const Bytes head = std::move(tag.Head);
   tag.Head.clear();
   ComputeID3v2Size(tag);
   // Frames are written plain, so nothing may claim otherwise.
   tag.Unsynchronisation = false;
   const std::uint8_t flags = HeaderFlags(tag);
 
+  // The new tag goes between the file's bytes before insertAt and those
+  // from resumeAt on.
+  Bytes middle;
+  Offset64 insertAt = tag.TagOffset >= 0 ? tag.TagOffset : 0, resumeAt = insertAt;
   if (tagInFile && tag.NewTagSize <= tag.TagSize) {
-    // In place whenever the content fits, to the last byte: the tag keeps
-    // its extent (the rest is padding), header and body go out in one
-    // write, and the header differs from the one on disk at most in flags.
+    // Whenever the content fits, to the last byte, the tag keeps its extent
+    // (the rest is padding), and the header and any footer differ from the
+    // ones on disk at most in their flags.
     tag.NewTagSize = tag.TagSize;
-    Bytes region(10 + static_cast<std::size_t>(tag.TagSize), 0);
-    std::memcpy(region.data(), tag.HeaderOnDisk.data(), 10);
-    region[5] = flags;
-    BuildBody(tag, region.data() + 10, static_cast<std::size_t>(tag.TagSize));
-    const bool flagsChanged = tag.HeaderOnDisk[5] != flags;
-    const bool footer = flagsChanged && FooterOnDisk(tag);
-    if (LargeFileWriteAt(tag.FileHandle.get(), region.data(), region.size(), tag.TagOffset) !=
-        region.size())
-      return false;
-    tag.HeaderOnDisk[5] = flags;
-    if (footer &&
-        LargeFileWriteAt(tag.FileHandle.get(), &flags, 1, tag.TagOffset + 10 + tag.TagSize + 5) != 1)
-      return false;
-    tag.FileSize = sizeBefore;  // the tag kept its extent
-    if (batch && done) done({true, sizeBefore, ""});
-    return true;
+    const auto bodySize = static_cast<std::size_t>(tag.TagSize);
+    const bool footer = FooterOnDisk(tag);
+    middle.assign(10 + bodySize + (footer ? 10 : 0), 0);
+    std::memcpy(middle.data(), tag.HeaderOnDisk.data(), 10);
+    middle[5] = flags;
+    BuildBody(tag, middle.data() + 10, bodySize);
+    if (footer) {
+      if (LargeFileReadAt(tag.FileHandle.get(), middle.data() + 10 + bodySize, 10,
+                          tag.TagOffset + 10 + tag.TagSize) != 10)
+        return false;
+      middle[10 + bodySize + 5] = flags;
+    }
+    resumeAt = tag.TagOffset + static_cast<Offset64>(middle.size());
+    const InPlace result = WriteInPlace(tag.FileHandle.get(), tag.TagOffset, middle, head);
+    if (result == InPlace::Failed) return false;
+    if (result == InPlace::Written) {
+      ReleaseWriteLock(tag);
+      tag.HeaderOnDisk[5] = flags;
+      tag.FileSize = sizeBefore;  // the tag kept its extent
+      if (batch && done) done({true, sizeBefore, ""});
+      return true;
+    }
+  } else {
+    // A tag that grows or is new gets padding up to the next multiple of
+    // 2048, so that later edits fit in place. Where the old tag cannot be
+    // vouched for (an unknown version, a cut header, a body that runs past
+    // the end of the file) the new tag goes in front of it and its bytes
+    // are kept as data.
+    tag.NewTagSize = std::min(NextBlockMultiple(tag.NewTagSize, kPaddingBlock), kID3v2MaxTagSize);
+    if (tagInFile) resumeAt = tag.TagOffset + 10 + tag.TagSize + (FooterOnDisk(tag) ? 10 : 0);
+    const std::size_t bodySize = static_cast<std::size_t>(tag.NewTagSize);
+    middle.assign(10 + bodySize + (tag.Footer ? 10 : 0), 0);
+    PutHeader(middle.data(), tag, flags, tag.NewTagSize, false);
+    BuildBody(tag, middle.data() + 10, bodySize);
+    if (tag.Footer) PutHeader(middle.data() + 10 + bodySize, tag, flags, tag.NewTagSize, true);
   }
-
-  // A tag that grows or is new gets padding up to the next multiple of
-  // 2048, so that later edits fit in place.
-  tag.NewTagSize = std::min(NextBlockMultiple(tag.NewTagSize, kPaddingBlock), kID3v2MaxTagSize);
-  // Through the temporary file. Where the old tag cannot be vouched for (an
-  // unknown version, a cut header, a body that runs past the end of the
-  // file) the new tag goes in front of it and its bytes are kept as data.
-  const bool replaceOld = tagInFile;
-  const Offset64 insertAt = tag.TagOffset >= 0 ? tag.TagOffset : 0;
-  const Offset64 resumeAt =
-      replaceOld ? tag.TagOffset + 10 + tag.TagSize + (FooterOnDisk(tag) ? 10 : 0) : insertAt;
-  const std::size_t bodySize = static_cast<std::size_t>(tag.NewTagSize);
-  Bytes middle(10 + bodySize + (tag.Footer ? 10 : 0), 0);
-  PutHeader(middle.data(), tag, flags, tag.NewTagSize, false);
-  BuildBody(tag, middle.data() + 10, bodySize);
-  if (tag.Footer) PutHeader(middle.data() + 10 + bodySize, tag, flags, tag.NewTagSize, true);
+  // Through the temporary file.
   Offset64 newSize = -1;
   SafeWrite out = PrepareRewrite(tag, insertAt, middle, resumeAt, newSize);
   if (!out.valid() || !FinishRewrite(tag, std::move(out), newSize, batch, done)) return false;
@@ -391,7 +497,8 @@ bool RemoveTag(ID3v2Tag& tag, SafeWriteBatch* batch, ID3v2WriteDone& done) {
   tag.KeptCopy.clear();
   // Only a tag we can vouch for is cut out: an unknown block or a size that
   // runs past the end of the file could be audio.
-  if (!tag.FileHandle.valid() || tag.TagOffset < 0 || !TagInFile(tag) || !EnsureWritable(tag))
+  if (!tag.FileHandle.valid() || tag.TagOffset < 0 || !TagInFile(tag) || !HoldWriteLock(tag) ||
+      !EnsureWritable(tag))
     return false;
   tag.FileSize = -1;
   tag.Head.clear();

@@ -1,8 +1,11 @@
 // velotag-cli as scripts see it: the real binary's standard output, standard
 // error and exit status, on real MP3 files, with mutagen reading what it wrote.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -504,6 +507,75 @@ TEST_F(CliTest, AutotagAgainstAScriptedService) {
   r = Run(0, {"--show", "v2", "autotag", mp3});
   EXPECT_EQ(server.Requests().size(), 1u);
   EXPECT_EQ(MutagenFields(mp3)["artist"].string, "Björk Иван");
+}
+
+// An auto tag ended by a signal while the decoder writes its WAV, or while
+// the lookup waits for a server that never answers: SIGTERM, or a second
+// Ctrl-C after the Stop of the first, ends the process at once, and neither
+// the decoded "libofa_tmp_*.wav" in the program folder nor a "QRN*" answer
+// file in $TMPDIR is left, nor the decoder running.
+TEST_F(CliTest, AnAutotagEndedBySignalsLeavesNoFiles) {
+  {
+    ClassLibofa probe(LibofaOptions{home_.path(), "", {}});
+    if (!probe.DRIVER_INSTALLED()) GTEST_SKIP() << "libofa.so.0 cannot be loaded (install libofa0)";
+  }
+  if (FindExecutable("", "lame").empty()) GTEST_SKIP() << "lame is not on PATH (install lame)";
+  const std::string wav = music_.file("tones.wav"), mp3 = music_.file("tones.mp3");
+  WriteWav(wav, {44100, 2, 16, 1, 30.0});
+  ASSERT_EQ(RunProcess({"lame", "--quiet", "-b", "128", wav, mp3}).exitCode, 0);
+  ::unlink(wav.c_str());
+  // Takes connections and never answers.
+  FileHandle silent(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof addr;
+  ASSERT_EQ(::bind(silent.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(silent.get(), 8), 0);
+  ::getsockname(silent.get(), reinterpret_cast<sockaddr*>(&addr), &length);
+  const std::string server = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+
+  TempDir tmp;
+  auto names = [](const std::string& folder, const std::string& prefix) {
+    std::vector<FolderEntry> entries;
+    ListFolder(folder, entries);
+    std::size_t n = 0;
+    for (const FolderEntry& e : entries) n += GetFileNamePart(e.Name).rfind(prefix, 0) == 0;
+    return n;
+  };
+  const struct {
+    const char* when;  // the file whose appearance marks the moment
+    std::vector<int> signals;
+  } cases[] = {{"libofa_tmp_", {SIGTERM}}, {"QRN", {SIGTERM}}, {"QRN", {SIGINT, SIGINT}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.when << " " << c.signals.size());
+    std::vector<std::string> args = {VELOTAG_CLI, "--home", home_.path(), "-q",
+                                     "--fingerprint-server", server, "autotag", mp3};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::setenv("TMPDIR", tmp.path().c_str(), 1);
+      ::_exit(::execv(argv[0], argv.data()));
+    }
+    const std::string& folder = c.when[0] == 'Q' ? tmp.path() : home_.path();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (names(folder, c.when) == 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    for (int sig : c.signals) {
+      ::kill(pid, sig);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signals.back()) << status;
+    EXPECT_EQ(names(home_.path(), "libofa_tmp_"), 0u);
+    EXPECT_EQ(names(tmp.path(), ""), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const ProcessResult decoders = RunProcess({"pgrep", "-f", "--", "--decode " + mp3});
+    EXPECT_EQ(decoders.out, "") << "the decoder runs on";
+  }
 }
 
 // With a key the lookup goes to AcoustID instead: Chromaprint over the MP3

@@ -55,9 +55,12 @@ void WriteFileText(const std::string& path, const std::string& text) {
 }
 
 Bytes ReadFileBytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
+  std::ifstream f(path, std::ios::binary | std::ios::ate);
   if (!f) throw std::runtime_error("cannot read " + path);
-  return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  Bytes bytes(static_cast<std::size_t>(f.tellg()));
+  f.seekg(0);
+  f.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }

@@ -6,16 +6,20 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "support/largefile.h"
 #include "support/paths.h"
 #include "support/safewrite.h"
+#include "support/tempfiles.h"
 #include "testutil.h"
 
 namespace velotag {
@@ -122,6 +126,68 @@ TEST(SafeWrite, ACopyBackCutShortKeepsTheNewContent) {
   const auto names = Names(dir.path());
   ASSERT_EQ(names.size(), 3u);
   EXPECT_EQ(ReadFileBytes(dir.file(names[0])), fresh) << "kept: " << names[0];
+}
+
+// A folder without write permission, a file with it: no temporary file can
+// be made beside the file, so the content is made in $TMPDIR and copied back
+// through the inode (a rename into the folder is impossible), and the copy
+// goes again. Alone or in a batch, one name or two.
+TEST(SafeWrite, AFolderWithoutWritePermissionIsWrittenThroughTheInode) {
+  const Bytes fresh = ToBytes("the new content, longer than the old");
+  for (const bool twoNames : {false, true}) {
+    for (const bool batch : {false, true}) {
+      SCOPED_TRACE(testing::Message() << twoNames << batch);
+      TempDir dir, tmp;
+      const std::string f = dir.file("f");
+      WriteFileBytes(f, ToBytes("old"));
+      if (twoNames) ::link(f.c_str(), dir.file("g").c_str());
+      ::chmod(f.c_str(), 0666);
+      ::chmod(dir.path().c_str(), 0555);
+      test::OpenToEveryone(tmp.path());
+      const ino_t inode = LStat(f).st_ino;
+      EXPECT_TRUE(test::RunUnprivileged([&] {
+        ::setenv("TMPDIR", tmp.path().c_str(), 1);
+        SafeWrite w = Written(f, fresh);
+        bool ok = false;
+        if (!batch) return w.valid() && w.Commit().ok;
+        SafeWriteBatch writes;
+        writes.Add(std::move(w), [&](const SafeWriteOutcome& o) { ok = o.ok; });
+        writes.Commit();
+        return ok;
+      }));
+      ::chmod(dir.path().c_str(), 0755);
+      EXPECT_EQ(ReadFileBytes(f), fresh);
+      EXPECT_EQ(LStat(f).st_ino, inode);
+      EXPECT_EQ(Names(dir.path()).size(), twoNames ? 2u : 1u);
+      EXPECT_EQ(Names(tmp.path()), std::vector<std::string>{}) << "the copy stays in $TMPDIR";
+    }
+  }
+}
+
+// Ended by a signal, the process first ends its helpers and removes the files
+// it made for a moment; a file it keeps stays.
+TEST(TempFiles, ASignalRemovesThemAndEndsTheHelpers) {
+  TempDir dir;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    RemoveTempFilesOnSignals();
+    TempFile gone(dir.file("gone")), kept(dir.file("kept"));
+    WriteFileBytes(gone.path(), ToBytes("x"));
+    WriteFileBytes(kept.path(), ToBytes("x"));
+    kept.release();
+    pid_t sleeper = 0;
+    char* argv[] = {const_cast<char*>("sleep"), const_cast<char*>("31.4159"), nullptr};
+    if (::posix_spawnp(&sleeper, "sleep", nullptr, nullptr, argv, environ) != 0) ::_exit(3);
+    RememberChildProcess(sleeper);
+    ::raise(SIGTERM);
+    ::_exit(4);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"kept"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(test::RunProcess({"pgrep", "-f", "sleep 31.4159"}).out, "");
 }
 
 // From a memory file (another file system: the kernel cannot copy, memory
