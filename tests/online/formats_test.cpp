@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "online/http.h"
 #include "online/localdb.h"
 #include "online/socket.h"
@@ -193,6 +195,43 @@ TEST(LocalDb, FindsTheFirstSectionOfAName) {
     std::vector<std::string> lines = {"stale"};
     EXPECT_EQ(GetDBSection(c.file, c.name, lines), c.count) << c.name;
     EXPECT_EQ(lines, c.lines) << c.name;
+  }
+}
+
+// Only a regular file is read, and of a line only so much: a link to a
+// device ends at once, a huge line costs no more than the limit, and
+// nothing is appended where nothing would be read.
+TEST(LocalDb, DevicesAndHugeLinesEndAtOnce) {
+  test::TempDir dir;
+  const std::string huge = dir.file("huge.ini");
+  test::WriteFileText(huge, "[a]\r\nart=" + std::string(3 * kMaxLocalDbLine, 'x') +
+                                "\r\nttl=t\r\n[b]\r\nuid=" + std::string(kMaxLocalDbLine - 4, 'x') +
+                                "\r\nart=b\r\n");
+  ASSERT_EQ(::symlink("/dev/zero", dir.file("zero.ini").c_str()), 0);
+  ASSERT_EQ(::symlink("/dev/urandom", dir.file("random.ini").c_str()), 0);
+  ASSERT_EQ(::mkfifo(dir.file("fifo.ini").c_str(), 0644), 0);
+  ASSERT_EQ(::mkdir(dir.file("folder.ini").c_str(), 0755), 0);
+  struct Case {
+    std::string name, section;
+    std::vector<std::string> lines;
+  } const cases[] = {
+      {"zero.ini", "a", {}},
+      {"random.ini", "a", {}},
+      {"fifo.ini", "a", {}},
+      {"folder.ini", "a", {}},
+      {"huge.ini", "a", {"ttl=t"}},
+      {"huge.ini", "b", {"uid=" + std::string(kMaxLocalDbLine - 4, 'x'), "art=b"}},
+  };
+  for (const Case& c : cases) {
+    const bool device = c.name != "huge.ini";
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::string> lines;
+    EXPECT_EQ(GetDBSection(dir.file(c.name), c.section, lines), std::ssize(c.lines)) << c.name;
+    EXPECT_EQ(lines, c.lines) << c.name;
+    EXPECT_EQ(LocalDbProblem(dir.file(c.name)),
+              device ? c.name + " is not a regular file: it is not used" : "");
+    EXPECT_EQ(AddDBSection(dir.file(c.name), "[c]\r\nart=a\r\nttl=b\r\n"), !device) << c.name;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << c.name;
   }
 }
 
