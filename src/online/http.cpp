@@ -28,8 +28,9 @@ bool IsControl(char c) {
   return b < 32 || b == 127;
 }
 
-// The caller's cookie lines as they go out: every line holding a control
-// character, and every empty line (which would end the header), left out.
+// The caller's cookie lines as they go out: only "Cookie:" lines, and none
+// holding a control character; any other line would be a header of the
+// caller's own (an empty one would end the header).
 std::string CleanCookieLines(const std::string& lines) {
   std::string out;
   std::size_t pos = 0;
@@ -38,7 +39,7 @@ std::string CleanCookieLines(const std::string& lines) {
     if (eol == std::string::npos) eol = lines.size();
     std::string line = lines.substr(pos, eol - pos);
     pos = eol + 2;
-    if (!line.empty() && std::none_of(line.begin(), line.end(), IsControl))
+    if (StartsWithNoCase(line, "Cookie:") && std::none_of(line.begin(), line.end(), IsControl))
       out += line + "\r\n";
   }
   return out;

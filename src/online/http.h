@@ -53,8 +53,8 @@ HttpResult HttpRequestOnce(const std::string& url, const std::string& localPath,
                            const PumpFn& pump = {}, const HttpLimits& limits = {});
 
 // The request's bytes as they go out. A control character in the user agent
-// becomes a blank, and a caller's cookie line holding one (or an empty
-// line) is left out, so that no text of theirs adds a header line; the
+// becomes a blank, and of the caller's cookie lines only "Cookie:" lines
+// without one go out, so that no text of theirs adds a header line; the
 // body goes out in the single-byte code page and Content-length counts
 // exactly the bytes sent.
 Bytes BuildHttpRequest(const RequestTarget& target, const std::string& postBody,

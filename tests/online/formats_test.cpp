@@ -311,6 +311,7 @@ TEST(Wave, ReadsInUnitsAndNeverPastTheData) {
       {1, 1, kWaveSeconds, 2000},   {0, 135, kWaveSeconds, 6000}, {0, 250, kWaveMilliseconds, 500},
       {-5, 10, kWaveFrames, 20},    {0, -1, kWaveFrames, 6000},   {2.5, 10, kWaveSeconds, 1000},
       {3, 1, kWaveSeconds, 0},      {2999, 100, kWaveFrames, 2},
+      {1e15, 1, kWaveSeconds, 0},  // far past the data: no offset overflows (found by fuzzing)
   };
   WaveInfo info;
   ASSERT_EQ(OpenWave(dir.file("a.wav"), info), 0);

@@ -74,10 +74,11 @@ TEST_F(HttpTest, SendsTheRequestBytesExactly) {
        "GET /echo HTTP/1.1\r\n" + start + "User-Agent: two lines\r\n"
            "Authorization: Basic dXNlcjpwYSBzcw==\r\nCookie: a=b\r\nConnection: Close\r\n\r\n"},
       // No caller text adds a header line: control characters in the user
-      // agent become blanks, cookie lines holding one (or empty) are left
-      // out. A body that is no UTF-8 goes out byte for byte, and its length
-      // counts those bytes.
-      {"/post", {.body = "a=\x80\xFF", .cookies = "Cookie: a=b\nX-Injected: 1\r\n\r\nCookie: c=d",
+      // agent become blanks; only "Cookie:" lines without one go out (a
+      // second length was found by fuzzing). A body that is no UTF-8 goes
+      // out byte for byte, and its length counts those bytes.
+      {"/post", {.body = "a=\x80\xFF",
+                 .cookies = "Cookie: a=b\nX-Injected: 1\r\n\r\nContent-length: 0\r\nCookie: c=d",
                  .agent = "a\nb\rc\x1B"},
        "POST /post HTTP/1.1\r\n" + start + "User-Agent: a b c\r\nCookie: c=d\r\n"
            "Connection: Close\r\nContent-type: application/x-www-form-urlencoded\r\n"
