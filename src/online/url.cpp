@@ -138,7 +138,8 @@ bool ParseRequestUrl(const std::string& urlIn, RequestTarget& target) {
   target.hostName = target.hostPart;
   if (std::size_t colon = target.hostPart.find(':'); colon != std::string::npos) {
     double number = LeadingNumber(target.hostPart.substr(colon + 1));
-    if (number > 0 && number < 65536) target.port = static_cast<int>(number);
+    // Whole ports only: ".6" is above 0 but names port 0.
+    if (number >= 1 && number < 65536) target.port = static_cast<int>(number);
     target.hostName = target.hostPart.substr(0, colon);
   }
   return !target.hostName.empty();

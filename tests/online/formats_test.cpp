@@ -61,6 +61,26 @@ TEST(UrlParts, FileNameAndOrigin) {
   }
 }
 
+TEST(UrlParts, HostPortAndPathOfARequest) {
+  struct Case {
+    std::string url, hostPart, path;
+    int port;
+  } const cases[] = {
+      {"http://u:p@h:8080", "h:8080", "/", 8080},
+      {"HTTPS://h/a?b", "h", "/a?b", 443},
+      {"h:0/x", "h:0", "/x", 80},
+      {"http://h:65536/", "h:65536", "/", 80},
+      {"http://h:abc/", "h:abc", "/", 80},
+      {"http://h:.6/", "h:.6", "/", 80},  // once port 0 (found by fuzzing)
+  };
+  for (const Case& c : cases) {
+    RequestTarget t;
+    ASSERT_TRUE(ParseRequestUrl(c.url, t)) << c.url;
+    EXPECT_EQ(t.hostPart + " " + t.path + " " + std::to_string(t.port),
+              c.hostPart + " " + c.path + " " + std::to_string(c.port));
+  }
+}
+
 TEST(ResponseHeaders, StatusLineKnownHeadersAndHostNames) {
   HttpResult r = ParseResponseHeaders(
       "HTTP/1.1 301 Moved Permanently\r\nContent-Length: 1234\r\nContent-Type: Text/XML\r\n"
