@@ -31,7 +31,8 @@ class Reader {
   Reader(const std::uint8_t* data, std::size_t size) : p_(data), end_(data + size) {}
   std::uint8_t Byte() { return p_ < end_ ? *p_++ : 0; }
   std::string Text() {
-    std::size_t n = std::min<std::size_t>(Byte(), static_cast<std::size_t>(end_ - p_));
+    const std::uint8_t length = Byte();
+    std::size_t n = std::min<std::size_t>(length, static_cast<std::size_t>(end_ - p_));
     std::string s(reinterpret_cast<const char*>(p_), n);
     p_ += n;
     return s;

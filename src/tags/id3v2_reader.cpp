@@ -86,7 +86,8 @@ void ResetRecord(ID3v2Tag& tag, const std::string& fileName, std::int32_t newVer
 // iTunes wrote 2.4 tags with plain 32-bit frame sizes. Both readings are
 // walked; the plain one wins when it finds more known frames, or as many
 // while the synchsafe walk overruns the body and the plain one does not
-// (the rule mutagen applies, so that both read such files alike). Sizes
+// (the rule mutagen applies, so that both read such files alike), but
+// never when it overruns the body and the synchsafe one does not. Sizes
 // below 128 read the same either way and never decide anything.
 bool PlainFrameSizes(const Bytes& body, std::size_t start) {
   struct Walk {
@@ -114,6 +115,10 @@ bool PlainFrameSizes(const Bytes& body, std::size_t start) {
     return w;
   };
   const Walk safe = walk(true), plain = walk(false);
+  // A reading that runs past the body never wins over one that ends within
+  // it: picture bytes that look like frames under the plain reading once
+  // turned a tag we wrote into another one.
+  if (safe.past <= 0 && plain.past >= 1) return false;
   return plain.known > safe.known ||
          (plain.known == safe.known && safe.past >= 1 && plain.past <= 1);
 }
