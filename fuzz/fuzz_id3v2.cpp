@@ -4,73 +4,21 @@
 //
 // Besides the sanitizers it checks what a write promises: a tag written is
 // found again and holds what was set, and nothing after the tag is lost.
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "fuzz_util.h"
 #include "support/paths.h"
 #include "tags/id3v2.h"
 #include "tags/id3v2_frames.h"
 
 using namespace velotag;
+using velotag::fuzz::Check;
+using velotag::fuzz::ReadFile;
 
 namespace {
-
-std::string gFolder;
-
-void RemoveWorkFolder() {
-  if (gFolder.empty()) return;
-  ::unlink((gFolder + "input.mp3").c_str());
-  ::unlink((gFolder + "input.mp3.id3tmp").c_str());
-  ::rmdir((gFolder + "pictures").c_str());
-  ::rmdir(gFolder.c_str());
-}
-
-const std::string& WorkFolder() {
-  if (gFolder.empty()) {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/velotag-fuzz-XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (::mkdtemp(buf.data()) == nullptr) std::abort();
-    gFolder = std::string(buf.data()) + "/";
-    std::atexit(RemoveWorkFolder);
-  }
-  return gFolder;
-}
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "broken promise: %s\n", what);
-    std::abort();
-  }
-}
-
-void WriteFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd == -1) std::abort();
-  if (size && ::write(fd, data, size) != static_cast<ssize_t>(size)) std::abort();
-  ::close(fd);
-}
-
-std::vector<std::uint8_t> ReadFile(const std::string& path) {
-  std::vector<std::uint8_t> out;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return out;
-  std::uint8_t buf[65536];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
-  std::fclose(f);
-  return out;
-}
 
 void ReadEverything(const ID3v2Tag& tag) {
   for (int i = 0; i < kID3v2FieldCount; ++i) (void)GetID3v2Field(tag, i);
@@ -96,9 +44,9 @@ void ReadEverything(const ID3v2Tag& tag) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string folder = WorkFolder();
+  const std::string folder = fuzz::WorkFolder();
   const std::string mp3 = folder + "input.mp3";
-  WriteFile(mp3, data, size);
+  fuzz::WriteFile(mp3, data, size);
 
   ID3v2Tag tag;
   const int opened = OpenID3v2(mp3, tag, 4);

@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "support/paths.h"
+#include "terminal_text.h"
 
 namespace velotag::cli {
 
@@ -50,7 +51,8 @@ std::string UsageText() {
 }
 
 int UsageError(std::FILE* err, const std::string& message) {
-  std::string text = std::string(kProgram) + ": " + message + "\n" +
+  // A path named on the command line may hold control characters too.
+  std::string text = EscapeControls(std::string(kProgram) + ": " + message + "\n", true) +
                      "Try 'velotag-cli --help' for more information.\n";
   std::fwrite(text.data(), 1, text.size(), err);
   return kExitUsage;

@@ -1,17 +1,27 @@
 #include "console.h"
 
+#include <unistd.h>
+
 #include <ctime>
+
+#include "terminal_text.h"
 
 namespace velotag::cli {
 
+Console::Console(std::FILE* out, std::FILE* err, bool quiet)
+    : out_(out), err_(err), outIsTerminal_(::isatty(::fileno(out)) == 1), quiet_(quiet),
+      progress_(err) {}
+
 void Console::Print(const std::string& text) {
   progress_.Clear();
-  std::fwrite(text.data(), 1, text.size(), out_);
+  const std::string shown = outIsTerminal_ ? EscapeControls(text, true) : text;
+  std::fwrite(shown.data(), 1, shown.size(), out_);
 }
 
 void Console::PrintError(const std::string& text) {
   progress_.Clear();
-  std::fwrite(text.data(), 1, text.size(), err_);
+  const std::string shown = EscapeControls(text, true);
+  std::fwrite(shown.data(), 1, shown.size(), err_);
 }
 
 void Console::AddStatusLine(const std::string& text) {
@@ -22,14 +32,14 @@ void Console::AddStatusLine(const std::string& text) {
   localtime_r(&now, &local);
   char stamp[16];
   std::strftime(stamp, sizeof stamp, "[%H:%M:%S] ", &local);
-  std::string line = stamp + text + "\n";
+  std::string line = stamp + EscapeControls(text) + "\n";
   std::fwrite(line.data(), 1, line.size(), err_);
 }
 
 void Console::PrintStatusLine(const std::string& line) {
   if (quiet_) return;
   progress_.Clear();
-  std::string text = line + "\n";
+  std::string text = EscapeControls(line) + "\n";
   std::fwrite(text.data(), 1, text.size(), err_);
 }
 

@@ -1,6 +1,9 @@
 // The terminal side of velotag-cli: results to standard output, status
 // lines ("[hh:mm:ss] text", as the window's status log shows them) to
-// standard error, and the exit status they add up to.
+// standard error, and the exit status they add up to. Text carried from
+// files or the network never reaches a terminal with its control
+// characters: standard error always escapes them (it is for people), standard
+// output when it is a terminal (a script reading a pipe gets the bytes).
 #pragma once
 
 #include <cstdio>
@@ -17,8 +20,7 @@ inline constexpr int kExitUsage = 2;
 
 class Console {
  public:
-  Console(std::FILE* out, std::FILE* err, bool quiet)
-      : out_(out), err_(err), quiet_(quiet), progress_(err) {}
+  Console(std::FILE* out, std::FILE* err, bool quiet);
 
   void Print(const std::string& text);
   // A message for the person, not a status line (usage errors).
@@ -44,6 +46,7 @@ class Console {
  private:
   std::FILE* out_;
   std::FILE* err_;
+  bool outIsTerminal_;
   bool quiet_;
   bool failed_ = false;
   ProgressLine progress_;

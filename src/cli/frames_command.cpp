@@ -8,6 +8,7 @@
 #include "support/paths.h"
 #include "tags/id3v2.h"
 #include "tags/id3v2_frames.h"
+#include "terminal_text.h"
 
 namespace velotag::cli {
 
@@ -64,22 +65,7 @@ Decoded Decode(const ID3v2Tag& tag, const ID3v2Frame& f) {
 }
 
 // Control characters would break the one-line-per-frame layout.
-std::string Printable(const std::string& s) {
-  std::string out;
-  for (unsigned char c : s) {
-    if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\t') out += "\\t";
-    else if (c < 0x20 || c == 0x7F) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    } else {
-      out.push_back(static_cast<char>(c));
-    }
-  }
-  return out;
-}
+std::string Printable(const std::string& s) { return EscapeControls(s); }
 
 std::string Hex(unsigned value, int digits) {
   char buf[16];

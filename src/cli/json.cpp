@@ -48,6 +48,14 @@ std::string JsonString(std::string_view text) {
       ++i;
       continue;
     }
+    // C1 controls too: the JSON may be shown on a terminal as it is.
+    if (n == 2 && static_cast<unsigned char>(text[i]) == 0xC2 &&
+        static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned char>(text[i + 1]));
+      out += buf;
+      i += 2;
+      continue;
+    }
     if (n > 1) {
       out.append(text, i, n);
       i += n;

@@ -15,6 +15,7 @@
 #include "support/paths.h"
 #include "support/safewrite.h"
 #include "support/tempfiles.h"
+#include "terminal_text.h"
 
 namespace velotag::cli {
 
@@ -39,23 +40,6 @@ int FieldIndex(const std::string& name) {
 std::string& FieldInput(FieldPanel& panel, int k) {
   if (k == 5) return panel.CmbID3v1;
   return panel.TxtID3[static_cast<std::size_t>(k < 5 ? k : k - 1)];
-}
-
-// One line per value: tabs, line breaks and backslashes are escaped.
-std::string Escape(const std::string& text) {
-  if (text.find_first_of("\t\n\r\\") == std::string::npos) return text;
-  std::string out;
-  out.reserve(text.size() + 8);
-  for (char c : text) {
-    switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      default: out.push_back(c);
-    }
-  }
-  return out;
 }
 
 int UsageError(CommandContext& context, const std::string& message) {
@@ -110,7 +94,7 @@ void PrintTsv(Console& console, MyListview& grid) {
   std::string line;
   for (int c = 0; c < kMediaColumnCount; ++c) {
     if (c) line += '\t';
-    line += Escape(grid.GetColumnheaderValue(c));
+    line += EscapeCell(grid.GetColumnheaderValue(c));
   }
   console.Print(line + "\n");
   std::vector<std::string> row;
@@ -119,7 +103,7 @@ void PrintTsv(Console& console, MyListview& grid) {
     line.clear();
     for (std::size_t c = 0; c < row.size(); ++c) {
       if (c) line += '\t';
-      line += Escape(row[c]);
+      line += EscapeCell(row[c]);
     }
     console.Print(line + "\n");
   }
@@ -266,8 +250,8 @@ int RunLoad(CommandContext& context) {
   std::string out;
   for (int k = 0; k < kCheckBoxCount; ++k)
     out += std::string(kFieldNames[static_cast<std::size_t>(k)]) + "=" +
-           Escape(FieldInput(panel, k)) + "\n";
-  for (const std::string& entry : panel.CmbTXXX) out += "txxx=" + Escape(entry) + "\n";
+           EscapeCell(FieldInput(panel, k)) + "\n";
+  for (const std::string& entry : panel.CmbTXXX) out += "txxx=" + EscapeCell(entry) + "\n";
   context.console.Print(out);
   return session.Status();
 }

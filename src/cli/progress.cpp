@@ -5,6 +5,7 @@
 
 #include "support/paths.h"
 #include "support/textenc.h"
+#include "terminal_text.h"
 
 namespace velotag::cli {
 
@@ -23,9 +24,7 @@ std::size_t TerminalColumns(std::FILE* stream) {
 std::string Printable(std::string_view text) {
   std::string valid =
       Utf8BytesToString(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-  for (char& c : valid)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  return valid;
+  return EscapeControls(valid);
 }
 
 }  // namespace

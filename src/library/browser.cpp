@@ -5,6 +5,7 @@
 
 #include "library/form1.h"
 #include "library/renamer.h"
+#include "online/localdb.h"
 #include "support/numtext.h"
 #include "support/paths.h"
 #include "support/textenc.h"
@@ -460,8 +461,8 @@ void Form1::RenameFiles() {
   AddStatusLine("File renaming pattern: " + pattern);
   int renamed = 0;
   std::vector<std::string> row;
-  for (std::int32_t i = 0; i < grid_.ItemCount(); ++i) {
-    if (!grid_.GetItemSelected(i)) continue;
+  // One selected row.
+  auto renameRow = [&](std::int32_t i) {
     grid_.GetItem(i, row);
     row.resize(kMediaColumnCount);
     ui_.WorkingOn(row[kColPath], static_cast<std::size_t>(i),
@@ -471,15 +472,15 @@ void Form1::RenameFiles() {
     std::string name = ApplyRenamePattern(pattern, variables, values, kMaxRenameLength);
     if (name.empty()) {
       AddStatusLine("File doesn't contain enough ID3 tag: " + row[kColFileName]);
-      continue;
+      return;
     }
     // Tag texts may hold "/" or start with "..": the name stays a name.
-    name = MakeValidFileName(SafeFileNameComponent(name));
+    name = RenamedFileName(name);
     std::string folder = GetFolderPart(row[kColPath]);
     std::string target = folder + name;
     if (GetPathType(target) > kPathMissing) {
       AddStatusLine("File exist: " + name);
-      continue;
+      return;
     }
     // The move itself never replaces a file that appeared since the check.
     if (FileMove(row[kColPath], target, true)) {
@@ -490,6 +491,12 @@ void Form1::RenameFiles() {
     } else {
       AddStatusLine("File rename error: " + row[kColPath]);
     }
+  };
+  for (std::int32_t i = 0; i < grid_.ItemCount(); ++i) {
+    if (!grid_.GetItemSelected(i)) continue;
+    renameRow(i);
+    // Stop is heard between files, whether the file was renamed or not.
+    PumpMessages();
     if (Killed()) break;
   }
   AddStatusLine("Renamed file(s): " + std::to_string(renamed));
@@ -516,6 +523,8 @@ void Form1::AutoTag() {
     AddStatusLine(
         "No fingerprint service configured: only answers already in LocalDB.ini are used "
         "(set one with --fingerprint-server or [servers] fingerprint=host:port)");
+  // A cache that cannot be used is said once; the lookups go on without it.
+  if (std::string problem = LocalDbProblem(LocalDbFile()); !problem.empty()) AddStatusLine(problem);
   SetFrame1Progress((0));
   int tagged = 0;
   std::vector<std::string> row;

@@ -109,6 +109,14 @@ std::string ApplyRenamePattern(const std::string& pattern, const std::vector<std
   return out + ".mp3";
 }
 
+std::string RenamedFileName(const std::string& engineName) {
+  // Made safe without the extension: a value of "." must not turn the "."
+  // of ".mp3" into part of a defused "..".
+  const bool mp3 = EndsWithNoCase(engineName, ".mp3");
+  const std::string stem = mp3 ? engineName.substr(0, engineName.size() - 4) : engineName;
+  return MakeValidFileName(SafeFileNameComponent(stem)) + (mp3 ? engineName.substr(stem.size()) : "");
+}
+
 std::string IsValidRenamePattern(const std::string& pattern,
                                  const std::vector<std::string>& variables) {
   std::string text = CaseFold(pattern);
@@ -160,7 +168,7 @@ FormRenamer::FormRenamer(const std::string& currentPattern,
 void FormRenamer::SetPattern(const std::string& pattern) {
   pattern_ = pattern;
   std::string name = ApplyRenamePattern(pattern_, variables_, examples_, kMaxRenameLength);
-  example_ = name.empty() ? std::string() : MakeValidFileName(SafeFileNameComponent(name));
+  example_ = name.empty() ? std::string() : RenamedFileName(name);
 }
 
 void FormRenamer::Preset(int number) {

@@ -17,6 +17,11 @@ inline constexpr std::size_t kMaxRenameLength = 250;
 std::string ApplyRenamePattern(const std::string& pattern, const std::vector<std::string>& variables,
                                const std::vector<std::string>& values,
                                std::size_t maxLength = kMaxRenameLength);
+// The engine's name as a file name in the file's own folder: "/" and the
+// reserved characters replaced, a leading ".." defused, and ".mp3" kept
+// whatever the tags made of the part before it.
+std::string RenamedFileName(const std::string& engineName);
+
 // The pattern when valid, else "".
 std::string IsValidRenamePattern(const std::string& pattern,
                                  const std::vector<std::string>& variables);

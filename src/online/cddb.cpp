@@ -1,6 +1,7 @@
 #include "online/cddb.h"
 
 #include <cstdio>
+#include <unordered_map>
 
 #include "online/http.h"
 #include "support/largefile.h"
@@ -147,6 +148,7 @@ CddbResponse ParseCddbResponse(const std::string& text) {
   const int codeClass = r.code / 100;
   if (codeClass == 0) r.message = kCddbInternalError;
   if (codeClass != 2) return r;
+  std::unordered_map<std::string, std::size_t> lineOfKey;
   for (std::size_t i = 1; i < lines.size(); ++i) {
     const std::string line = Trim(lines[i]);
     if (line.empty()) continue;
@@ -158,16 +160,15 @@ CddbResponse ParseCddbResponse(const std::string& text) {
       r.lines.emplace_back(std::string(), line);
       continue;
     }
-    // A long value goes on over several lines of the same key.
-    bool joined = false;
-    for (auto it = r.lines.rbegin(); it != r.lines.rend(); ++it) {
-      if (!it->first.empty() && TextEquals(it->first, key)) {
-        it->second += line.substr(eq + 1);
-        joined = true;
-        break;
-      }
+    // A long value goes on over several lines of the same key. Keys are
+    // looked up folded once: comparing with every line before made an
+    // answer of 20000 titles take minutes.
+    auto [it, isNew] = lineOfKey.emplace(CaseFold(key), r.lines.size());
+    if (isNew) {
+      r.lines.emplace_back(key, line);
+    } else {
+      r.lines[it->second].second += line.substr(eq + 1);
     }
-    if (!joined) r.lines.emplace_back(key, line);
   }
   r.lineCount = static_cast<std::int32_t>(r.lines.size());
   return r;

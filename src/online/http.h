@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "online/http_answer.h"
 #include "online/socket.h"
 #include "online/url.h"
 
@@ -16,25 +17,19 @@ inline constexpr const char* kDefaultUserAgent =
     "Mozilla/5.0 (Windows; U; Hollowcrag; hu; rv:1.9.2.13) Gecko/20101203 Firefox/3.6.13 "
     "(.NET CLR 3.5.30729)";
 
-struct HttpResult {
-  std::string protocol;            // "http/1.1", lower case
-  std::int16_t status = 0;         // 0: no status line seen
-  std::int64_t bytesWritten = 0;   // bytes written to localFile
-  std::int32_t headerCount = 0;    // headers.size()
-  std::vector<NameValue> headers;  // name lower-cased, value trimmed
-  std::vector<NameValue> cookies;  // every ";" part of every set-cookie
-  bool chunked = false;
-  std::int64_t contentLength = -1;
-  std::string contentType = "text/html";
-  std::string contentRange;
-  std::string location;
-  std::string localFile;
-  std::string urlFileName;
-  // The body did not arrive whole as far as the transfer can tell: a chunked
-  // body whose framing broke or that ended before its last chunk, a header
-  // that never ended, or a short write to the local file. Such an answer is
-  // never a successful download.
-  bool bodyIncomplete = false;
+// Bounds on one request beyond the silence time-out of each read, so that a
+// server that drips bytes, or answers "100 Continue" without end, still
+// ends the request in bounded time (as a failure). A field of 0 takes the
+// default named beside it.
+struct HttpLimits {
+  // From sending the request to the end of the final header, interim
+  // answers included. 0: twice the time-out.
+  int headerDeadlineMs = 0;
+  // While the body still owes bytes, each window of rateWindowMs (0: the
+  // time-out) must bring minBodyBytesPerSecond (0: 512) on average.
+  int rateWindowMs = 0;
+  std::int64_t minBodyBytesPerSecond = 0;
+  int maxInterimAnswers = kMaxInterimAnswers;
 };
 
 // Follows redirects for up to maxHops requests. localPath is a file, or a
@@ -48,15 +43,21 @@ struct HttpResult {
 bool HttpDownload(std::string& url, std::string& localPath, int timeoutMs, int maxHops,
                   bool& keepGoing, bool deleteOnFail, std::int64_t maxBytes,
                   const std::string& postBody, std::string& cookieLines,
-                  const std::string& userAgent, const PumpFn& pump = {});
+                  const std::string& userAgent, const PumpFn& pump = {},
+                  const HttpLimits& limits = {});
 
 // One request, no redirects.
 HttpResult HttpRequestOnce(const std::string& url, const std::string& localPath, int timeoutMs,
                            bool& keepGoing, std::int64_t maxBytes, const std::string& postBody,
                            std::string& cookieLines, const std::string& userAgent,
-                           const PumpFn& pump = {});
+                           const PumpFn& pump = {}, const HttpLimits& limits = {});
 
-HttpResult ParseResponseHeaders(const std::string& headerBlock);
-void ParseSetCookie(const std::string& value, std::vector<NameValue>& cookies);
+// The request's bytes as they go out. A control character in the user agent
+// becomes a blank, and of the caller's cookie lines only "Cookie:" lines
+// without one go out, so that no text of theirs adds a header line; the
+// body goes out in the single-byte code page and Content-length counts
+// exactly the bytes sent.
+Bytes BuildHttpRequest(const RequestTarget& target, const std::string& postBody,
+                       const std::string& cookieLines, const std::string& userAgent);
 
 }  // namespace velotag

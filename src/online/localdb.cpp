@@ -1,8 +1,13 @@
 #include "online/localdb.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+
 #include "support/strutil.h"
 #include "support/ini.h"
 #include "support/largefile.h"
+#include "support/paths.h"
 #include "support/textenc.h"
 
 namespace velotag {
@@ -48,7 +53,7 @@ bool AddDBSection(const std::string& dbFile, const std::string& sectionText,
     text += EscapeIniValue(lines[i]) + "\r\n";
     ++used;
   }
-  if (used < 2) return false;
+  if (used < 2 || !LocalDbProblem(dbFile).empty()) return false;
   FileSetAttributes(dbFile, 0);
   // Append mode puts CR LF before the text when the file already holds data.
   return WriteTextFile(dbFile, text, kWriteAppend, false) == 1;
@@ -65,8 +70,9 @@ std::int32_t GetDBSection(const std::string& dbFile, const std::string& sectionN
   name = TrimSpaces(name);
   if (name.empty() || dbFile.empty()) return -1;
   // Reading leaves the file's permissions alone.
-  FileHandle file(LargeFileOpen(dbFile, true, false, true, true, kOpenExisting));
-  if (!file.valid()) return 0;
+  Offset64 size = -1;
+  FileHandle file(LargeFileOpenRead(dbFile, size));
+  if (!file.valid() || size > kMaxLocalDbBytes) return 0;
 
   bool inSection = false, finished = false;
   // One line: false once the wanted section has ended.
@@ -85,28 +91,48 @@ std::int32_t GetDBSection(const std::string& dbFile, const std::string& sectionN
   };
 
   // A line ends only at CR immediately followed by LF; other CR and LF bytes
-  // are dropped from the line.
+  // are dropped from the line. Only the bytes the file held when it was
+  // opened are read.
   std::string current;
-  bool pendingCr = false;
-  char block[1024];
-  while (!finished) {
-    std::size_t n = LargeFileRead(file.get(), block, sizeof block);
+  bool pendingCr = false, overlong = false;
+  char block[65536];
+  Offset64 left = size;
+  while (!finished && left > 0) {
+    std::size_t want = static_cast<std::size_t>(std::min<Offset64>(left, sizeof block));
+    std::size_t n = LargeFileRead(file.get(), block, want);
     if (n == 0) break;
+    left -= static_cast<Offset64>(n);
     for (std::size_t i = 0; i < n && !finished; ++i) {
       char c = block[i];
       if (pendingCr && c == '\n') {
         pendingCr = false;
-        finished = !takeLine(current);
+        if (!overlong) finished = !takeLine(current);
+        overlong = false;
         current.clear();
         continue;
       }
       pendingCr = c == '\r';
-      if (c != '\r' && c != '\n') current.push_back(c);
+      if (c == '\r' || c == '\n' || overlong) continue;
+      if (current.size() == kMaxLocalDbLine) {
+        overlong = true;
+        current.clear();
+        continue;
+      }
+      current.push_back(c);
     }
-    if (n < sizeof block) break;
+    if (n < want) break;
   }
-  if (!finished && !current.empty()) takeLine(current);
+  if (!finished && !overlong && !current.empty()) takeLine(current);
   return static_cast<std::int32_t>(lines.size());
+}
+
+std::string LocalDbProblem(const std::string& dbFile) {
+  const std::string name = GetFileNamePart(dbFile);
+  struct stat st {};
+  if (dbFile.empty() || ::stat(dbFile.c_str(), &st) != 0) return {};
+  if (!S_ISREG(st.st_mode)) return name + " is not a regular file: it is not used";
+  if (st.st_size > kMaxLocalDbBytes) return name + " is larger than 1 GB: it is not used";
+  return {};
 }
 
 }  // namespace velotag

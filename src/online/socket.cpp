@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <random>
 #include <sstream>
 
@@ -65,13 +66,23 @@ bool SetKeepAlive(int socket) {
   return ::setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0;
 }
 
-std::int64_t SendAll(int socket, const std::uint8_t* data, std::size_t size) {
+std::int64_t SendAll(int socket, const std::uint8_t* data, std::size_t size, int timeLimitMs) {
   if (socket < 0) return -1;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeLimitMs, 0));
   std::size_t sent = 0;
   while (sent < size) {
-    // MSG_NOSIGNAL: a peer that went away is an error result, not SIGPIPE.
-    ssize_t n = ::send(socket, data + sent, size - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
+    int flags = MSG_NOSIGNAL;  // a peer that went away is an error result, not SIGPIPE
+    if (timeLimitMs >= 0) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0 || WaitWritable(socket, static_cast<int>(left.count())) < 1) break;
+      flags |= MSG_DONTWAIT;
+    }
+    ssize_t n = ::send(socket, data + sent, size - sent, flags);
+    // Without a time limit the socket's own send time-out ends a stalled send.
+    if (n < 0 && (errno == EINTR ||
+                  (timeLimitMs >= 0 && (errno == EAGAIN || errno == EWOULDBLOCK))))
+      continue;
     if (n <= 0) break;
     sent += static_cast<std::size_t>(n);
   }

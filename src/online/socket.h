@@ -28,8 +28,11 @@ int WaitWritable(int socket, int timeoutMs);
 int WaitReadable(int socket, int timeoutMs);
 bool SetBlocking(int socket, bool blocking);
 bool SetKeepAlive(int socket);
-// Sends until everything is gone or an error; the count sent, -1 for no socket.
-std::int64_t SendAll(int socket, const std::uint8_t* data, std::size_t size);
+// Sends until everything is gone, an error, or (timeLimitMs >= 0) the time
+// for the whole send is up, so that a peer that takes our bytes one at a
+// time cannot hold it; the count sent, -1 for no socket.
+std::int64_t SendAll(int socket, const std::uint8_t* data, std::size_t size,
+                     int timeLimitMs = -1);
 // Waits up to timeoutMs for data, then takes what is there without waiting
 // again. 0 when the peer closed, kReceiveTimedOut when nothing came in
 // time, -1 on an error (a reset connection): a body that ends with the

@@ -5,6 +5,7 @@
 
 #include "support/strutil.h"
 #include "support/ini.h"
+#include "support/numtext.h"
 #include "support/textenc.h"
 
 namespace velotag {
@@ -93,6 +94,62 @@ std::string Base64Encode(const std::string& text) {
     out.push_back('=');
   }
   return out;
+}
+
+namespace {
+
+bool HasControlCharacter(const std::string& text) {
+  for (char c : text) {
+    auto b = static_cast<unsigned char>(c);
+    if (b < 32 || b == 127) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ParseRequestUrl(const std::string& urlIn, RequestTarget& target) {
+  target = RequestTarget{};
+  std::string url = TrimSpaces(urlIn);
+  url = ReplaceAll(url, "&amp;", "&");
+  url = ReplaceAll(url, "&#63;", "?");
+  if (url.find('?') == std::string::npos) url = ReplaceAllNoCase(url, "%3F", "?");
+  if (url.find('=') == std::string::npos) url = ReplaceAllNoCase(url, "%3D", "=");
+  if (url.find('&') == std::string::npos) url = ReplaceAllNoCase(url, "%26", "&");
+  url = ReplaceAll(url, "\\", "/");
+  if (HasControlCharacter(url)) return false;
+
+  std::size_t sep = url.find("://");
+  std::string scheme = sep == std::string::npos ? "http" : AsciiLower(url.substr(0, sep));
+  std::string rest = sep == std::string::npos ? url : url.substr(sep + 3);
+  target.https = scheme == "https";
+  if ((!target.https && scheme != "http") || rest.empty()) return false;
+  std::size_t slash = rest.find('/');
+  target.path = slash == std::string::npos ? "/" : rest.substr(slash);
+  std::string authority = rest.substr(0, slash);
+  target.urlFileName = UrlFileName(target.path);
+
+  target.hostPart = authority;
+  if (std::size_t at = authority.rfind('@'); at != std::string::npos) {
+    target.credentials = authority.substr(0, at);
+    target.hostPart = authority.substr(at + 1);
+  }
+  target.port = target.https ? 443 : 80;
+  target.hostName = target.hostPart;
+  if (std::size_t colon = target.hostPart.find(':'); colon != std::string::npos) {
+    double number = LeadingNumber(target.hostPart.substr(colon + 1));
+    // Whole ports only: ".6" is above 0 but names port 0.
+    if (number >= 1 && number < 65536) target.port = static_cast<int>(number);
+    target.hostName = target.hostPart.substr(0, colon);
+  }
+  return !target.hostName.empty();
+}
+
+std::string RedirectUrl(const std::string& url, const std::string& location) {
+  if (location.find("://") != std::string::npos) return location;
+  std::string origin = UrlOrigin(url);
+  std::string target = !location.empty() && location[0] == '/' ? location.substr(1) : location;
+  return origin + (!origin.empty() && origin.back() == '/' ? "" : "/") + target;
 }
 
 }  // namespace velotag

@@ -33,4 +33,23 @@ std::string UrlOrigin(const std::string& url);
 // Standard Base64 with "=" padding over the single-byte codes of text.
 std::string Base64Encode(const std::string& text);
 
+// What a request URL names, after the client's normalisation: entities and
+// encoded separators decoded, backslashes made slashes.
+struct RequestTarget {
+  bool https = false;
+  std::string credentials;  // "user:password" before "@", sent as basic authorisation
+  std::string hostPart;     // the Host header: the host with its port as written
+  std::string hostName;     // hostPart without the port
+  int port = 80;            // 80 or 443 unless the URL names one in 1..65535
+  std::string path;         // from the first "/" on; "/" when there is none
+  std::string urlFileName;  // UrlFileName of the path
+};
+// False for a URL that cannot be requested: another scheme, no host, or a
+// control character (a line break would write request headers of its own).
+bool ParseRequestUrl(const std::string& url, RequestTarget& target);
+
+// Where a redirect from url to location leads: an absolute location as it
+// is, any other relative to url's origin.
+std::string RedirectUrl(const std::string& url, const std::string& location);
+
 }  // namespace velotag

@@ -102,6 +102,8 @@ std::int64_t ReadWaveSamples(WaveInfo& info, std::vector<std::uint8_t>& bytes, d
   double count = toFrames(length);
   if (count < 0 || count > info.frameCount) count = info.frameCount;
   const std::int64_t align = info.blockAlign;
+  // Compared before multiplying: a start far past the data is no offset.
+  if (first >= static_cast<double>(info.dataSize / align + 1)) return 0;
   std::int64_t offset = static_cast<std::int64_t>(first) * align;
   if (offset >= info.dataSize) return 0;
   // A frame count from a "fact" chunk may promise more than the data chunk

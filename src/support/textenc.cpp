@@ -46,7 +46,7 @@ std::u16string DecodeUtf8Units(const std::uint8_t* data, std::size_t size) {
       continue;
     }
     int n = LeadingOnes(b);
-    if (n == 1 || n >= 7 || size - i < static_cast<std::size_t>(n)) {
+    if (n == 1 || n >= 5 || size - i < static_cast<std::size_t>(n)) {
       out.push_back(b);  // the ISO-8859-1 character of the byte
       ++i;
       continue;
@@ -61,7 +61,10 @@ std::u16string DecodeUtf8Units(const std::uint8_t* data, std::size_t size) {
       }
       value |= static_cast<std::uint32_t>(c & 0x3F) << (6 * (n - 1 - k));
     }
-    if (!ok) {
+    // An overlong form is no character: "C0 8A" read as a line break would
+    // slip a control character past every check made on the bytes.
+    static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (!ok || value < kLeast[n] || value > 0x10FFFF) {
       out.push_back(b);
       ++i;
       continue;

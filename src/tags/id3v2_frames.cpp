@@ -209,9 +209,12 @@ bool DecodeID3v2UserField(const ID3v2Tag& tag, const ID3v2Frame& frame, ID3v2Use
     std::size_t next = 0;
     if (!TerminatedString(enc, p.data, p.size, 1, u.Description, next) || next >= p.size)
       return false;
-    u.Value = CutAtNul(WideLatinField(enc, p.data, p.size, next)
-                           ? DecodeString(enc, p.data + next, p.size - next)
-                           : AnsiToString(p.data + next, p.size - next));
+    // The URL is ISO-8859-1 by the format, but writers that store it in the
+    // frame's encoding exist: UTF-16 shows by its mark or zero byte, UTF-8
+    // is read leniently (bytes that are no UTF-8 stay ISO-8859-1).
+    const bool inFrameEncoding = WideLatinField(enc, p.data, p.size, next) || enc == kID3Utf8;
+    u.Value = CutAtNul(inFrameEncoding ? DecodeString(enc, p.data + next, p.size - next)
+                                       : AnsiToString(p.data + next, p.size - next));
   }
   out = std::move(u);
   return true;

@@ -88,7 +88,8 @@ void ResetRecord(ID3v2Tag& tag, const std::string& fileName, std::int32_t newVer
 // iTunes wrote 2.4 tags with plain 32-bit frame sizes. Both readings are
 // walked; the plain one wins when it finds more known frames, or as many
 // while the synchsafe walk overruns the body and the plain one does not
-// (the rule mutagen applies, so that both read such files alike). Sizes
+// (the rule mutagen applies, so that both read such files alike), but
+// never when it overruns the body and the synchsafe one does not. Sizes
 // below 128 read the same either way and never decide anything.
 bool PlainFrameSizes(const Bytes& body, std::size_t start) {
   struct Walk {
@@ -116,6 +117,10 @@ bool PlainFrameSizes(const Bytes& body, std::size_t start) {
     return w;
   };
   const Walk safe = walk(true), plain = walk(false);
+  // A reading that runs past the body never wins over one that ends within
+  // it: picture bytes that look like frames under the plain reading once
+  // turned a tag we wrote into another one.
+  if (safe.past <= 0 && plain.past >= 1) return false;
   return plain.known > safe.known ||
          (plain.known == safe.known && safe.past >= 1 && plain.past <= 1);
 }
@@ -137,6 +142,28 @@ std::size_t ExtendedHeaderLength(const ID3v2Tag& tag, const Bytes& body) {
   }
   if (length < 6 || length > static_cast<std::int64_t>(body.size())) return 0;
   return static_cast<std::size_t>(length);
+}
+
+// Where the walk goes on after a frame that runs past the tag: the next
+// position from `from` on that holds a frame header (an identifier of
+// capitals and digits whose body fits in the tag), or the end. The dropped
+// frame's own bytes are no frames: read as such, they would be written back
+// as garbage frames.
+std::size_t NextFrameHeader(const Bytes& body, std::size_t from, std::uint8_t version,
+                            bool synchsafe) {
+  const std::size_t headerSize = version == 2 ? 6 : 10;
+  const std::size_t idLength = version == 2 ? 3 : 4;
+  const std::size_t end = body.size();
+  for (std::size_t p = from; p + headerSize <= end; ++p) {
+    const std::uint8_t* h = body.data() + p;
+    if (!std::all_of(h, h + idLength,
+                     [](std::uint8_t b) { return (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9'); }))
+      continue;
+    std::int32_t size = version == 2 ? DecodeBigEndian(h, 3, 5, false)
+                                     : DecodeBigEndian(h, 4, 7, synchsafe);
+    if (size > 0 && static_cast<std::size_t>(size) <= end - p - headerSize) return p;
+  }
+  return end;
 }
 
 }  // namespace
@@ -265,10 +292,12 @@ bool ReadID3v2Frames(ID3v2Tag& tag) {
     pos += headerSize;
     if (frame.Size > 0) {
       const auto size = static_cast<std::size_t>(frame.Size);
-      // A frame that runs past the tag is dropped, and the walk ends there:
-      // its own bytes are no frames, and reading them as such would write
-      // garbage back as real frames.
-      if (size > end - pos) break;
+      // A frame that runs past the tag is dropped; the frames after it are
+      // kept.
+      if (size > end - pos) {
+        pos = NextFrameHeader(body, pos, tag.Version, synchsafeSizes);
+        continue;
+      }
       frame.Data.assign(body.begin() + static_cast<std::ptrdiff_t>(pos),
                         body.begin() + static_cast<std::ptrdiff_t>(pos + size));
       pos += size;

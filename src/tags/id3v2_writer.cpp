@@ -346,11 +346,12 @@ bool DeleteID3v2Frame(ID3v2Tag& tag, const std::string& frameID, bool deleteAll)
   bool removed = false;
   for (ID3v2Frame& f : tag.Frames) {
     if (f.FrameID.empty() || !SameID(f.FrameID, id)) continue;
-    // A slot that was loaded without data was never counted.
-    if (f.Size > 0) --tag.FrameCount;
     f = ID3v2Frame{};
     removed = true;
   }
+  // Counted as every setter counts: a slot loaded without data was counted
+  // by the reader, so taking one off per deleted frame would not do.
+  RecountFrames(tag);
   if (tag.FrameCount < 1) {
     tag.Frames.clear();
     tag.FrameCount = 0;

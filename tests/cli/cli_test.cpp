@@ -319,6 +319,26 @@ TEST_F(CliTest, NamesThatAreNotUtf8SurviveEveryFormat) {
             std::string::npos);
 }
 
+// Escape sequences from tags and file names never reach a terminal raw: tsv
+// and status lines escape them always, other output when it is a terminal;
+// JSON values stay what they are.
+TEST_F(CliTest, ControlCharactersReachNoTerminalRaw) {
+  const std::string evil = "\x1B[2J\x07\xC2\x9B", shown = "\\x1B[2J\\x07\\u009B";
+  Mp3("a" + evil + ".mp3", {{"TIT2", "T" + evil}});
+  ProcessResult r = Run(0, {"--show", "v2", "list", music_.path()});
+  EXPECT_NE(r.out.find("\tT" + shown + "\t"), std::string::npos) << r.out;
+  r = Run(0, {"--show", "v2", "--format", "json", "list", music_.path()});
+  EXPECT_EQ(ParseJson(r.out)[0]["Title"].string, "T" + evil);
+  r = Run(1, {"-y", "rename", "%artist%", music_.path()});
+  EXPECT_TRUE(Logged(r, "File doesn't contain enough ID3 tag: a" + shown + ".mp3")) << r.err;
+  ProcessResult tty = RunProcess({"script", "-qec",
+                                  std::string("'") + VELOTAG_CLI + "' --show v2 --format csv list '" +
+                                      music_.path() + "'",
+                                  "/dev/null"});
+  EXPECT_EQ(tty.out.find("\x1B[2J"), std::string::npos);
+  EXPECT_NE(tty.out.find("T" + shown), std::string::npos) << tty.out;
+}
+
 // Progress goes to a terminal only: script(1) gives the CLI one.
 TEST_F(CliTest, ProgressOnATerminalOnly) {
   for (const char* name : {"a.mp3", "b.mp3", "c.mp3"}) Mp3(name);
@@ -607,7 +627,10 @@ TEST_F(CliTest, AutotagThroughAcoustId) {
 }
 
 TEST_F(CliTest, AutotagWithoutAServiceSaysSo) {
+  // Nor does a cache that links to a device hold it up.
+  ASSERT_EQ(::symlink("/dev/urandom", home_.file("LocalDB.ini").c_str()), 0);
   ProcessResult r = Run(1, {"autotag", Mp3("a.mp3")});
+  EXPECT_TRUE(Logged(r, "LocalDB.ini is not a regular file: it is not used")) << r.err;
   EXPECT_TRUE(std::string_view(r.err).ends_with("] Auto tagged file(s): 0\n")) << r.err;
   // Said at once, without waiting for a time-out.
   std::string said = ClassLibofa(LibofaOptions{home_.path(), "", {}}).DRIVER_INSTALLED()

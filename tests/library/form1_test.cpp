@@ -167,6 +167,30 @@ TEST_F(Form1Test, StopEndsAFolderScanAndAReload) {
   EXPECT_EQ(form_->GridToolTip(), "3 element(s)");
 }
 
+// Stop is heard between the files of a rename, renamed or skipped alike.
+TEST_F(Form1Test, StopEndsARename) {
+  const char* titles[] = {".", "", "T3", "T4"};
+  for (int i = 0; i < 4; ++i) {
+    ID3v1Tag v1;
+    v1.Title = titles[i];
+    if (v1.Title.empty()) Mp3("b.mp3");
+    else ASSERT_EQ(WriteID3v1(Mp3(std::string(1, static_cast<char>('a' + i)) + ".mp3"), v1), kTagDone);
+  }
+  AddSorted({});
+  SelectOnly({0, 1, 2, 3});
+  form_->Options().RenamePattern = "%title%";
+  ui_.answers.push_back(true);
+  ui_.onPump = [&](int n) {
+    if (n == 3) form_->CmdSTOP_Click();
+  };
+  form_->CmdInput_Click(kCmdRename);
+  EXPECT_TRUE(ui_.Logged("File doesn't contain enough ID3 tag: b.mp3"));
+  EXPECT_TRUE(ui_.Logged("Process killed"));
+  EXPECT_TRUE(ui_.Logged("Renamed file(s): 2"));
+  for (const char* name : {"_.mp3", "b.mp3", "T3.mp3", "d.mp3"})
+    EXPECT_EQ(GetPathType(music_.file(name)), kPathFile) << name;
+}
+
 // ---- batch operations ----
 
 TEST_F(Form1Test, BatchRefusalsAndTheirMessages) {

@@ -63,6 +63,18 @@ TEST(RenamePattern, AnEmptyValueGivesNoName) {
   EXPECT_EQ(ApplyRenamePattern("%title%", RenameVariables(), {}), "");
 }
 
+// Names from tag values stay names in their folder and keep ".mp3".
+TEST(RenamePattern, EngineNamesBecomeFileNames) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"..mp3", "_.mp3"},  // a value of "." once gave "__mp3"
+      {"...mp3", "__.mp3"},
+      {"...And Justice.mp3", "__.And Justice.mp3"},
+      {"AC/DC: Live?.mp3", "AC-DC; Live$.mp3"},
+      {"../../x.mp3", "__-..-x.mp3"},
+  };
+  for (const auto& [engine, name] : cases) EXPECT_EQ(RenamedFileName(engine), name) << engine;
+}
+
 TEST(RenamePattern, Validity) {
   struct Case {
     std::string pattern;

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "online/http.h"
 #include "online/localdb.h"
 #include "online/socket.h"
@@ -56,6 +58,26 @@ TEST(UrlParts, FileNameAndOrigin) {
   for (const Case& c : cases) {
     EXPECT_EQ(UrlFileName(c.url), c.fileName) << c.url;
     EXPECT_EQ(UrlOrigin(c.url), c.origin) << c.url;
+  }
+}
+
+TEST(UrlParts, HostPortAndPathOfARequest) {
+  struct Case {
+    std::string url, hostPart, path;
+    int port;
+  } const cases[] = {
+      {"http://u:p@h:8080", "h:8080", "/", 8080},
+      {"HTTPS://h/a?b", "h", "/a?b", 443},
+      {"h:0/x", "h:0", "/x", 80},
+      {"http://h:65536/", "h:65536", "/", 80},
+      {"http://h:abc/", "h:abc", "/", 80},
+      {"http://h:.6/", "h:.6", "/", 80},  // once port 0 (found by fuzzing)
+  };
+  for (const Case& c : cases) {
+    RequestTarget t;
+    ASSERT_TRUE(ParseRequestUrl(c.url, t)) << c.url;
+    EXPECT_EQ(t.hostPart + " " + t.path + " " + std::to_string(t.port),
+              c.hostPart + " " + c.path + " " + std::to_string(c.port));
   }
 }
 
@@ -196,6 +218,43 @@ TEST(LocalDb, FindsTheFirstSectionOfAName) {
   }
 }
 
+// Only a regular file is read, and of a line only so much: a link to a
+// device ends at once, a huge line costs no more than the limit, and
+// nothing is appended where nothing would be read.
+TEST(LocalDb, DevicesAndHugeLinesEndAtOnce) {
+  test::TempDir dir;
+  const std::string huge = dir.file("huge.ini");
+  test::WriteFileText(huge, "[a]\r\nart=" + std::string(3 * kMaxLocalDbLine, 'x') +
+                                "\r\nttl=t\r\n[b]\r\nuid=" + std::string(kMaxLocalDbLine - 4, 'x') +
+                                "\r\nart=b\r\n");
+  ASSERT_EQ(::symlink("/dev/zero", dir.file("zero.ini").c_str()), 0);
+  ASSERT_EQ(::symlink("/dev/urandom", dir.file("random.ini").c_str()), 0);
+  ASSERT_EQ(::mkfifo(dir.file("fifo.ini").c_str(), 0644), 0);
+  ASSERT_EQ(::mkdir(dir.file("folder.ini").c_str(), 0755), 0);
+  struct Case {
+    std::string name, section;
+    std::vector<std::string> lines;
+  } const cases[] = {
+      {"zero.ini", "a", {}},
+      {"random.ini", "a", {}},
+      {"fifo.ini", "a", {}},
+      {"folder.ini", "a", {}},
+      {"huge.ini", "a", {"ttl=t"}},
+      {"huge.ini", "b", {"uid=" + std::string(kMaxLocalDbLine - 4, 'x'), "art=b"}},
+  };
+  for (const Case& c : cases) {
+    const bool device = c.name != "huge.ini";
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::string> lines;
+    EXPECT_EQ(GetDBSection(dir.file(c.name), c.section, lines), std::ssize(c.lines)) << c.name;
+    EXPECT_EQ(lines, c.lines) << c.name;
+    EXPECT_EQ(LocalDbProblem(dir.file(c.name)),
+              device ? c.name + " is not a regular file: it is not used" : "");
+    EXPECT_EQ(AddDBSection(dir.file(c.name), "[c]\r\nart=a\r\nttl=b\r\n"), !device) << c.name;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << c.name;
+  }
+}
+
 using test::WavSpec;
 
 std::string Chunk(const std::string& id, const std::string& body) {
@@ -272,6 +331,7 @@ TEST(Wave, ReadsInUnitsAndNeverPastTheData) {
       {1, 1, kWaveSeconds, 2000},   {0, 135, kWaveSeconds, 6000}, {0, 250, kWaveMilliseconds, 500},
       {-5, 10, kWaveFrames, 20},    {0, -1, kWaveFrames, 6000},   {2.5, 10, kWaveSeconds, 1000},
       {3, 1, kWaveSeconds, 0},      {2999, 100, kWaveFrames, 2},
+      {1e15, 1, kWaveSeconds, 0},  // far past the data: no offset overflows (found by fuzzing)
   };
   WaveInfo info;
   ASSERT_EQ(OpenWave(dir.file("a.wav"), info), 0);

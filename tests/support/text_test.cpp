@@ -1,6 +1,8 @@
 // Text encodings, comparison, numbers in text and the INI store.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "support/ini.h"
 #include "support/numtext.h"
 #include "support/textenc.h"
@@ -46,6 +48,12 @@ TEST(Utf8Bytes, LenientReadingValidWriting) {
       {{0xC3, 0x41}, "\xC3\x83" "A", kRead},  // the lead byte as its ANSI character
       {{0x80}, "\xC2\x80", kRead},
       {{0xE2, 0x82}, "\xC3\xA2\xC2\x82", kRead},  // cut short at the end
+      // Overlong forms and five-byte ones are bytes, never characters: an
+      // overlong line break once reached a request header (found by fuzzing).
+      {{0xC0, 0x8A}, "\xC3\x80\xC2\x8A", kRead},
+      {{0xE0, 0x80, 0xAF}, "\xC3\xA0\xC2\x80\xC2\xAF", kRead},
+      {{0xF4, 0x90, 0x80, 0x80}, "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80", kRead},
+      {{0xF8, 0x88, 0x80, 0x80, 0x80}, "\xC3\xB8\xC2\x88\xC2\x80\xC2\x80\xC2\x80", kRead},
       // Old writers encoded each surrogate half on its own; both read as one.
       {{0xED, 0xA0, 0xBD, 0xED, 0xB8, 0x80}, "\xF0\x9F\x98\x80", kRead},
       {{0xED, 0xA0, 0xBD}, "\xEF\xBF\xBD", kRead},
@@ -168,6 +176,22 @@ TEST(IniMerge, LastValueWinsAtTheFirstPosition) {
   MergeIniDuplicates(doc);
   std::string text = BuildIniText(doc, true);
   EXPECT_EQ(text, "[s]\r\na=2\r\nb=1\r\nc=3\r\n[t]\r\nx=0");
+}
+
+// Merging looks names up instead of comparing every pair: 20000 sections
+// once took a minute, a settings file that long would hang the start.
+TEST(IniMerge, ManySectionsAndKeysMergeAtOnce) {
+  std::string text;
+  for (int i = 0; i < 30000; ++i) text += "[s" + std::to_string(i) + "]\nk" + std::to_string(i) + "=v\n";
+  text += "[S7]\nK7=last\n";
+  IniDocument doc;
+  ParseIniText(text, doc, true);
+  const auto start = std::chrono::steady_clock::now();
+  MergeIniDuplicates(doc);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  std::string v;
+  EXPECT_TRUE(GetIniValue("s7", "k7", v, doc));
+  EXPECT_EQ(v, "last");
 }
 
 TEST(IniBuild, SetValueCreatesReusesAndTrims) {

@@ -115,10 +115,18 @@ TEST(ID3v2Read, FrameListsUnsynchronisationAndExtendedHeaders) {
       // A frame running past the body is dropped; the frames before it stay.
       {Tag(3, Cat({t(3, "TIT2"), ToBytes("TALB"), BigEndian(500, 4, false), {0, 0, 0, 'y', 0}})),
        "TIT2:3 = x"},
-      // ... and the walk ends there: its bytes are no frames, even when they look like one.
+      // ... and so are its bytes, but the walk goes on at the next frame header.
       {Tag(3, Cat({t(3, "TIT2"), ToBytes("APIC"), BigEndian(500, 4, false), {0, 0},
-                   t(3, "ZZZZ")})),
-       "TIT2:3 = x"},
+                   TextBody("no frame"), t(3, "ZZZZ")})),
+       "TIT2:3 ZZZZ:3 = x"},
+      // A 2.4 tag is read with plain sizes (as iTunes wrote them) only when
+      // that walk stays in the body: a picture that looks like frames at
+      // the plain offset once won (found by fuzzing).
+      {Tag(4, Cat({Frame(4, "APIC", Bytes(180, 1)),
+                   Frame(4, "PRIV", Cat({Bytes(118, 2), Frame(3, "TRCK", ToBytes("01")),
+                                         ToBytes("TALB"), {0xFF, 0xFF, 0xFF, 0xFF, 0, 0}}))}),
+           20),
+       "APIC:180 PRIV:140 = "},
       // Synchsafe sizes carry 7 bits per byte; a negative 2.3 size carries no data.
       {Tag(3, sized({0, 0, 1, 0}), 100), "TIT2:256 = "},
       {Tag(4, sized({0, 0, 1, 0}), 100), "TIT2:128 = "},
@@ -263,6 +271,9 @@ TEST(ID3v2ListReaders, WellFormedAndMalformedFrames) {
       // A URL in ISO-8859-1 as the format has it, or in the frame's UTF-16.
       {"WXXX", Cat({{1, 0xFF, 0xFE, 'd', 0, 0, 0}, ToBytes("http://x/")}), "d|http://x/"},
       {"WXXX", {1, 0xFF, 0xFE, 'd', 0, 0, 0, 0xFF, 0xFE, 'h', 0, 't', 0, 0, 0}, "d|ht"},
+      // In a UTF-8 frame it may be UTF-8; bytes that are not stay ISO-8859-1.
+      {"WXXX", {3, 'd', 0, 'h', 0xC3, 0xA9}, "d|h\xC3\xA9"},
+      {"WXXX", {3, 'd', 0, 'h', 0xE9}, "d|h\xC3\xA9"},
   };
   for (const auto& [id, body, read] : cases) {
     ID3v2Tag tag = EmptyTag(3);

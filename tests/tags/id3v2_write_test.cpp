@@ -107,6 +107,26 @@ TEST(ID3v2Set, SlotsReplaceAppendKeepEncodingAndDelete) {
   }
 }
 
+// Neither a frame that runs past the tag nor an empty frame costs the
+// frames after it: the count stays right and they survive a write.
+TEST(ID3v2Write, DroppedAndEmptyFramesKeepTheRest) {
+  TempDir dir;
+  const Bytes frames = Cat({Frame(3, "TCOP", {}), Frame(3, "TIT2", TextBody("T")), ToBytes("TALB"),
+                            BigEndian(5000, 4, false), {0, 0}, TextBody("lost"),
+                            Frame(3, "TPE1", TextBody("A"))});
+  ID3v2Tag tag;
+  ASSERT_EQ(Load(dir.file("d.mp3"), Cat({Tag(3, frames, 20), Audio()}), tag), kTagDone);
+  EXPECT_EQ(tag.FrameCount, 3);
+  EXPECT_TRUE(DeleteID3v2Frame(tag, "TCOP"));
+  EXPECT_EQ(tag.FrameCount, 2);
+  ASSERT_TRUE(SetID3v2Text(tag, "TIT2", "New"));
+  ASSERT_TRUE(WriteID3v2(tag));
+  ID3v2Tag back;
+  ASSERT_EQ(OpenAndRead(dir.file("d.mp3"), back), kTagDone);
+  EXPECT_EQ(GetID3v2Field(back, kFieldTitle) + "|" + GetID3v2Field(back, kFieldArtist), "New|A");
+  EXPECT_EQ(back.FrameCount, 2);
+}
+
 TEST(ID3v2Write, UnsynchronisationIsUndoneAndCleared) {
   // UTF-16 "ÿa" holds FF 00, which the old flag would have a reader change.
   const Bytes plain = {1, 0xFF, 0xFE, 0xFF, 0x00, 'a', 0, 0, 0};

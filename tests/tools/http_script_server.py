@@ -81,6 +81,18 @@ SCRIPTS = {
     "/nolength-silent": [b"HTTP/1.1 200 OK\r\n\r\nhel", 5.0],
     "/endless": lambda: endless(b"HTTP/1.1 200 OK\r\n\r\n", b"z" * 65536),
     "/endless-header": lambda: endless(b"HTTP/1.1 200 OK\r\n", b"X-Filler: %s\r\n" % (b"f" * 999)),
+    # Hostile pacing: interim answers without end, a header or a body that
+    # drips a byte at a time, and a body that is slow but steady.
+    "/continue-forever": lambda: endless(b"", b"HTTP/1.1 100 Continue\r\n\r\n"),
+    "/continue-3": [b"HTTP/1.1 100 Continue\r\n\r\n" * 3, answer(200, b"third time")],
+    "/drip-header": lambda: itertools.chain([b"HTTP/1.1 200 OK\r\nX-Drip: "],
+                                            itertools.cycle([b"x", 0.05])),
+    "/drip-body": lambda: itertools.chain([b"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n"],
+                                          itertools.cycle([b"y", 0.05])),
+    "/paced-body": [b"HTTP/1.1 200 OK\r\nContent-Length: 2000\r\n\r\n"] + [b"p" * 200, 0.1] * 10,
+    # A line break inside a cookie must not become a header of the next hop.
+    "/cookie-lf": [answer(302, b"", "Set-Cookie: a=1\nX-Injected: yes", "Set-Cookie: b=2",
+                          "Location: /echo")],
     "/ofa/1/track": [track('<title>Tones &amp; Silence</title><artist id="a1"><name>'
                            'Bj\u00f6rk \u0418\u0432\u0430\u043d</name></artist>' + PUID_LIST)],
     "/puidonly/ofa/1/track": [track(PUID_LIST)],
