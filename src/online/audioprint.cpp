@@ -1,9 +1,11 @@
 #include "online/audioprint.h"
 
 #include <chromaprint.h>
+#include <dlfcn.h>
 
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "online/decoder.h"
@@ -18,32 +20,80 @@ namespace velotag {
 
 namespace {
 
+// libchromaprint, loaded when the first fingerprint is made: linked at start
+// it brings libavcodec and some ninety libraries with it, which made every
+// start of the program, a listing of three files as much as an auto tag,
+// 50 ms slower. Loaded once and kept, since loading it again per file would
+// cost as much again.
+struct ChromaprintApi {
+  ChromaprintContext* (*create)(int) = nullptr;
+  void (*free)(ChromaprintContext*) = nullptr;
+  int (*start)(ChromaprintContext*, int, int) = nullptr;
+  int (*feed)(ChromaprintContext*, const std::int16_t*, int) = nullptr;
+  int (*finish)(ChromaprintContext*) = nullptr;
+  int (*fingerprint)(ChromaprintContext*, char**) = nullptr;
+  void (*dealloc)(void*) = nullptr;
+  const char* (*version)() = nullptr;
+
+  bool Loaded() const { return create != nullptr; }
+};
+
+const ChromaprintApi& Chromaprint() {
+  static const ChromaprintApi api = [] {
+    ChromaprintApi a;
+    void* handle = ::dlopen("libchromaprint.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!handle) return a;
+    auto bind = [handle](auto& fn, const char* name) {
+      fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(::dlsym(handle, name));
+      return fn != nullptr;
+    };
+    ChromaprintApi b;
+    if (bind(b.create, "chromaprint_new") && bind(b.free, "chromaprint_free") &&
+        bind(b.start, "chromaprint_start") && bind(b.feed, "chromaprint_feed") &&
+        bind(b.finish, "chromaprint_finish") &&
+        bind(b.fingerprint, "chromaprint_get_fingerprint") &&
+        bind(b.dealloc, "chromaprint_dealloc") && bind(b.version, "chromaprint_get_version"))
+      return b;
+    ::dlclose(handle);
+    return a;
+  }();
+  return api;
+}
+
 // One fingerprint being made; the format comes with the first samples.
 class PrintSession {
  public:
-  PrintSession() : ctx_(chromaprint_new(CHROMAPRINT_ALGORITHM_DEFAULT), chromaprint_free) {}
+  PrintSession() : api_(Chromaprint()) {
+    if (api_.Loaded()) ctx_ = api_.create(CHROMAPRINT_ALGORITHM_DEFAULT);
+  }
+  ~PrintSession() {
+    if (ctx_) api_.free(ctx_);
+  }
+  PrintSession(const PrintSession&) = delete;
+  PrintSession& operator=(const PrintSession&) = delete;
 
   bool Feed(long rate, int channels, const std::int16_t* samples, std::size_t count) {
     if (!ctx_) return false;
     if (!started_) {
-      if (!chromaprint_start(ctx_.get(), static_cast<int>(rate), channels)) return false;
+      if (!api_.start(ctx_, static_cast<int>(rate), channels)) return false;
       started_ = true;
     }
     fed_ += count;
-    return chromaprint_feed(ctx_.get(), samples, static_cast<int>(count)) == 1;
+    return api_.feed(ctx_, samples, static_cast<int>(count)) == 1;
   }
 
   std::string Finish() {
-    if (!started_ || fed_ == 0 || !chromaprint_finish(ctx_.get())) return {};
+    if (!started_ || fed_ == 0 || !api_.finish(ctx_)) return {};
     char* text = nullptr;
-    if (!chromaprint_get_fingerprint(ctx_.get(), &text) || text == nullptr) return {};
+    if (!api_.fingerprint(ctx_, &text) || text == nullptr) return {};
     std::string print = text;
-    chromaprint_dealloc(text);
+    api_.dealloc(text);
     return print;
   }
 
  private:
-  std::unique_ptr<ChromaprintContext, void (*)(ChromaprintContext*)> ctx_;
+  const ChromaprintApi& api_;
+  ChromaprintContext* ctx_ = nullptr;
   bool started_ = false;
   std::size_t fed_ = 0;
 };
@@ -79,7 +129,9 @@ TempFile MakeTempWave(const std::string& folder) {
 
 }  // namespace
 
-std::string ChromaprintVersion() { return chromaprint_get_version(); }
+std::string ChromaprintVersion() {
+  return Chromaprint().Loaded() ? Chromaprint().version() : "";
+}
 
 bool ComputeAudioPrint(const std::string& fileName, const AudioPrintOptions& options,
                        AudioPrint& print) {
