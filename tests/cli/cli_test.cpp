@@ -87,6 +87,11 @@ class CliTest : public ::testing::Test {
     EXPECT_EQ(r.exitCode, status) << r.err;
     return r;
   }
+  // mutagen's reading of the named fields.
+  static void ExpectFields(const std::string& file, const std::map<std::string, std::string>& fields) {
+    Json m = MutagenFields(file);
+    for (const auto& [name, value] : fields) EXPECT_EQ(m[name].string, value) << file << ": " << name;
+  }
   // Whether the status line "[hh:mm:ss] text" went to standard error.
   static bool Logged(const ProcessResult& r, const std::string& text) {
     return r.err.find("] " + text + "\n") != std::string::npos;
@@ -112,10 +117,34 @@ class CliTest : public ::testing::Test {
     return path;
   }
 
+  // A real MP3 of generated tones made by lame; "" when lame is missing.
+  std::string LameMp3(double seconds) {
+    const std::string wav = home_.file("tones.wav"), mp3 = music_.file("tones.mp3");
+    WriteWav(wav, {44100, 2, 16, 1, seconds});
+    const bool made = !FindExecutable("", "lame").empty() &&
+                      RunProcess({"lame", "--quiet", "-b", "128", wav, mp3}).exitCode == 0;
+    ::unlink(wav.c_str());
+    return made ? mp3 : "";
+  }
+  bool LibofaMissing() { return !ClassLibofa(LibofaOptions{home_.path(), "", {}}).DRIVER_INSTALLED(); }
+
   const std::string kCover = std::string(VELOTAG_SOURCE_DIR) + "/tools/demo/cover.png";
   TempDir music_, home_;
   const Bytes audio_ = ReadFileBytes(DataPath("peers/mutagen/no-tags.mp3"));
 };
+
+// Starts args as a child process, with TMPDIR set when tmp is given.
+pid_t Spawn(std::vector<std::string> args, const std::string& tmp = "") {
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (!tmp.empty()) ::setenv("TMPDIR", tmp.c_str(), 1);
+    ::_exit(::execv(argv[0], argv.data()));
+  }
+  return pid;
+}
 
 // A 2.3 tag with one frame of each kind the JSON decodes, before audio.
 Bytes RichFile() {
@@ -134,25 +163,12 @@ Bytes RichFile() {
   return Cat({Tag(3, frames, 100), Audio(1000)});
 }
 
-TEST_F(CliTest, VersionAndHelp) {
-  ProcessResult v = Run(0, {"--version"});
-  EXPECT_EQ(v.out, std::string("velotag-cli ") + VELOTAG_VERSION + "\n");
-  EXPECT_EQ(v.err, "");
-  for (const char* flag : {"-h", "--help"}) {
-    ProcessResult h = Run(0, {flag});
-    EXPECT_NE(h.out.find("Usage: velotag-cli [OPTIONS] COMMAND"), std::string::npos);
-    EXPECT_EQ(h.err, "");
-  }
-}
-
-TEST_F(CliTest, UsageErrorsExitWithTwo) {
-  WriteFileBytes(music_.file("a.mp3"), Audio(100));
-  const std::string a = music_.file("a.mp3");
-  struct Case {
-    std::vector<std::string> args;
-    const char* message;
-  };
-  const Case cases[] = {
+TEST_F(CliTest, VersionHelpAndUsageErrors) {
+  EXPECT_EQ(Run(0, {"--version"}).out, std::string("velotag-cli ") + VELOTAG_VERSION + "\n");
+  for (const char* flag : {"-h", "--help"})
+    EXPECT_NE(Run(0, {flag}).out.find("Usage: velotag-cli [OPTIONS] COMMAND"), std::string::npos);
+  const std::string a = Mp3("a.mp3");
+  const std::pair<std::vector<std::string>, const char*> cases[] = {
       {{}, "no command given"},
       {{"bogus", a}, "unknown command \"bogus\""},
       {{"list", "--auto-track", a}, "unknown option --auto-track"},
@@ -170,12 +186,15 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
       {{"-q=1", "frames", a}, "unknown option -q=1"},
       {{"--quiet=yes", "frames", a}, "--quiet takes no value"},
       {{"frames", a, music_.file("missing.mp3")}, "no such file or folder: "},
+      {{"--acoustid-server", "api.acoustid.org", "autotag", a}, "--acoustid-server"},
+      {{"--acoustid-server", "ftp://api.acoustid.org", "autotag", a}, "--acoustid-server"},
+      {{"--acoustid-server", "https://:80/x", "autotag", a}, "--acoustid-server"},
   };
-  for (const Case& c : cases) {
-    ProcessResult r = Cli(c.args);
-    EXPECT_EQ(r.exitCode, 2) << c.message;
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-    EXPECT_EQ(r.out, "") << "nothing runs: " << c.message;
+  for (const auto& [args, message] : cases) {
+    ProcessResult r = Cli(args);
+    EXPECT_EQ(r.exitCode, 2) << message;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "") << "nothing runs: " << message;
   }
 }
 
@@ -207,22 +226,20 @@ TEST_F(CliTest, FramesAsJsonAndAsText) {
 
   const Json& frames = tag["frames"];
   ASSERT_EQ(frames.array.size(), 9u);
-  auto keys = [](const Json& o) {
+  // A compressed body (the last) is not decoded.
+  const char* keys[] = {"", "", "description,flags,id,language,size,text,", "description,flags,id,size,url,",
+                        "description,flags,id,size,value,", "data_size,description,flags,id,mime,size,type,", "",
+                        "flags,id,size,", "flags,id,size,"};
+  for (std::size_t i = 2; i < 9; ++i) {
     std::string k;
-    for (const auto& [key, v] : o.object) k += key + ",";
-    return k;
-  };
-  EXPECT_EQ(keys(frames[2]), "description,flags,id,language,size,text,");
+    for (const auto& [key, v] : frames[i].object) k += key + ",";
+    if (*keys[i]) EXPECT_EQ(k, keys[i]) << i;
+  }
   EXPECT_EQ(frames[2]["text"].string, "Line1\r\nLine2");
-  EXPECT_EQ(keys(frames[3]), "description,flags,id,size,url,");
-  EXPECT_EQ(keys(frames[4]), "description,flags,id,size,value,");
   EXPECT_EQ(frames[4]["value"].string, "value");
-  EXPECT_EQ(keys(frames[5]), "data_size,description,flags,id,mime,size,type,");
   EXPECT_EQ(frames[5]["data_size"].number, 50);
   EXPECT_EQ(frames[6]["url"].string, "http://artist/");
-  EXPECT_EQ(keys(frames[7]), "flags,id,size,");
   EXPECT_EQ(frames[7]["flags"].number, 0x0040);
-  EXPECT_EQ(keys(frames[8]), "flags,id,size,") << "a compressed body is not decoded";
 
   WriteFileBytes(music_.file("bad.mp3"), Cat({{'I', 'D', '3', 9, 0, 0, 0, 0, 0, 5}, Audio(100)}));
   r = Run(0, {"frames", f, music_.file("bad.mp3")});
@@ -352,31 +369,18 @@ TEST_F(CliTest, ProgressOnATerminalOnly) {
   EXPECT_EQ(piped.err.find('\r'), std::string::npos) << piped.err;
 }
 
-TEST_F(CliTest, LoadOnAnEmptyListSaysSo) {
-  ProcessResult r = Run(1, {"load", music_.path()});
-  EXPECT_EQ(r.out, "");
-  EXPECT_TRUE(Logged(r, "Please load MP3 to media browser")) << r.err;
-}
-
 TEST_F(CliTest, ChangeID3v2AsMutagenSeesItOrSaysWhyNot) {
   std::string a = Mp3("01 first.mp3", {{"TALB", "Kept"}});
   std::string b = Mp3("02 second.mp3");
   ProcessResult r =
       Run(0, {"--edit", "v2", "change", "--auto-track", "title=Árvíztűrő tükörfúrógép 😀",
-              "artist=Sigur Rós", "genre=Post-rock", "comment=two\nlines", "albumartist=Band",
+              "artist=Sigur Rós", "year=2001", "genre=Post-rock", "comment=two\nlines", "albumartist=Band",
               "url=http://example.org/", music_.path()});
   EXPECT_TRUE(Logged(r, "Changed 2 MP3(s)")) << r.err;
-  for (const auto& [file, track] : {std::pair{a, "1"}, std::pair{b, "2"}}) {
-    Json m = MutagenFields(file);
-    EXPECT_EQ(m["title"].string, "Árvíztűrő tükörfúrógép 😀");
-    EXPECT_EQ(m["artist"].string, "Sigur Rós");
-    EXPECT_EQ(m["genre"].string, "Post-rock");
-    EXPECT_EQ(m["comment"].string, "two\nlines");
-    EXPECT_EQ(m["band"].string, "Band");
-    EXPECT_EQ(m["url"].string, "http://example.org/");
-    EXPECT_EQ(m["track"].string, track);
-  }
-  EXPECT_EQ(MutagenFields(a)["album"].string, "Kept");
+  for (const auto& [file, track] : {std::pair{a, "1"}, std::pair{b, "2"}})
+    ExpectFields(file, {{"title", "Árvíztűrő tükörfúrógép 😀"}, {"artist", "Sigur Rós"}, {"year", "2001"},
+                        {"genre", "Post-rock"}, {"comment", "two\nlines"}, {"band", "Band"},
+                        {"url", "http://example.org/"}, {"track", track}, {"album", file == a ? "Kept" : ""}});
 
   // A file that cannot be written: said, exit 1, the file unchanged.
   OpenToEveryone(music_.path());
@@ -389,7 +393,7 @@ TEST_F(CliTest, ChangeID3v2AsMutagenSeesItOrSaysWhyNot) {
     return c.exitCode == 1 && c.err.find("File write error: " + ro) != std::string::npos &&
            c.err.find("Changed 0 MP3(s)") != std::string::npos;
   }));
-  EXPECT_EQ(MutagenFields(ro)["title"].string, "old");
+  ExpectFields(ro, {{"title", "old"}});
 }
 
 TEST_F(CliTest, ChangeID3v1CopyBothWaysAndClear) {
@@ -398,14 +402,9 @@ TEST_F(CliTest, ChangeID3v1CopyBothWaysAndClear) {
   ProcessResult r = Run(0, {"change", "track=7", "year=1999abc", "genre=Rock", "title=T", a});
   r = Run(0, {"copy", a, b});
   EXPECT_TRUE(Logged(r, "Copied 2 ID3(s)"));
-  Json m = MutagenFields(a);  // what the change wrote into ID3v1, in ID3v2
-  EXPECT_EQ(m["title"].string, "T");
-  EXPECT_EQ(m["track"].string, "7");
-  EXPECT_EQ(m["year"].string, "1999");
-  EXPECT_EQ(m["genre"].string, "Rock");
-  m = MutagenFields(b);
-  EXPECT_EQ(m["comment"].string, "note");
-  EXPECT_EQ(m["track"].string + m["year"].string, "") << "no number, no frame";
+  // What the change wrote into ID3v1, in ID3v2; no number, no frame.
+  ExpectFields(a, {{"title", "T"}, {"track", "7"}, {"year", "1999"}, {"genre", "Rock"}});
+  ExpectFields(b, {{"comment", "note"}, {"track", ""}, {"year", ""}});
 
   // ID3v2 into ID3v1: numbers from their leading digits, genre names without blanks.
   std::string c =
@@ -455,6 +454,9 @@ TEST_F(CliTest, RenameFromTheShownTag) {
 }
 
 TEST_F(CliTest, PicturesLoadAndCsv) {
+  ProcessResult r = Run(1, {"load", music_.path()});
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(Logged(r, "Please load MP3 to media browser")) << r.err;
   std::string a = Mp3("a.mp3");
   // Written by mutagen: a picture and user texts, as another tagger leaves them.
   ProcessResult w =
@@ -466,7 +468,7 @@ TEST_F(CliTest, PicturesLoadAndCsv) {
            {"id": "APIC", "encoding": 3, "mime": "image/png", "type": 3, "desc": "front",
             "data": "89504e4707"}]})"});
   ASSERT_EQ(w.exitCode, 0) << w.err;
-  ProcessResult r = Run(0, {"pictures", a});
+  r = Run(0, {"pictures", a});
   auto written = Lines(r.out);
   ASSERT_EQ(written.size(), 1u);
   EXPECT_EQ(GetFolderPart(written[0]), music_.path());
@@ -503,30 +505,16 @@ TEST_F(CliTest, PicturesLoadAndCsv) {
 // The fingerprint lookup end to end: a real MP3 made by lame, decoded by
 // lame, fingerprinted by libofa, answered by a scripted service on 127.0.0.1.
 TEST_F(CliTest, AutotagAgainstAScriptedService) {
-  {
-    ClassLibofa probe(LibofaOptions{home_.path(), "", {}});
-    if (!probe.DRIVER_INSTALLED()) GTEST_SKIP() << "libofa.so.0 cannot be loaded (install libofa0)";
-  }
-  if (FindExecutable("", "lame").empty()) GTEST_SKIP() << "lame is not on PATH (install lame)";
+  if (LibofaMissing()) GTEST_SKIP() << "libofa.so.0 cannot be loaded (install libofa0)";
+  const std::string mp3 = LameMp3(20);
+  if (mp3.empty()) GTEST_SKIP() << "lame is not on PATH (install lame)";
   ScriptServer server(home_.file("requests.jsonl"));
   ASSERT_TRUE(server.ok());
-  std::string wav = music_.file("tones.wav"), mp3 = music_.file("tones.mp3");
-  WriteWav(wav, {44100, 2, 16, 1, 20.0});
-  ASSERT_EQ(RunProcess({"lame", "--quiet", "-b", "128", wav, mp3}).exitCode, 0);
-  std::string server_arg = "127.0.0.1:" + std::to_string(server.port());
-
-  ProcessResult r = Run(0, {"--show", "v2", "--fingerprint-server", server_arg, "autotag", mp3});
+  ProcessResult r = Run(0, {"--show", "v2", "--fingerprint-server", "127.0.0.1:" + std::to_string(server.port()),
+                            "autotag", mp3});
   EXPECT_TRUE(Logged(r, "Auto tagged file(s): 1")) << r.err;
-  Json m = MutagenFields(mp3);
-  EXPECT_EQ(m["title"].string, "Tones & Silence");
-  EXPECT_EQ(m["artist"].string, "Björk Иван");
+  ExpectFields(mp3, {{"title", "Tones & Silence"}, {"artist", "Björk Иван"}});
   EXPECT_EQ(server.Requests().size(), 1u);
-
-  // The second lookup comes from LocalDB.ini: no request, even without a server.
-  Run(0, {"-y", "--edit", "v2", "clear", mp3});
-  r = Run(0, {"--show", "v2", "autotag", mp3});
-  EXPECT_EQ(server.Requests().size(), 1u);
-  EXPECT_EQ(MutagenFields(mp3)["artist"].string, "Björk Иван");
 }
 
 // An auto tag ended by a signal while the decoder writes its WAV, or while
@@ -535,15 +523,9 @@ TEST_F(CliTest, AutotagAgainstAScriptedService) {
 // the decoded "libofa_tmp_*.wav" in the program folder nor a "QRN*" answer
 // file in $TMPDIR is left, nor the decoder running.
 TEST_F(CliTest, AnAutotagEndedBySignalsLeavesNoFiles) {
-  {
-    ClassLibofa probe(LibofaOptions{home_.path(), "", {}});
-    if (!probe.DRIVER_INSTALLED()) GTEST_SKIP() << "libofa.so.0 cannot be loaded (install libofa0)";
-  }
-  if (FindExecutable("", "lame").empty()) GTEST_SKIP() << "lame is not on PATH (install lame)";
-  const std::string wav = music_.file("tones.wav"), mp3 = music_.file("tones.mp3");
-  WriteWav(wav, {44100, 2, 16, 1, 30.0});
-  ASSERT_EQ(RunProcess({"lame", "--quiet", "-b", "128", wav, mp3}).exitCode, 0);
-  ::unlink(wav.c_str());
+  if (LibofaMissing()) GTEST_SKIP() << "libofa.so.0 cannot be loaded (install libofa0)";
+  const std::string mp3 = LameMp3(30);
+  if (mp3.empty()) GTEST_SKIP() << "lame is not on PATH (install lame)";
   // Takes connections and never answers.
   FileHandle silent(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in addr{};
@@ -559,9 +541,8 @@ TEST_F(CliTest, AnAutotagEndedBySignalsLeavesNoFiles) {
   auto names = [](const std::string& folder, const std::string& prefix) {
     std::vector<FolderEntry> entries;
     ListFolder(folder, entries);
-    std::size_t n = 0;
-    for (const FolderEntry& e : entries) n += GetFileNamePart(e.Name).rfind(prefix, 0) == 0;
-    return n;
+    return std::count_if(entries.begin(), entries.end(),
+                         [&](const FolderEntry& e) { return GetFileNamePart(e.Name).rfind(prefix, 0) == 0; });
   };
   const struct {
     const char* when;  // the file whose appearance marks the moment
@@ -569,16 +550,8 @@ TEST_F(CliTest, AnAutotagEndedBySignalsLeavesNoFiles) {
   } cases[] = {{"libofa_tmp_", {SIGTERM}}, {"QRN", {SIGTERM}}, {"QRN", {SIGINT, SIGINT}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.when << " " << c.signals.size());
-    std::vector<std::string> args = {VELOTAG_CLI, "--home", home_.path(), "-q",
-                                     "--fingerprint-server", server, "autotag", mp3};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::setenv("TMPDIR", tmp.path().c_str(), 1);
-      ::_exit(::execv(argv[0], argv.data()));
-    }
+    const pid_t pid = Spawn({VELOTAG_CLI, "--home", home_.path(), "-q", "--fingerprint-server", server, "autotag", mp3},
+                            tmp.path());
     const std::string& folder = c.when[0] == 'Q' ? tmp.path() : home_.path();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (names(folder, c.when) == 0 && std::chrono::steady_clock::now() < deadline)
@@ -590,18 +563,18 @@ TEST_F(CliTest, AnAutotagEndedBySignalsLeavesNoFiles) {
     int status = 0;
     ::waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signals.back()) << status;
-    EXPECT_EQ(names(home_.path(), "libofa_tmp_"), 0u);
-    EXPECT_EQ(names(tmp.path(), ""), 0u);
+    EXPECT_EQ(names(home_.path(), "libofa_tmp_"), 0);
+    EXPECT_EQ(names(tmp.path(), ""), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const ProcessResult decoders = RunProcess({"pgrep", "-f", "--", "--decode " + mp3});
-    EXPECT_EQ(decoders.out, "") << "the decoder runs on";
+    EXPECT_EQ(RunProcess({"pgrep", "-f", "--", "--decode " + mp3}).out, "") << "the decoder runs on";
   }
 }
 
 // With a key the lookup goes to AcoustID instead: Chromaprint over the MP3
 // decoded in process, a scripted JSON answer, the album too.
 TEST_F(CliTest, AutotagThroughAcoustId) {
-  if (FindExecutable("", "lame").empty()) GTEST_SKIP() << "lame is not on PATH (install lame)";
+  const std::string mp3 = LameMp3(20);
+  if (mp3.empty()) GTEST_SKIP() << "lame is not on PATH (install lame)";
   TempDir web;
   ScriptServer server(home_.file("requests.jsonl"), "", "", web.path());
   ASSERT_TRUE(server.ok() && CreatePath(web.path() + "best/v2"));
@@ -609,21 +582,12 @@ TEST_F(CliTest, AutotagThroughAcoustId) {
                 R"({"status": "ok", "results": [{"id": "aid-1", "score": 0.9, "recordings": [
                    {"id": "rid-1", "title": "Ének", "artists": [{"name": "Иван"}],
                     "releasegroups": [{"title": "四季", "type": "Album"}]}]}]})");
-  std::string wav = music_.file("tones.wav"), mp3 = music_.file("tones.mp3");
-  WriteWav(wav, {44100, 2, 16, 1, 20.0});
-  ASSERT_EQ(RunProcess({"lame", "--quiet", "-b", "128", wav, mp3}).exitCode, 0);
   ProcessResult r = Run(0, {"--acoustid-key", "K3y", "--acoustid-server", server.url("/best"),
                             "--show", "v2", "autotag", mp3});
   EXPECT_TRUE(Logged(r, "tones.mp3: Иван - Ének")) << r.err;
-  Json m = MutagenFields(mp3);
-  EXPECT_EQ(m["title"].string, "Ének");
-  EXPECT_EQ(m["artist"].string, "Иван");
-  EXPECT_EQ(m["album"].string, "四季");
+  ExpectFields(mp3, {{"title", "Ének"}, {"artist", "Иван"}, {"album", "四季"}});
   EXPECT_EQ(server.Requests().size(), 1u);
 
-  for (const char* bad : {"api.acoustid.org", "ftp://api.acoustid.org", "https://:80/x"})
-    EXPECT_NE(Run(2, {"--acoustid-server", bad, "autotag", mp3}).err.find("--acoustid-server"),
-              std::string::npos);
 }
 
 TEST_F(CliTest, AutotagWithoutAServiceSaysSo) {
@@ -666,6 +630,10 @@ TEST_F(CliTest, AnImageThatCannotBeLoadedKeepsThePictures) {
   EXPECT_EQ(GetID3v2Text("TPE1", tag, true), "Someone");
   EXPECT_TRUE(HasID3v2Picture(tag));
   EXPECT_NE(ReadFileBytes(song), before);
+  Run(0, {"--edit", "v2", "change", "picture=", song});  // an empty path removes them
+  OpenID3v2(song, tag, 4);
+  ReadID3v2Frames(tag);
+  EXPECT_FALSE(HasID3v2Picture(tag));
 }
 
 // On a full disk every write fails cleanly: no MP3, export or picture is
@@ -709,11 +677,8 @@ TEST_F(CliTest, AKilledBatchLeavesEveryFileOldOrNew) {
   auto restore = [&] {
     for (int i = 0; i < kFiles; ++i) WriteFileBytes(name(i), before[i]);
   };
-  std::vector<std::string> args = {VELOTAG_CLI, "--home", home_.path(), "-q", "--edit", "v2",
-                                    "change", "artist=" + std::string(300, 'a'), music_.path()};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  const std::vector<std::string> args = {VELOTAG_CLI, "--home", home_.path(), "-q", "--edit", "v2",
+                                          "change", "artist=" + std::string(300, 'a'), music_.path()};
   restore();
   const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(RunProcess(args).exitCode, 0);
@@ -722,8 +687,7 @@ TEST_F(CliTest, AKilledBatchLeavesEveryFileOldOrNew) {
   std::mt19937 random(std::random_device{}());
   for (int round = 0; round < 12; ++round) {
     restore();
-    const pid_t pid = ::fork();
-    if (pid == 0) ::_exit(::execv(argv[0], argv.data()));
+    const pid_t pid = Spawn(args);
     const double delay = std::uniform_real_distribution<double>(0, whole.count())(random);
     std::this_thread::sleep_for(std::chrono::duration<double>(delay));
     ::kill(pid, SIGKILL);
@@ -800,8 +764,9 @@ TEST_F(CliTest, CdCommands) {
       {{"--cddb-server", host, "cd", "rip", "--tracks", "2", "--server", "freedb"}, 0,
        {"T\u00ebst \u00c1rtist - \u0410\u043b\u044c\u0431\u043e\u043c/02 AC-DC; Back In Black.wav"},
        "1 AudioTrack(s) ripped"},
-      {{"--musicbrainz-server", mb, "cd", "rip", "--tracks", "2", "--server", "musicbrainz"}, 0,
-       {"Пётр Чайковский & Orchestra - Времена года & 四季/02 Февраль.wav"}, "1 AudioTrack(s) ripped"},
+      {{"--musicbrainz-server", mb, "cd", "rip", "--tracks", "1-2", "--server", "musicbrainz"}, 0,
+       {"Пётр Чайковский & Orchestra - Времена года & 四季/01 久石 譲 - Январь; У камелька.wav",
+        "Пётр Чайковский & Orchestra - Времена года & 四季/02 Февраль.wav"}, "2 AudioTrack(s) ripped"},
       {{"--cddb-server", host, "cd", "rip", "--category", "rock", "--discid", "40140140"}, 1, {},
        "401 cddb read: specified entry not found."},  // names asked for and not found
       {{"cd", "rip"}, 1, {}, nullptr},  // without a record and without -y: No

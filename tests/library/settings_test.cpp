@@ -11,25 +11,6 @@ namespace {
 using test::TempDir;
 using test::WriteFileText;
 
-TEST(Settings, WrittenInTheFixedKeyOrder) {
-  Settings s;
-  s.LastPath = "/music";
-  s.ChkID3v1[3] = 1;
-  s.TxtID3[1] = "two\r\nlines";
-  s.RenamePattern = "%title%";
-  s.OptID3ver = 1;
-  std::string text = BuildSettingsText(s);
-  std::string expected = "[options]\r\nLastPath=/music\r\n";
-  for (int i = 0; i < 17; ++i)
-    expected += "ChkID3v1(" + std::to_string(i) + ")=" + (i == 3 ? "1" : "0") + "\r\n";
-  for (int i = 0; i < 16; ++i)
-    expected += "TxtID3(" + std::to_string(i) + ")=" + (i == 1 ? "two\\r\\nlines" : "") + "\r\n";
-  expected += "CmbID3v1=\r\nChkID3v1AutoTrack=0\r\nRenamePattern=%title%\r\nOptID3editVer=0\r\n"
-              "OptID3ver=1\r\n[servers]\r\nfingerprint=\r\ncddb=\r\ncddb2=\r\ncddb_email=\r\nmusicbrainz=\r\n"
-              "update=\r\nacoustid_key=\r\nacoustid=\r\nacoustid_score=";
-  EXPECT_EQ(text, expected);
-}
-
 TEST(Settings, BrokenAndDuplicatedValues) {
   TempDir dir;
   WriteFileText(dir.file("v.ini"),
@@ -50,9 +31,8 @@ TEST(Settings, BrokenAndDuplicatedValues) {
 }
 
 TEST(Settings, AcoustIdScoreOutOfRangeIsTheDefault) {
-  const std::pair<std::string, double> cases[] = {
-      {"", 0.5}, {"0.8", 0.8}, {"1", 1}, {"0", 0.5}, {"-0.2", 0.5}, {"1.5", 0.5}, {"high", 0.5}};
-  for (const auto& [text, score] : cases) {
+  for (const auto& [text, score] : {std::pair{"", 0.5}, {"0.8", 0.8}, {"1", 1.0}, {"0", 0.5}, {"-0.2", 0.5},
+                                    {"1.5", 0.5}, {"high", 0.5}}) {
     ServerSettings servers;
     servers.AcoustIdScore = text;
     EXPECT_EQ(AcoustIdMinScore(servers), score) << text;
@@ -67,17 +47,11 @@ TEST(Settings, RoundTripThroughTheFile) {
   s.TxtID3[5] = "multi\r\nline € \\ comment";
   s.ChkID3v1 = {1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1};
   s.CmbID3v1 = "Rock";
-  s.ChkID3v1AutoTrack = 1;
+  s.ChkID3v1AutoTrack = s.OptID3editVer = s.OptID3ver = 1;
   s.RenamePattern = "(%track:2::0%) - %title%";
-  s.OptID3editVer = 1;
-  s.OptID3ver = 1;
-  s.Servers.Fingerprint = "fp.example:80";
-  s.Servers.AcoustIdKey = "k3Y";
-  s.Servers.AcoustId = "http://127.0.0.1:8080/acoustid";
-  s.Servers.AcoustIdScore = "0.7";
-  s.Servers.Cddb2 = "cddb.example:8880";
-  s.Servers.MusicBrainz = "http://127.0.0.1:5000/mb";
-  s.Servers.CddbEmail = "me@example.org";
+  s.Servers = {.Fingerprint = "fp.example:80", .Cddb2 = "cddb.example:8880", .MusicBrainz = "http://127.0.0.1:5000/mb",
+               .CddbEmail = "me@example.org", .AcoustIdKey = "k3Y", .AcoustId = "http://127.0.0.1:8080/acoustid",
+               .AcoustIdScore = "0.7"};
   ASSERT_TRUE(SaveSettings(dir.file("r.ini"), s));
   Settings back;
   ASSERT_TRUE(LoadSettings(dir.file("r.ini"), back));

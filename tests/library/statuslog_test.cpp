@@ -32,14 +32,11 @@ TEST(StatusLog, OldestLinesGoPastTheCap) {
   EXPECT_EQ(log.Lines().back(), "y");
 }
 
-TEST(StatusLog, AddressesOfLinesAndTimedTitles) {
+TEST(StatusLog, AddressesOfLines) {
   EXPECT_EQ(StatusLineAddress("[10:00:00] * Webpage: HTTP://example.org/x  "),
             "HTTP://example.org/x");
   EXPECT_EQ(StatusLineAddress("[10:00:00] Changed 3 MP3(s)"), "");
   EXPECT_EQ(StatusLineAddress("https://secure.example"), "");
-  // The self-closing box's title rounds the seconds up.
-  EXPECT_EQ(TimedMessageTitle("QUIT", 12500), "[12.5 s] QUIT");
-  EXPECT_EQ(TimedMessageTitle("x", 50), "[00.1 s] x");
 }
 
 }  // namespace

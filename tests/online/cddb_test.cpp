@@ -1,15 +1,12 @@
-// The CDDB client: disc IDs against known tables and libdiscid, the answer
-// parser, and requests to a scripted CDDB server on 127.0.0.1.
+// The CDDB client: disc IDs against known tables and libdiscid, and the
+// answer parser (the CD window's tests and the CLI's ask a scripted server).
 #include "online/cddb.h"
 
 #include <discid/discid.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 #include <random>
 
-#include "script_server.h"
 #include "testutil.h"
 
 namespace velotag {
@@ -31,15 +28,10 @@ TEST(CddbId, KnownTablesAndLibdiscid) {
   many.push_back(3700 * 75);
   EXPECT_EQ(CddbDiscId(Toc(many)), "0f00651e");
   EXPECT_EQ(CddbDiscId(Toc({150})), "");
-  // libdiscid's own 22-track example.
-  EXPECT_EQ(CddbDiscId(Toc({150, 9700, 25887, 39297, 53795, 63735, 77517, 94877, 107270, 123552,
-                            135522, 148422, 161197, 174790, 192022, 205545, 218010, 228700,
-                            239590, 255470, 266932, 288750, 303602})),
-            "370fce16");
-  // libdiscid computes the same ID from every table it takes.
+  // libdiscid computes the same ID from its own 22-track example and from random tables.
   std::vector<std::vector<int>> tables = {
       {150, 9700, 25887, 39297, 53795, 63735, 77517, 94877, 107270, 123552, 135522, 148422,
-       161197, 174790, 192022, 205545, 218010, 228700, 239172, 255202, 265747, 281562, 303602},
+       161197, 174790, 192022, 205545, 218010, 228700, 239590, 255470, 266932, 288750, 303602},
       {150, 4500 * 80 + 74}};
   std::mt19937 random(12);
   for (int n = 0; n < 60; ++n) {
@@ -89,48 +81,6 @@ TEST(CddbParse, Answers) {
     EXPECT_EQ(r.message, c.code ? c.text.substr(0, c.text.find_first_of("\r\n")) : kCddbInternalError);
     EXPECT_EQ(Lines(r), c.lines) << c.text;
   }
-}
-
-// A server's answer of many titles is read in one pass: 20000 of them once
-// took minutes, each compared with every line before it.
-TEST(CddbParse, ManyTitlesAtOnce) {
-  std::string text = "210 rock 1 entry\r\n";
-  for (int i = 0; i < 30000; ++i) text += "TTITLE" + std::to_string(i) + "=x\r\n";
-  text += "ttitle7=y\r\n.\r\n";
-  const auto start = std::chrono::steady_clock::now();
-  CddbResponse r = ParseCddbResponse(text);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-  ASSERT_EQ(r.lineCount, 30000);
-  EXPECT_EQ(r.lines[7].second, "TTITLE7=xy");
-}
-
-TEST(CddbRequest, AnswerCodesOfAScriptedServer) {
-  test::TempDir dir;
-  test::ScriptServer server(dir.file("requests.jsonl"));
-  ASSERT_TRUE(server.ok());
-  CddbClient client;
-  client.servers = {"127.0.0.1:" + std::to_string(server.port()), "127.0.0.1:1"};
-  struct Case {
-    std::string command;
-    int server, code;
-    std::size_t lines;
-  } cases[] = {
-      {"cddb query 0401a202 2 150 15000 420", 0, 200, 0}, {"cddb query 11111111 1 150 60", 0, 210, 2},
-      {"cddb query 22222222 1 150 60", 0, 211, 3},        {"cddb query 20202020 1 150 60", 0, 202, 0},
-      {"cddb read rock 0401a202", 0, 210, 10},            {"cddb read rock 40140140", 0, 401, 0},
-  };
-  for (const Case& c : cases) {
-    CddbResponse r = CddbRequest(c.command, kCddbProtoLevel, c.server, client);
-    EXPECT_EQ(r.code, c.code) << c.command;
-    EXPECT_EQ(r.lines.size(), c.lines) << c.command;
-  }
-  CddbResponse read = CddbRequest("cddb read rock 0401a202", kCddbProtoLevel, 0, client);
-  EXPECT_EQ(read.lines.at(1).second, "DTITLE=T\xc3\xabst \xc3\x81rtist / \xd0\x90\xd0\xbb\xd1\x8c\xd0\xb1\xd0\xbe\xd0\xbc");
-  EXPECT_EQ(read.lines.at(3).second, "TTITLE1=AC/DC: Back In Black");
-  const std::size_t sent = server.Requests().size();  // nothing to send: no request
-  EXPECT_EQ(CddbRequest("", kCddbProtoLevel, 0, client).message, kCddbNoAnswer);
-  EXPECT_EQ(server.Requests().size(), sent);
-  EXPECT_EQ(CddbRequest("cddb read rock 1", kCddbProtoLevel, 1, client).message, kCddbConnectionError);
 }
 
 }  // namespace

@@ -31,17 +31,17 @@ struct Options {
 };
 
 struct Download {
-  bool ok = false;
   std::string url, file, cookies;
+  bool ok = false;
   double seconds = 0;
 };
 
 Download Get(const std::string& url, const std::string& local, const Options& o = {}) {
-  Download d{false, url, local, o.cookies};
+  Download d{url, local, o.cookies};
   bool keepGoing = true;
   auto start = std::chrono::steady_clock::now();
-  d.ok = HttpDownload(d.url, d.file, o.timeoutMs, o.hops, keepGoing, o.deleteOnFail, o.maxBytes,
-                      o.body, d.cookies, o.agent, {}, o.limits);
+  d.ok = HttpDownload(d.url, d.file, o.timeoutMs, o.hops, keepGoing, o.deleteOnFail, o.maxBytes, o.body, d.cookies,
+                      o.agent, {}, o.limits);
   d.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return d;
 }
@@ -189,6 +189,7 @@ TEST_F(HttpTest, FileNamesInAFolder) {
   std::vector<FolderEntry> entries;
   EXPECT_EQ(ListFolder(folder, entries), 5);
 }
+
 
 TEST_F(HttpTest, APumpThatClearsKeepGoingEndsAnEndlessAnswer) {
   int pumps = 0;

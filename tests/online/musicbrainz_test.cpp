@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
-#ifdef VELOTAG_TEST_LIBDISCID
 #include <discid/discid.h>
-#endif
+
+#include <cstdlib>
 
 #include "mb_answer.h"
 #include "script_server.h"
@@ -24,21 +22,15 @@ struct Toc {
   std::vector<std::int32_t> offsets;
 };
 
-// libdiscid computes the same ID where it is installed.
+// libdiscid's ID of the same table.
 std::string LibdiscidId(const Toc& toc) {
-#ifdef VELOTAG_TEST_LIBDISCID
   std::vector<int> offsets(100, 0);
   offsets[0] = toc.leadOut;
-  for (std::size_t i = 0; i < toc.offsets.size(); ++i)
-    offsets[static_cast<std::size_t>(toc.first) + i] = toc.offsets[i];
+  for (std::size_t i = 0; i < toc.offsets.size(); ++i) offsets[static_cast<std::size_t>(toc.first) + i] = toc.offsets[i];
   DiscId* disc = discid_new();
   std::string id = discid_put(disc, toc.first, toc.last, offsets.data()) ? discid_get_id(disc) : "";
   discid_free(disc);
   return id;
-#else
-  (void)toc;
-  return {};
-#endif
 }
 
 TEST(MusicBrainzDiscId, FromTablesOfContents) {
@@ -65,19 +57,9 @@ TEST(MusicBrainzDiscId, FromTablesOfContents) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.toc.first) + "-" + std::to_string(c.toc.last));
     std::string id = MusicBrainzDiscId(c.toc.first, c.toc.last, c.toc.leadOut, c.toc.offsets);
-    if (c.id.empty()) {
-      EXPECT_EQ(id, "");
-      continue;
-    }
-    EXPECT_EQ(id.size(), 28u);
+    EXPECT_EQ(id, c.id.empty() ? "" : c.id == "?" ? LibdiscidId(c.toc) : c.id);
     EXPECT_EQ(id.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-"),
               std::string::npos);
-    if (c.id != "?") {
-      EXPECT_EQ(id, c.id);
-    }
-#ifdef VELOTAG_TEST_LIBDISCID
-    EXPECT_EQ(id, LibdiscidId(c.toc));
-#endif
   }
 }
 
@@ -148,26 +130,6 @@ TEST_F(MusicBrainz, LookupsAgainstAScriptedService) {
   std::size_t asked = server.Requests().size();
   EXPECT_EQ(client.LookupDisc("../../x?y").status, MbStatus::NotFound);
   EXPECT_EQ(server.Requests().size(), asked);
-}
-
-TEST_F(MusicBrainz, ReleasesBecomeMatchLinesAndRecords) {
-  MbLookup found = ParseMusicBrainzDiscAnswer(kFound, kDiscId);
-  ASSERT_EQ(found.releases.size(), 2u);
-  const MbRelease& first = found.releases[0];
-  ASSERT_EQ(first.tracks.size(), 2u);
-  EXPECT_EQ(first.tracks[0].recordingId, "r1");
-  EXPECT_EQ(first.tracks[0].lengthMs, 150000);
-  EXPECT_EQ(MusicBrainzReleaseLabel(first),
-            "Пётр Чайковский & Orchestra / Времена года & 四季 (1997-05-21, JP)");
-  EXPECT_EQ(MusicBrainzXmcdLines(first),
-            (std::vector<std::string>{"DTITLE=Пётр Чайковский & Orchestra / Времена года & 四季",
-                                      "DYEAR=1997", "TTITLE0=久石 譲 / Январь: У камелька",
-                                      "TTITLE1=Февраль"}));
-  // Of the box set, the disc that was looked up.
-  const MbRelease& box = found.releases[1];
-  EXPECT_EQ(MusicBrainzReleaseLabel(box), "Various / Box (disc 2/2)");
-  EXPECT_EQ(MusicBrainzXmcdLines(box), (std::vector<std::string>{"DTITLE=Various / Box",
-                                                                 "TTITLE0=Right disc"}));
 }
 
 }  // namespace

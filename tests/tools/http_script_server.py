@@ -124,8 +124,6 @@ CDDB_RECORDS = {
              "TTITLE1=AC/DC: Back", "TTITLE1= In Black", "TTITLE2=../../x"],
     # A folder name that is no name, and two tracks of one title.
     "data": ["DTITLE=..", "TTITLE0=Same", "TTITLE1=Same"],
-    "misc": ["DTITLE=", "TTITLE0=Only"],
-    "folk": ["DTITLE=../../escape", "TTITLE0=../../../etc/passwd"],
 }
 
 

@@ -1,25 +1,12 @@
 """Second opinion on ID3v2 tags: mutagen reads what we write and writes what we read.
 
-  mutagen_id3v2.py read FILE...                  the tags through mutagen's public API, as JSON
-  mutagen_id3v2.py fields FILE...                the 16 media-list fields per file, as JSON
-  mutagen_id3v2.py write FILE TAG [FILE TAG]...  writes the frames of TAG (JSON) as a new tag
-
-`read` output, per file: {"version": [2, 4, 0], "frames": [{"id": ..., ...}, ...],
-"canonical": [...]}: the frames sorted, with their decoded members (text values, lang, desc,
-url, mime, type, data as hex), and each frame again as one text that compares as a whole;
-{"error": "..."} when mutagen cannot load the tag.
-
-`fields` gives the fields by name and, as "values", in the media list's order. It reads frames in
-file order without merging duplicates (mutagen's own frame parser under its loader), and joins
-them the way the media list does: the first value of each frame with that id, separated by
-blanks, trailing blanks dropped; comments and user links from every COMM / WXXX frame.
-
-TAG for `write`: {"version": 3 or 4, "frames": [
-   {"id": "TIT2", "encoding": 3, "text": "..."},
-   {"id": "COMM", "encoding": 1, "lang": "eng", "desc": "", "text": "..."},
-   {"id": "APIC", "encoding": 3, "mime": "image/png", "type": 3, "desc": "", "data": "hex"}]}
-with the members of mutagen's frame of that id (encoding 3 when left out). The file keeps
-its audio; an existing tag is replaced.
+  mutagen_id3v2.py read FILE...                  per file {"version", "frames" (sorted, decoded
+                                                 members), "canonical" (each frame as one text)}
+                                                 or {"error": ...}
+  mutagen_id3v2.py fields FILE...                the 16 media-list fields, by name and in order
+                                                 ("values"), joined as the media list joins them
+  mutagen_id3v2.py write FILE TAG [FILE TAG]...  TAG: {"version": 3|4, "frames": [{"id": "TIT2",
+                                                 "text": ...}, ...]} with mutagen's frame members
 """
 import json
 import sys
