@@ -365,9 +365,9 @@ bool MyListview::LoadCSV(const std::string& fileName, std::int32_t bufferSize, b
   readSize += readSize & 1;
   readSize = std::clamp(readSize, kMinReadSize, kMaxReadSize);
 
-  FileHandle file(LargeFileOpen(fileName, true, false, true, true, kOpenExisting));
+  Offset64 size = -1;
+  FileHandle file = OpenRead(fileName, &size);
   if (!file.valid()) return false;
-  Offset64 size = LargeFileSize(file.get());
   if (size <= 0) return false;
   Clear(false);
 

@@ -840,9 +840,4 @@ GridColor MyListview::SelectionColor() const {
           channel(backColor_.b, fontColor_.b)};
 }
 
-std::string MyListview::version() { return "1.0.0"; }
-int MyListview::Major() { return 1; }
-int MyListview::Minor() { return 0; }
-int MyListview::Revision() { return 0; }
-
 }  // namespace velotag

@@ -25,8 +25,6 @@ struct Form1::BatchRun {
 
 namespace {
 
-constexpr const char* kFrame2Idle = "ID3 multi tag editor";
-
 // The ID3v2 frame each field of the panel writes (fields 6, 13 and 16 are
 // the comment, the user link and the picture).
 constexpr std::array<const char*, kCheckBoxCount> kFieldFrames = {

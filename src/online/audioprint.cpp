@@ -79,8 +79,6 @@ TempFile MakeTempWave(const std::string& folder) {
 
 }  // namespace
 
-std::string ChromaprintVersion() { return chromaprint_get_version(); }
-
 bool ComputeAudioPrint(const std::string& fileName, const AudioPrintOptions& options,
                        AudioPrint& print) {
   print = AudioPrint{};

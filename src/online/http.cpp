@@ -120,7 +120,7 @@ HttpResult HttpRequestOnce(const std::string& url, const std::string& localPath,
     file = target.urlFileName.empty() ? GetUniqueFileName(file + "temp.html")
                                       : file + SafeFileNameComponent(target.urlFileName);
   }
-  FileHandle out(LargeFileOpen(file, false, true, true, false, kCreateAlways));
+  FileHandle out = OpenWrite(file);
   if (!out.valid()) return result;
   result.localFile = file;
 

@@ -105,8 +105,6 @@ struct ID3v2Tag {
 // still has the size and the tag header the record knows.
 int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersion = 4,
               bool forWriting = false, const LockWait& wait = {});
-// Sets TagOffset to the first "ID3" before any MPEG audio frame header, or -1.
-void FindID3v2Header(ID3v2Tag& tag, std::int32_t blockSize);
 // Loads the frames; true when the whole tag body was read.
 bool ReadID3v2Frames(ID3v2Tag& tag);
 void CloseID3v2(ID3v2Tag& tag);

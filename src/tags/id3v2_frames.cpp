@@ -149,9 +149,9 @@ bool SetID3v2Picture(ID3v2Tag& tag, const std::string& description,
   const std::string mime = PictureMimeType(imageFile);
   Bytes image;
   {
-    FileHandle h(LargeFileOpen(imageFile, true, false, true, false, kOpenExisting));
+    Offset64 size = -1;
+    FileHandle h = OpenRead(imageFile, &size);
     if (!h.valid()) return false;
-    Offset64 size = LargeFileSize(h.get());
     // An empty file is no picture, and one beyond the largest tag could
     // never be written.
     if (size <= 0 || size > kID3v2MaxTagSize) return false;

@@ -12,9 +12,6 @@
 
 namespace velotag::id3v2 {
 
-// Positioned transfers that retry interrupted and partial calls; the count
-// actually moved comes back (short only at the end of the file or on error).
-
 // Identifiers are ASCII; the comparison folds ASCII letters only.
 bool SameID(std::string_view a, std::string_view b);
 // TXX, TXXX and the like: text frames that hold a description and a value.

@@ -16,7 +16,7 @@ using namespace id3v2;
 
 namespace {
 
-constexpr std::int32_t kScanBlock = 4096;
+constexpr std::size_t kScanBlock = 4096;
 
 // Eleven sync bits, a defined MPEG version and layer, a usable bitrate and
 // sample rate: the audio starts here, and no tag comes after it.
@@ -25,13 +25,13 @@ bool PlausibleFrameHeader(const std::uint8_t* p) {
          (p[2] & 0xF0) != 0xF0 && (p[2] & 0x0C) != 0x0C;
 }
 
-// The scan behind FindID3v2Header. When the 10 header bytes lie inside the
-// block that found "ID3", they are handed back, and the first block is kept
-// in `head`: opening a file and reading a small tag cost one read.
-Offset64 ScanForHeader(int handle, std::int32_t blockSize, std::uint8_t* header,
-                       bool& headerCaptured, Bytes* head = nullptr) {
+// The offset of the first "ID3" before any MPEG audio frame header, or -1.
+// When the 10 header bytes lie inside the block that found it, they are
+// handed back, and the first block is kept in `head`: opening a file and
+// reading a small tag cost one read.
+Offset64 ScanForHeader(int handle, std::uint8_t* header, bool& headerCaptured, Bytes& head) {
   headerCaptured = false;
-  std::size_t block = static_cast<std::size_t>(std::clamp(blockSize, 128, 65536));
+  constexpr std::size_t block = kScanBlock;
   // Read into, never cleared: only the bytes that arrived are looked at.
   auto storage = std::make_unique_for_overwrite<std::uint8_t[]>(block);
   std::uint8_t* const data = storage.get();
@@ -39,7 +39,7 @@ Offset64 ScanForHeader(int handle, std::int32_t blockSize, std::uint8_t* header,
   for (;;) {
     std::size_t n = LargeFileReadAt(handle, data, block, start);
     if (n == 0) return -1;
-    if (head && start == 0) head->assign(data, data + n);
+    if (start == 0) head.assign(data, data + n);
     std::size_t i = 0;
     while (i + 2 < n) {
       if (data[i] == 'I' && data[i + 1] == 'D') {
@@ -181,19 +181,13 @@ std::int32_t DecodeBigEndian(const std::uint8_t* bytes, std::size_t first, std::
   return static_cast<std::int32_t>(value);
 }
 
-void FindID3v2Header(ID3v2Tag& tag, std::int32_t blockSize) {
-  std::uint8_t header[10];
-  bool captured = false;
-  tag.TagOffset = ScanForHeader(tag.FileHandle.get(), blockSize, header, captured);
-}
-
 int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersion,
               bool forWriting, const LockWait& wait) {
   ResetRecord(tag, fileName, newVersion);
   if (!IsMp3FileName(fileName)) return kTagFailed;
-  if (forWriting) tag.FileHandle.reset(LargeFileOpenReadWrite(fileName, tag.FileSize));
+  if (forWriting) tag.FileHandle = OpenReadWrite(fileName, &tag.FileSize);
   tag.ReadOnly = !tag.FileHandle.valid();
-  if (tag.ReadOnly) tag.FileHandle.reset(LargeFileOpenRead(fileName, tag.FileSize));
+  if (tag.ReadOnly) tag.FileHandle = OpenRead(fileName, &tag.FileSize);
   if (forWriting && tag.FileHandle.valid()) {
     const LockResult lock =
         LockFileAtName(tag.FileHandle, fileName, !tag.ReadOnly, tag.FileSize, wait);
@@ -204,7 +198,7 @@ int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersio
 
   std::uint8_t header[10];
   bool captured = false;
-  tag.TagOffset = ScanForHeader(tag.FileHandle.get(), kScanBlock, header, captured, &tag.Head);
+  tag.TagOffset = ScanForHeader(tag.FileHandle.get(), header, captured, tag.Head);
   if (tag.TagOffset < 0) return kTagNone;
   if (!captured && LargeFileReadAt(tag.FileHandle.get(), header, 10, tag.TagOffset) < 10)
     return kTagBadHeader;

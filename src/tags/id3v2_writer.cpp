@@ -231,7 +231,7 @@ bool FinishRewrite(ID3v2Tag& tag, SafeWrite out, Offset64 newSize, SafeWriteBatc
   if (!outcome.ok) return false;
   // The write has ended; a further one takes the new file's lock.
   ReleaseWriteLock(tag);
-  tag.FileHandle.reset(LargeFileOpenRead(tag.FileName, tag.FileSize));
+  tag.FileHandle = OpenRead(tag.FileName, &tag.FileSize);
   tag.ReadOnly = true;
   return true;
 }
@@ -372,11 +372,10 @@ static bool EnsureWritable(ID3v2Tag& tag) {
   if (!tag.ReadOnly) return true;
   struct stat was {}, now {};
   if (::fstat(tag.FileHandle.get(), &was) != 0) return false;
-  Offset64 size = -1;
-  FileHandle writable(LargeFileOpenReadWrite(tag.FileName, size));
+  FileHandle writable = OpenReadWrite(tag.FileName);
   if (!writable.valid() && (errno == EACCES || errno == EPERM) && !(was.st_mode & S_IWUSR)) {
     FileSetAttributes(tag.FileName, 0);
-    writable.reset(LargeFileOpenReadWrite(tag.FileName, size));
+    writable = OpenReadWrite(tag.FileName);
   }
   if (!writable.valid() || ::fstat(writable.get(), &now) != 0 || was.st_dev != now.st_dev ||
       was.st_ino != now.st_ino)
