@@ -310,11 +310,9 @@ void Form1::ChangeRow(BatchRun& run, std::int32_t i, std::vector<std::string>& r
       // loaded (unreadable, empty, too big for a tag) leaves them alone
       // rather than losing them for nothing, and is said.
       std::vector<ID3v2Frame> before = tag.Frames;
-      const std::int32_t countBefore = tag.FrameCount;
       DeleteID3v2Frame(tag, "APIC", false);
       if (!input.empty() && !SetID3v2Picture(tag, "", input, kID3Utf8, false)) {
         tag.Frames = std::move(before);
-        tag.FrameCount = countBefore;
         LogFileOpenError(input);
       }
     } else {
