@@ -53,8 +53,8 @@ inline std::size_t TerminatorLength(int encoding) {
 ID3v2Frame& ChooseSlot(ID3v2Tag& tag, const std::string& frameID, bool append);
 // The encoding a setter writes with, for the chosen frame.
 int DecideEncoding(const ID3v2Tag& tag, const ID3v2Frame& slot, std::int32_t encoding);
-// The record forgets the tag it knew in the file: no offset, header, flags,
-// extended header or frames (after a removal, and before a file is read).
+// After a removal: the record knows no tag in the file any more (no offset,
+// header, flags, extended header or frames); the file stays as it is bound.
 void ForgetTag(ID3v2Tag& tag);
 
 }  // namespace velotag::id3v2
