@@ -36,8 +36,8 @@ struct ID3v2Frame {
   // A frame that was unsynchronised in the file has that flag cleared here:
   // Data always holds the plain bytes.
   std::uint16_t Flags = 0;
-  // The body. A frame whose size in the file was 0 has none: it is listed
-  // as read, but never written.
+  // The body. A frame whose size field gave none (0, or below 0 as a plain
+  // 2.3 number) is listed as read, but never written.
   Bytes Data;
 };
 
