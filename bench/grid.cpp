@@ -205,7 +205,7 @@ long PlainFind(const Table& table, const std::string& needle, bool ignoreCase) {
 // The plain way to read the CSV back: the whole file, decoded, split at CR LF
 // and ";" without any quoting rules.
 Table PlainLoad(const std::string& file) {
-  velotag::FileHandle h(velotag::LargeFileOpen(file, true, false, true, true, velotag::kOpenExisting));
+  velotag::FileHandle h = velotag::OpenRead(file);
   velotag::Offset64 size = velotag::LargeFileSize(h.get());
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
   velotag::LargeFileRead(h.get(), bytes.data(), bytes.size());
@@ -263,7 +263,7 @@ void PlainSave(const Table& table, const std::string& file) {
     bytes.push_back(static_cast<std::uint8_t>(u & 0xFF));
     bytes.push_back(static_cast<std::uint8_t>(u >> 8));
   }
-  velotag::FileHandle h(velotag::LargeFileOpen(file, false, true, true, false, velotag::kCreateAlways));
+  velotag::FileHandle h = velotag::OpenWrite(file);
   velotag::LargeFileWrite(h.get(), bytes.data(), bytes.size());
 }
 
@@ -277,7 +277,7 @@ void BareWrite(const std::string& file, const std::vector<std::uint8_t>& bytes) 
 }
 
 std::vector<std::uint8_t> ReadAll(const std::string& file) {
-  velotag::FileHandle h(velotag::LargeFileOpen(file, true, false, true, true, velotag::kOpenExisting));
+  velotag::FileHandle h = velotag::OpenRead(file);
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(velotag::LargeFileSize(h.get())));
   velotag::LargeFileRead(h.get(), bytes.data(), bytes.size());
   return bytes;

@@ -36,7 +36,7 @@ using velotag::FileHandle;
 using velotag::Offset64;
 
 Bytes ReadAll(const std::string& path) {
-  FileHandle h(velotag::LargeFileOpen(path, true, false, true, false, velotag::kOpenExisting));
+  FileHandle h = velotag::OpenRead(path);
   Bytes b(static_cast<std::size_t>(std::max<Offset64>(0, velotag::LargeFileSize(h.get()))));
   if (velotag::LargeFileRead(h.get(), b.data(), b.size()) != b.size()) b.clear();
   return b;
@@ -59,10 +59,10 @@ void Restore(const std::string& src, const std::string& dst, int count) {
   velotag::CreatePath(dst);
   for (int i = 0; i < count; ++i) {
     Offset64 size = 0;
-    FileHandle in(velotag::LargeFileOpenRead(src + FileName(i), size));
+    FileHandle in = velotag::OpenRead(src + FileName(i), &size);
     const bool same = velotag::GetLargeFileSize(dst + FileName(i)) == size;
-    FileHandle out(velotag::LargeFileOpen(dst + FileName(i), false, true, true, false,
-                                          same ? velotag::kOpenExisting : velotag::kCreateAlways));
+    FileHandle out = same ? velotag::OpenReadWrite(dst + FileName(i))
+                          : velotag::OpenWrite(dst + FileName(i));
     const Offset64 n = same ? std::min<Offset64>(size, 65536) : size;
     if (velotag::LargeFileCopy(in.get(), 0, out.get(), 0, n) != n) std::exit(3);
   }

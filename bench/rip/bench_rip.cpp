@@ -91,12 +91,12 @@ double Best(int rounds, const std::function<bool()>& prepare, const std::functio
 // The least a ripper reading 15 sectors at a time can do: the same blocks
 // read from the image file and written to one WAV file per track.
 bool FloorCopy(const std::string& bin, const std::string& out, int tracks, long sectors) {
-  velotag::FileHandle in(velotag::LargeFileOpen(bin, true, false, true, false, velotag::kOpenExisting));
+  velotag::FileHandle in = velotag::OpenRead(bin);
   std::vector<std::uint8_t> block(velotag::kCdSectorBytes * velotag::kRipBlockSectors);
   for (int t = 0; t < tracks; ++t) {
     char name[32];
     std::snprintf(name, sizeof name, "floor%02d.wav", t + 1);
-    velotag::FileHandle o(velotag::LargeFileOpen(out + name, false, true, false, false, velotag::kCreateAlways));
+    velotag::FileHandle o = velotag::OpenWrite(out + name);
     std::array<std::uint8_t, velotag::kWaveHeaderBytes> header{};
     if (!o.valid() || velotag::LargeFileWrite(o.get(), header.data(), header.size()) != header.size())
       return false;

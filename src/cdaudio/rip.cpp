@@ -199,7 +199,7 @@ bool RipTrack(const std::string& drive, int track, const std::string& fileName,
 
   // A read-only file left by an earlier rip is replaced like any other.
   if (GetPathType(fileName) == kPathFile) FileSetAttributes(fileName, 0);
-  FileHandle out(LargeFileOpen(fileName, false, true, false, false, kCreateAlways));
+  FileHandle out = OpenWrite(fileName);
   if (!out.valid()) return false;
   std::array<std::uint8_t, kWaveHeaderBytes> header{};
   BuildWaveHeader(header, 44100, 2, 16, static_cast<std::uint32_t>(fullBytes));

@@ -47,7 +47,7 @@ struct Decoded {
 
 Decoded Decode(const ID3v2Tag& tag, const ID3v2Frame& f) {
   Decoded d;
-  if (f.Size < 1) return d;
+  if (f.Data.empty()) return d;
   if (Is(f, "COM", "COMM")) {
     if (DecodeID3v2Comment(tag, f, d.comment)) d.kind = Decoded::kComment;
   } else if (Is(f, "WXX", "WXXX")) {
@@ -86,11 +86,11 @@ std::string DescribeHuman(const std::string& path, int result, const ID3v2Tag& t
   out += "  ID3v2." + std::to_string(tag.Version) + "." + std::to_string(tag.Revision) +
          " at offset " + std::to_string(tag.TagOffset) + ", flags " +
          Hex(tag.HeaderOnDisk[5], 2) + ", size " + std::to_string(tag.TagSize) + ", " +
-         std::to_string(tag.FrameCount < 0 ? 0 : tag.FrameCount) + " frame(s)\n";
+         std::to_string(tag.Frames.size()) + " frame(s)\n";
   if (!bodyRead) out += "  the tag body runs past the end of the file; no frames read\n";
   for (const ID3v2Frame& f : tag.Frames) {
     char head[64];
-    std::snprintf(head, sizeof head, "  %-4s %8d  %s", Printable(f.FrameID).c_str(), f.Size,
+    std::snprintf(head, sizeof head, "  %-4s %8zu  %s", Printable(f.FrameID).c_str(), f.Data.size(),
                   Hex(f.Flags, 4).c_str());
     out += head;
     Decoded d = Decode(tag, f);
@@ -163,7 +163,7 @@ void DescribeJson(JsonWriter& j, const std::string& path, int result, const ID3v
     j.Key("id");
     j.String(f.FrameID);
     j.Key("size");
-    j.Number(f.Size);
+    j.Number(static_cast<std::int64_t>(f.Data.size()));
     j.Key("flags");
     j.Number(f.Flags);
     Decoded d = Decode(tag, f);

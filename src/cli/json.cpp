@@ -2,44 +2,16 @@
 
 #include <cstdio>
 
+#include "support/utf8.h"
+
 namespace velotag::cli {
-
-namespace {
-
-// The length of the well-formed UTF-8 sequence at text[i] (overlong forms,
-// surrogates and code points beyond U+10FFFF are not), 0 when there is none.
-std::size_t Utf8SequenceAt(std::string_view text, std::size_t i) {
-  auto at = [&text](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  unsigned char c = at(i);
-  std::size_t n;
-  unsigned char lo = 0x80, hi = 0xBF;  // the second byte's range
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) n = 2;
-  else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + n > text.size()) return 0;
-  if (at(i + 1) < lo || at(i + 1) > hi) return 0;
-  for (std::size_t k = 2; k < n; ++k)
-    if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
-  return n;
-}
-
-}  // namespace
 
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
   char buf[8];
   for (std::size_t i = 0; i < text.size();) {
-    std::size_t n = Utf8SequenceAt(text, i);
+    std::size_t n;
+    DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()) + i, text.size() - i, n);
     if (n == 0) {
       // A byte that is not UTF-8 (file names are raw bytes): U+DC80..U+DCFF,
       // which Python's surrogateescape turns back into that byte.

@@ -17,6 +17,7 @@
 #include "support/safewrite.h"
 #include "support/numtext.h"
 #include "support/textenc.h"
+#include "support/utf8.h"
 
 namespace velotag {
 
@@ -25,31 +26,6 @@ namespace {
 constexpr std::size_t kFlushChars = 4096;
 constexpr std::int64_t kMinReadSize = 128;
 constexpr std::int64_t kMaxReadSize = 1048576;
-
-// One well-formed UTF-8 sequence at p (n bytes left): its code point and
-// length, or length 0 when the bytes are not well formed.
-std::uint32_t DecodeOne(const unsigned char* p, std::size_t n, std::size_t& length) {
-  length = 0;
-  std::uint32_t b = p[0];
-  auto cont = [&](std::size_t i, unsigned lo = 0x80, unsigned hi = 0xBF) {
-    return i < n && p[i] >= lo && p[i] <= hi;
-  };
-  if (b >= 0xC2 && b < 0xE0 && cont(1)) {
-    length = 2;
-    return ((b & 0x1F) << 6) | (p[1] & 0x3F);
-  }
-  if (b >= 0xE0 && b < 0xF0 && cont(1, b == 0xE0 ? 0xA0 : 0x80, b == 0xED ? 0x9F : 0xBF) &&
-      cont(2)) {
-    length = 3;
-    return ((b & 0x0F) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3F);
-  }
-  if (b >= 0xF0 && b < 0xF5 && cont(1, b == 0xF0 ? 0x90 : 0x80, b == 0xF4 ? 0x8F : 0xBF) &&
-      cont(2) && cont(3)) {
-    length = 4;
-    return ((b & 0x07) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3F);
-  }
-  return 0;
-}
 
 // The save buffer: the encoded bytes of at most a little more than
 // kFlushChars characters (one row more), so a list of any size is written
@@ -220,7 +196,7 @@ class CsvWriter {
         if (i == n) break;
       }
       std::size_t length;
-      std::uint32_t cp = DecodeOne(reinterpret_cast<const unsigned char*>(p + i), n - i, length);
+      std::uint32_t cp = DecodeUtf8(reinterpret_cast<const unsigned char*>(p + i), n - i, length);
       if (length == 0) return Lenient(text.substr(i), out);
       out = CodePoint(cp, out);
       i += length;
@@ -365,9 +341,9 @@ bool MyListview::LoadCSV(const std::string& fileName, std::int32_t bufferSize, b
   readSize += readSize & 1;
   readSize = std::clamp(readSize, kMinReadSize, kMaxReadSize);
 
-  FileHandle file(LargeFileOpen(fileName, true, false, true, true, kOpenExisting));
+  Offset64 size = -1;
+  FileHandle file = OpenRead(fileName, &size);
   if (!file.valid()) return false;
-  Offset64 size = LargeFileSize(file.get());
   if (size <= 0) return false;
   Clear(false);
 

@@ -8,6 +8,7 @@
 
 #include "grid/textmatch.h"
 #include "support/textenc.h"
+#include "support/utf8.h"
 
 namespace velotag {
 
@@ -63,33 +64,15 @@ struct SortKey {
 // texts whose lenient decoding is their plain decoding.
 bool IsStrictUtf8(std::string_view s, bool& upperBmp) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  std::size_t n = s.size();
-  auto cont = [&](std::size_t i, unsigned lo = 0x80, unsigned hi = 0xBF) {
-    return i < n && p[i] >= lo && p[i] <= hi;
-  };
-  for (std::size_t i = 0; i < n;) {
-    unsigned b = p[i];
-    if (b < 0x80) {
-      ++i;
-    } else if (b < 0xC2) {
-      return false;
-    } else if (b < 0xE0) {
-      if (!cont(i + 1)) return false;
-      i += 2;
-    } else if (b < 0xF0) {
-      unsigned lo = b == 0xE0 ? 0xA0 : 0x80;
-      unsigned hi = b == 0xED ? 0x9F : 0xBF;
-      if (!cont(i + 1, lo, hi) || !cont(i + 2)) return false;
-      if (b >= 0xEE) upperBmp = true;
-      i += 3;
-    } else if (b < 0xF5) {
-      unsigned lo = b == 0xF0 ? 0x90 : 0x80;
-      unsigned hi = b == 0xF4 ? 0x8F : 0xBF;
-      if (!cont(i + 1, lo, hi) || !cont(i + 2) || !cont(i + 3)) return false;
-      i += 4;
-    } else {
-      return false;
+  const std::size_t n = s.size();
+  for (std::size_t i = 0, length; i < n; i += length) {
+    if (p[i] < 0x80) {
+      length = 1;
+      continue;
     }
+    const std::uint32_t cp = DecodeUtf8(p + i, n - i, length);
+    if (length == 0) return false;
+    if (cp >= 0xE000 && cp < 0x10000) upperBmp = true;
   }
   return true;
 }
@@ -108,23 +91,11 @@ class UnitReader {
       return u;
     }
     if (i_ >= key_.size) return -1;
-    const auto* p = static_cast<const unsigned char*>(key_.data);
-    std::uint32_t b = p[i_];
-    std::uint32_t cp;
-    if (b < 0x80) {
-      cp = b;
-      i_ += 1;
-    } else if (b < 0xE0) {
-      cp = ((b & 0x1F) << 6) | (p[i_ + 1] & 0x3F);
-      i_ += 2;
-    } else if (b < 0xF0) {
-      cp = ((b & 0x0F) << 12) | ((p[i_ + 1] & 0x3Fu) << 6) | (p[i_ + 2] & 0x3F);
-      i_ += 3;
-    } else {
-      cp = ((b & 0x07) << 18) | ((p[i_ + 1] & 0x3Fu) << 12) | ((p[i_ + 2] & 0x3Fu) << 6) |
-           (p[i_ + 3] & 0x3F);
-      i_ += 4;
-    }
+    // The key's text passed IsStrictUtf8: every sequence decodes.
+    std::size_t length;
+    std::uint32_t cp =
+        DecodeUtf8(static_cast<const unsigned char*>(key_.data) + i_, key_.size - i_, length);
+    i_ += static_cast<std::uint32_t>(length);
     if (cp < 0x10000) return static_cast<std::int32_t>(cp);
     cp -= 0x10000;
     low_ = static_cast<std::int32_t>(0xDC00 + (cp & 0x3FF));
@@ -839,10 +810,5 @@ GridColor MyListview::SelectionColor() const {
   return {channel(backColor_.r, fontColor_.r), channel(backColor_.g, fontColor_.g),
           channel(backColor_.b, fontColor_.b)};
 }
-
-std::string MyListview::version() { return "1.0.0"; }
-int MyListview::Major() { return 1; }
-int MyListview::Minor() { return 0; }
-int MyListview::Revision() { return 0; }
 
 }  // namespace velotag

@@ -193,10 +193,6 @@ class MyListview {
   std::int32_t HSCROLL_MAX() const;
   std::int32_t VSCROLL_VALUE() const { return vscroll_; }
   std::int32_t VSCROLL_MAX() const { return ItemCount() > 0 ? ItemCount() - 1 : 0; }
-  static std::string version();
-  static int Major();
-  static int Minor();
-  static int Revision();
 
   // For the widget.
   // Rows a page holds and pixels of the visible column area: the page steps.

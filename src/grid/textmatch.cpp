@@ -4,6 +4,7 @@
 
 #include "grid/rowstore.h"
 #include "support/textenc.h"
+#include "support/utf8.h"
 
 namespace velotag::grid_detail {
 
@@ -48,38 +49,14 @@ bool AsciiContainsFolded(std::string_view cell, std::string_view folded) {
 // text, so the ASCII runs of the folded cell are the cell's own, lowered.
 bool AsciiRunsSurviveFolding(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  std::size_t n = s.size();
-  auto cont = [&](std::size_t i, unsigned lo = 0x80, unsigned hi = 0xBF) {
-    return i < n && p[i] >= lo && p[i] <= hi;
-  };
-  for (std::size_t i = 0; i < n;) {
-    std::uint32_t b = p[i];
-    std::uint32_t cp;
-    if (b < 0x80) {
-      ++i;
+  const std::size_t n = s.size();
+  for (std::size_t i = 0, length; i < n; i += length) {
+    if (p[i] < 0x80) {
+      length = 1;
       continue;
     }
-    if (b < 0xC2) return false;
-    if (b < 0xE0) {
-      if (!cont(i + 1)) return false;
-      cp = ((b & 0x1F) << 6) | (p[i + 1] & 0x3F);
-      i += 2;
-    } else if (b < 0xF0) {
-      if (!cont(i + 1, b == 0xE0 ? 0xA0 : 0x80, b == 0xED ? 0x9F : 0xBF) || !cont(i + 2))
-        return false;
-      cp = ((b & 0x0F) << 12) | ((p[i + 1] & 0x3Fu) << 6) | (p[i + 2] & 0x3F);
-      i += 3;
-    } else if (b < 0xF5) {
-      if (!cont(i + 1, b == 0xF0 ? 0x90 : 0x80, b == 0xF4 ? 0x8F : 0xBF) || !cont(i + 2) ||
-          !cont(i + 3))
-        return false;
-      cp = ((b & 0x07) << 18) | ((p[i + 1] & 0x3Fu) << 12) | ((p[i + 2] & 0x3Fu) << 6) |
-           (p[i + 3] & 0x3F);
-      i += 4;
-    } else {
-      return false;
-    }
-    if (FoldMayTouchAscii(cp)) return false;
+    const std::uint32_t cp = DecodeUtf8(p + i, n - i, length);
+    if (length == 0 || FoldMayTouchAscii(cp)) return false;
   }
   return true;
 }

@@ -25,8 +25,6 @@ struct Form1::BatchRun {
 
 namespace {
 
-constexpr const char* kFrame2Idle = "ID3 multi tag editor";
-
 // The ID3v2 frame each field of the panel writes (fields 6, 13 and 16 are
 // the comment, the user link and the picture).
 constexpr std::array<const char*, kCheckBoxCount> kFieldFrames = {
@@ -312,11 +310,9 @@ void Form1::ChangeRow(BatchRun& run, std::int32_t i, std::vector<std::string>& r
       // loaded (unreadable, empty, too big for a tag) leaves them alone
       // rather than losing them for nothing, and is said.
       std::vector<ID3v2Frame> before = tag.Frames;
-      const std::int32_t countBefore = tag.FrameCount;
       DeleteID3v2Frame(tag, "APIC", false);
       if (!input.empty() && !SetID3v2Picture(tag, "", input, kID3Utf8, false)) {
         tag.Frames = std::move(before);
-        tag.FrameCount = countBefore;
         LogFileOpenError(input);
       }
     } else {

@@ -18,8 +18,6 @@ namespace velotag {
 
 namespace {
 
-constexpr const char* kFrame1Idle = "MP3 browser (right click=external open selected file)";
-
 std::string Padded(long long value, int digits) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%0*lld", digits, value);

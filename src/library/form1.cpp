@@ -17,8 +17,6 @@ namespace velotag {
 
 namespace {
 
-constexpr const char* kFrame1Idle = "MP3 browser (right click=external open selected file)";
-constexpr const char* kFrame2Idle = "ID3 multi tag editor";
 constexpr int kClosingMessageMs = 2000;
 
 // The ID3v1 widths of the first six field inputs.

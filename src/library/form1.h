@@ -85,6 +85,10 @@ struct AppPaths {
 // first; the folder is erased only when it carries it.
 inline constexpr const char* kDownloadMarker = ".velotag-download";
 
+// The frames' captions while no command works in them.
+inline constexpr const char* kFrame1Idle = "MP3 browser (right click=external open selected file)";
+inline constexpr const char* kFrame2Idle = "ID3 multi tag editor";
+
 class InstanceLock;
 
 class Form1 : public MyListviewEvents {

@@ -136,10 +136,6 @@ ClassAcoustId::ClassAcoustId(AcoustIdOptions options)
       mpg123_(programFolder_, options_.mpg123Name),
       pacer_(kAcoustIdRequestsPerSecond, std::chrono::seconds(1)) {}
 
-std::string ClassAcoustId::DecoderName() const {
-  return mpg123_.Loaded() ? "libmpg123" : options_.decoderName;
-}
-
 std::int32_t ClassAcoustId::GetID3infoByFinger(const std::string& fileName,
                                                std::vector<std::string>& lines,
                                                const std::string& dbFile) {

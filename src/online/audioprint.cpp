@@ -33,7 +33,6 @@ struct ChromaprintApi {
   int (*finish)(ChromaprintContext*) = nullptr;
   int (*fingerprint)(ChromaprintContext*, char**) = nullptr;
   void (*dealloc)(void*) = nullptr;
-  const char* (*version)() = nullptr;
 
   bool Loaded() const { return create != nullptr; }
 };
@@ -52,7 +51,7 @@ const ChromaprintApi& Chromaprint() {
         bind(b.start, "chromaprint_start") && bind(b.feed, "chromaprint_feed") &&
         bind(b.finish, "chromaprint_finish") &&
         bind(b.fingerprint, "chromaprint_get_fingerprint") &&
-        bind(b.dealloc, "chromaprint_dealloc") && bind(b.version, "chromaprint_get_version"))
+        bind(b.dealloc, "chromaprint_dealloc"))
       return b;
     ::dlclose(handle);
     return a;
@@ -128,10 +127,6 @@ TempFile MakeTempWave(const std::string& folder) {
 }
 
 }  // namespace
-
-std::string ChromaprintVersion() {
-  return Chromaprint().Loaded() ? Chromaprint().version() : "";
-}
 
 bool ComputeAudioPrint(const std::string& fileName, const AudioPrintOptions& options,
                        AudioPrint& print) {

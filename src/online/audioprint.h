@@ -34,9 +34,6 @@ struct AudioPrint {
   std::string decodedBy;      // "libmpg123", the decoder's name, or "wav"
 };
 
-// The version of the Chromaprint library linked.
-std::string ChromaprintVersion();
-
 // An MP3 file (or a 16-bit PCM WAV file) to its fingerprint; false when it
 // cannot be decoded or holds too little sound.
 bool ComputeAudioPrint(const std::string& fileName, const AudioPrintOptions& options,

@@ -55,7 +55,7 @@ std::int32_t StatusCode(const std::string& line) {
 
 bool ReadAnswer(const std::string& path, std::string& text) {
   Offset64 size = 0;
-  FileHandle h(LargeFileOpenRead(path, size));
+  FileHandle h = OpenRead(path, &size);
   if (!h.valid() || size < 0 || size > kMaxAnswerBytes) return false;
   text.resize(static_cast<std::size_t>(size));
   return LargeFileRead(h.get(), text.data(), text.size()) == text.size();

@@ -105,43 +105,57 @@ Bytes BuildHttpRequest(const RequestTarget& target, const std::string& postBody,
   return wire;
 }
 
-HttpResult HttpRequestOnce(const std::string& url, const std::string& localPath, int timeoutMs,
-                           bool& keepGoing, std::int64_t maxBytes, const std::string& postBody,
-                           std::string& cookieLines, const std::string& userAgent,
-                           const PumpFn& pump, const HttpLimits& limits) {
-  HttpResult result;
-  RequestTarget target;
-  if (!ParseRequestUrl(url, target)) return result;
-  result.urlFileName = target.urlFileName;
+namespace {
 
-  std::string file = localPath;
-  if (!file.empty() && file.back() == '/') {
-    if (!CreatePath(file)) return result;
-    file = target.urlFileName.empty() ? GetUniqueFileName(file + "temp.html")
-                                      : file + SafeFileNameComponent(target.urlFileName);
+// Where the answer goes: the caller's file, or in the caller's folder (a
+// path ending in "/", made when missing) the URL's file name, "temp.html"
+// made unique when it has none. "" when the folder cannot be made.
+std::string AnswerFile(const std::string& localPath, const RequestTarget& target) {
+  if (localPath.empty() || localPath.back() != '/') return localPath;
+  if (!CreatePath(localPath)) return {};
+  return target.urlFileName.empty() ? GetUniqueFileName(localPath + "temp.html")
+                                    : localPath + SafeFileNameComponent(target.urlFileName);
+}
+
+// A connection to the URL's host, plain or through TLS, sending and
+// receiving alike either way.
+class Connection {
+ public:
+  bool Open(const RequestTarget& target, int timeoutMs) {
+    https_ = target.https;
+    const std::string address = PickHostAddress(target.hostName);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<std::uint16_t>(target.port));
+    if (address == kNoAddress || ::inet_aton(address.c_str(), &sa.sin_addr) == 0) return false;
+    sock_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+    if (!sock_.valid()) return false;
+    SetKeepAlive(sock_.get());
+    if (!ConnectWithTimeout(sock_.get(), sa, timeoutMs)) return false;
+    SetSendTimeout(sock_.get(), timeoutMs);
+    return !https_ || tls_.Open(sock_.get(), target.hostName, timeoutMs);
   }
-  FileHandle out(LargeFileOpen(file, false, true, true, false, kCreateAlways));
-  if (!out.valid()) return result;
-  result.localFile = file;
+  bool Send(const Bytes& wire, int timeoutMs) {
+    const std::int64_t sent = https_ ? tls_.SendAll(wire.data(), wire.size(), timeoutMs)
+                                     : SendAll(sock_.get(), wire.data(), wire.size(), timeoutMs);
+    return sent >= static_cast<std::int64_t>(wire.size());
+  }
+  int Receive(Bytes& received, int waitMs) {
+    return https_ ? tls_.ReceiveAvailable(received, waitMs)
+                  : ReceiveAvailable(sock_.get(), received, waitMs);
+  }
 
-  std::string address = PickHostAddress(target.hostName);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(static_cast<std::uint16_t>(target.port));
-  if (address == kNoAddress || ::inet_aton(address.c_str(), &sa.sin_addr) == 0) return result;
-  SocketHandle sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
-  if (!sock.valid()) return result;
-  SetKeepAlive(sock.get());
-  if (!ConnectWithTimeout(sock.get(), sa, timeoutMs)) return result;
-  SetSendTimeout(sock.get(), timeoutMs);
-  online::TlsConnection tls;
-  if (target.https && !tls.Open(sock.get(), target.hostName, timeoutMs)) return result;
+ private:
+  SocketHandle sock_;
+  online::TlsConnection tls_;
+  bool https_ = false;
+};
 
-  Bytes wire = BuildHttpRequest(target, postBody, cookieLines, userAgent);
-  std::int64_t sent = target.https ? tls.SendAll(wire.data(), wire.size(), timeoutMs)
-                                   : SendAll(sock.get(), wire.data(), wire.size(), timeoutMs);
-  if (sent < static_cast<std::int64_t>(wire.size())) return result;
-
+// Feeds the answer to the reader until it is whole, the caller stops, the
+// server closes (true) or a bound is broken: a silence of timeoutMs, a
+// header not ended by its deadline, a body slower than the least rate.
+bool ReceiveAnswer(Connection& connection, HttpAnswerReader& reader, int timeoutMs,
+                   const HttpLimits& limits, bool& keepGoing, const PumpFn& pump) {
   const int silenceMs = std::max(timeoutMs, 0);
   const long headerDeadline =
       limits.headerDeadlineMs > 0 ? limits.headerDeadlineMs : 2L * silenceMs;
@@ -154,25 +168,16 @@ HttpResult HttpRequestOnce(const std::string& url, const std::string& localPath,
   Clock::time_point windowStart;
   std::int64_t windowFirstByte = 0;
   bool windowOpen = false;
-
-  HttpAnswerReader reader(
-      [&](const std::uint8_t* p, std::size_t n) { return LargeFileWrite(out.get(), p, n); },
-      maxBytes, &cookieLines, limits.maxInterimAnswers);
   Bytes received;
-  bool peerClosed = false;
   while (keepGoing) {
     int wait = silenceMs;
     if (!reader.HeaderDone()) {
       long left = headerDeadline - MsSince(sentAt);
-      if (left <= 0) break;  // no header in time: not an answer
+      if (left <= 0) return false;  // no header in time: not an answer
       wait = static_cast<int>(std::min<long>(wait, left));
     }
-    int n = target.https ? tls.ReceiveAvailable(received, wait)
-                         : ReceiveAvailable(sock.get(), received, wait);
-    if (n < 1) {
-      peerClosed = n == 0;
-      break;
-    }
+    const int n = connection.Receive(received, wait);
+    if (n < 1) return n == 0;
     bool more = reader.Feed(received.data(), received.size());
     if (more && reader.HeaderDone()) {
       // The body's pace is judged window by window, from the header on.
@@ -193,6 +198,32 @@ HttpResult HttpRequestOnce(const std::string& url, const std::string& localPath,
     if (pump) pump();
     if (!more) break;
   }
+  return false;
+}
+
+}  // namespace
+
+HttpResult HttpRequestOnce(const std::string& url, const std::string& localPath, int timeoutMs,
+                           bool& keepGoing, std::int64_t maxBytes, const std::string& postBody,
+                           std::string& cookieLines, const std::string& userAgent,
+                           const PumpFn& pump, const HttpLimits& limits) {
+  HttpResult result;
+  RequestTarget target;
+  if (!ParseRequestUrl(url, target)) return result;
+  result.urlFileName = target.urlFileName;
+  const std::string file = AnswerFile(localPath, target);
+  FileHandle out = OpenWrite(file);
+  if (!out.valid()) return result;
+  result.localFile = file;
+
+  Connection connection;
+  if (!connection.Open(target, timeoutMs) ||
+      !connection.Send(BuildHttpRequest(target, postBody, cookieLines, userAgent), timeoutMs))
+    return result;
+  HttpAnswerReader reader(
+      [&out](const std::uint8_t* p, std::size_t n) { return LargeFileWrite(out.get(), p, n); },
+      maxBytes, &cookieLines, limits.maxInterimAnswers);
+  const bool peerClosed = ReceiveAnswer(connection, reader, timeoutMs, limits, keepGoing, pump);
   reader.Finish(peerClosed, keepGoing);
   result = reader.Result();
   result.localFile = file;

@@ -372,6 +372,5 @@ bool HttpAnswerReader::BodyOutstanding() const {
 
 const HttpResult& HttpAnswerReader::Result() const { return state_->result; }
 
-std::int64_t HttpAnswerReader::BytesWritten() const { return state_->written; }
 
 }  // namespace velotag

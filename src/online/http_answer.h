@@ -74,7 +74,6 @@ class HttpAnswerReader {
   // chunk arrived.
   bool BodyOutstanding() const;
   const HttpResult& Result() const;
-  std::int64_t BytesWritten() const;
 
  private:
   struct State;

@@ -111,8 +111,6 @@ ClassLibofa::ClassLibofa(LibofaOptions options)
 
 ClassLibofa::~ClassLibofa() = default;
 
-std::string ClassLibofa::DefaultDbFile() const { return programFolder_ + kLocalDbFileName; }
-
 bool ClassLibofa::ServiceConfigured() const { return !TrimSpaces(options_.serviceHost).empty(); }
 
 std::int32_t ClassLibofa::GetID3infoByFinger(const std::string& fileName,

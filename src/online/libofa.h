@@ -103,10 +103,8 @@ class ClassLibofa {
   const std::string& LibraryPath() const { return libraryPath_; }
 
   // program folder + "LocalDB.ini", the database the auto-tag command uses.
-  std::string DefaultDbFile() const;
   const std::string& ProgramFolder() const { return programFolder_; }
   void SetServiceHost(const std::string& host) { options_.serviceHost = host; }
-  const std::string& ServiceHost() const { return options_.serviceHost; }
   bool ServiceConfigured() const;
   void SetPump(PumpFn pump) { options_.pump = std::move(pump); }
   // Called from within the pump: ends the running decode or web query; the

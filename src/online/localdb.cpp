@@ -71,7 +71,7 @@ std::int32_t GetDBSection(const std::string& dbFile, const std::string& sectionN
   if (name.empty() || dbFile.empty()) return -1;
   // Reading leaves the file's permissions alone.
   Offset64 size = -1;
-  FileHandle file(LargeFileOpenRead(dbFile, size));
+  FileHandle file = OpenRead(dbFile, &size);
   if (!file.valid() || size > kMaxLocalDbBytes) return 0;
 
   bool inSection = false, finished = false;

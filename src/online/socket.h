@@ -62,9 +62,9 @@ class SocketHandle {
   ~SocketHandle() { reset(); }
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
-  void reset() {
+  void reset(int fd = -1) {
     if (fd_ >= 0) CloseSocket(fd_);
-    fd_ = -1;
+    fd_ = fd;
   }
 
  private:

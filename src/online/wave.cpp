@@ -24,7 +24,7 @@ int OpenWave(const std::string& fileName, WaveInfo& info) {
   info = WaveInfo{};
   info.fileName = fileName;
   // Only read: the file's permissions stay as they are.
-  info.file.reset(LargeFileOpen(fileName, true, false, true, false, kOpenExisting));
+  info.file = OpenRead(fileName);
   if (!info.file.valid()) return -1;
   int fd = info.file.get();
   std::uint8_t h[36];

@@ -18,7 +18,7 @@ WebText FetchWebText(const std::string& url, const std::string& postBody,
   HttpResult r = HttpRequestOnce(url, file, timeoutMs, keepGoing, maxBytes, postBody, cookies,
                                  userAgent, pump);
   Offset64 size = -1;
-  FileHandle in(LargeFileOpenRead(file, size));
+  FileHandle in = OpenRead(file, &size);
   answerFile.reset();
   if (!keepGoing || r.status == 0 || r.bodyIncomplete || !in.valid() || size < 0 ||
       size >= maxBytes || (r.contentLength >= 0 && size != r.contentLength))

@@ -33,7 +33,7 @@ LockResult LockFileAtName(FileHandle& file, const std::string& path, bool forWri
     // the file now, and its lock the one to have. (Let go explicitly: the
     // handle may share its open file with another that stays.)
     ::flock(file.get(), LOCK_UN);
-    file.reset(forWrite ? LargeFileOpenReadWrite(path, size) : LargeFileOpenRead(path, size));
+    file = forWrite ? OpenReadWrite(path, &size) : OpenRead(path, &size);
   }
   return LockResult::Failed;
 }

@@ -65,68 +65,40 @@ bool FileIsBigEndian(int handle) {
 
 }  // namespace
 
-int LargeFileOpen(const std::string& fileName, bool forRead, bool forWrite, bool /*shareRead*/,
-                  bool /*shareWrite*/, int disposition) {
-  // A pipe named like a file must not hang the program: its open returns at
-  // once (for writing it fails without a reader). Regular files ignore it.
-  int flags = O_CLOEXEC | O_NONBLOCK;
-  if (forRead && forWrite) {
-    flags |= O_RDWR;
-  } else if (forWrite) {
-    flags |= O_WRONLY;
-  } else if (forRead) {
-    flags |= O_RDONLY;
-  } else {
-    // A handle for queries only (the size): needs no read permission.
-    flags |= (disposition == kOpenExisting) ? O_PATH : O_RDONLY;
-  }
-  switch (disposition) {
-    case kCreateAlways: flags |= O_CREAT | O_TRUNC; break;
-    case kOpenAlways: flags |= O_CREAT; break;
-    case kOpenExisting: break;
-    default: return -1;
-  }
-  if ((flags & O_PATH) == 0 && fileName.empty()) return -1;
-  int fd;
-  do {
-    fd = ::open(fileName.c_str(), flags, 0666);
-  } while (fd == -1 && errno == EINTR);
-  if (fd == -1) return -1;
-  // A folder opens only without write access (for writing the kernel says
-  // EISDIR itself); it is never a file here. A new descriptor is at 0.
-  if (!forWrite) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-      ::close(fd);
-      return -1;
-    }
-  }
-  return fd;
-}
+namespace {
 
-static int OpenRegularFile(const std::string& fileName, int access, Offset64& size) {
-  size = -1;
+// A pipe named like a file must not hang the program: its open returns at
+// once (for writing it fails without a reader). Regular files ignore it.
+int OpenWithFlags(const std::string& fileName, int flags) {
   if (fileName.empty()) return -1;
   int fd;
   do {
-    fd = ::open(fileName.c_str(), access | O_CLOEXEC | O_NONBLOCK);
+    fd = ::open(fileName.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
   } while (fd == -1 && errno == EINTR);
-  if (fd == -1) return -1;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return -1;
-  }
-  size = static_cast<Offset64>(st.st_size);
   return fd;
 }
 
-int LargeFileOpenRead(const std::string& fileName, Offset64& size) {
+FileHandle OpenRegularFile(const std::string& fileName, int access, Offset64* size) {
+  if (size) *size = -1;
+  FileHandle fd(OpenWithFlags(fileName, access));
+  struct stat st {};
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return FileHandle{};
+  if (size) *size = static_cast<Offset64>(st.st_size);
+  return fd;
+}
+
+}  // namespace
+
+FileHandle OpenRead(const std::string& fileName, Offset64* size) {
   return OpenRegularFile(fileName, O_RDONLY, size);
 }
 
-int LargeFileOpenReadWrite(const std::string& fileName, Offset64& size) {
+FileHandle OpenReadWrite(const std::string& fileName, Offset64* size) {
   return OpenRegularFile(fileName, O_RDWR, size);
+}
+
+FileHandle OpenWrite(const std::string& fileName) {
+  return FileHandle(OpenWithFlags(fileName, O_WRONLY | O_CREAT | O_TRUNC));
 }
 
 Offset64 LargeFileSeek(int handle, Offset64 offset, bool fromStart) {
@@ -156,11 +128,6 @@ int LargeFileClose(int handle) {
   // The descriptor is released even when close reports an error; retrying
   // would close someone else's descriptor.
   return ::close(handle) == 0 ? 1 : 0;
-}
-
-Offset64 MakeOffset64(std::int32_t high, std::int32_t low) {
-  return static_cast<Offset64>(high) * 4294967296LL +
-         static_cast<Offset64>(static_cast<std::uint32_t>(low));
 }
 
 std::size_t LargeFileRead(int handle, void* buffer, std::size_t count) {
@@ -222,8 +189,6 @@ bool LargeFileSetEnd(int handle) {
   off_t pos = ::lseek(handle, 0, SEEK_CUR);
   return pos >= 0 && ::ftruncate(handle, pos) == 0;
 }
-
-bool LargeFileFlush(int handle) { return handle != -1 && ::fsync(handle) == 0; }
 
 Offset64 LargeFileCopy(int from, Offset64 fromPos, int to, Offset64 toPos, Offset64 count) {
   if (from == -1 || to == -1 || fromPos < 0 || toPos < 0) return -1;
@@ -337,15 +302,13 @@ bool MoveWithoutReplacing(const std::string& oldName, const std::string& newName
 
 }  // namespace detail
 
-std::string GetShortPath(const std::string& fileName, bool /*unicode*/) { return fileName; }
-
 bool ReadTextFile(const std::string& fileName, std::string& text, std::int32_t chunkSize,
                   int mode) {
   text.clear();
   if (chunkSize < 128) chunkSize = kDefaultChunk;
-  FileHandle h(LargeFileOpen(fileName, true, false, true, true, kOpenExisting));
+  Offset64 size = -1;
+  FileHandle h = OpenRead(fileName, &size);
   if (!h.valid()) return false;
-  Offset64 size = LargeFileSize(h.get());
   if (size <= 0) return true;
   // The program's text files (settings, the answer cache, exports read
   // back) stay far below this; a file beyond it is refused instead of
@@ -414,8 +377,7 @@ bool WriteBytesToFile(const std::string& fileName, const Bytes& bytes, std::int6
   std::int64_t last = count < 0 ? total - 1 : first + count - 1;
   if (last > total - 1) last = total - 1;  // never read past the array
   bool create = mode == kWriteCreateEmpty || mode == kWriteOverwrite;
-  FileHandle h(LargeFileOpen(fileName, true, true, true, false,
-                             create ? kCreateAlways : kOpenAlways));
+  FileHandle h(OpenWithFlags(fileName, O_RDWR | O_CREAT | (create ? O_TRUNC : 0)));
   if (!h.valid()) return false;
   if (!create) LargeFileSeek(h.get(), 0, false);
   std::int64_t pos = first;
@@ -433,8 +395,7 @@ std::int16_t WriteTextFile(const std::string& fileName, const std::string& text,
                            bool unicode) {
   WritableForScope writable(fileName);
   bool create = mode == kWriteCreateEmpty || mode == kWriteOverwrite;
-  FileHandle h(LargeFileOpen(fileName, true, true, true, false,
-                             create ? kCreateAlways : kOpenAlways));
+  FileHandle h(OpenWithFlags(fileName, O_RDWR | O_CREAT | (create ? O_TRUNC : 0)));
   if (!h.valid()) return -1;
   if (mode == kWriteCreateEmpty || text.empty()) return 1;
 

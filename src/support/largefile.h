@@ -14,11 +14,6 @@ namespace velotag {
 using Offset64 = std::int64_t;
 using Bytes = std::vector<std::uint8_t>;
 
-// Dispositions of LargeFileOpen.
-inline constexpr int kCreateAlways = 2;
-inline constexpr int kOpenExisting = 3;
-inline constexpr int kOpenAlways = 4;
-
 // Attribute set of FileSetAttributes / FolderEntry. Only read-only has a real
 // counterpart here (the owner's write bit); hidden means a name starting with
 // "."; kAttrLink marks a symbolic link, which no folder walk descends through.
@@ -39,19 +34,10 @@ inline constexpr int kWriteCreateEmpty = 0;
 inline constexpr int kWriteAppend = 1;
 inline constexpr int kWriteOverwrite = 3;
 
-int LargeFileOpen(const std::string& fileName, bool forRead, bool forWrite, bool shareRead,
-                  bool shareWrite, int disposition);
-// An existing regular file opened for reading only, its size taken from the
-// same check that refuses folders, pipes and devices (one fstat); -1 when it
-// cannot be opened.
-int LargeFileOpenRead(const std::string& fileName, Offset64& size);
-// The same for reading and writing, for callers about to write.
-int LargeFileOpenReadWrite(const std::string& fileName, Offset64& size);
 Offset64 LargeFileSeek(int handle, Offset64 offset, bool fromStart);
 Offset64 LargeFileSize(int handle);
 Offset64 GetLargeFileSize(const std::string& fileName);
 int LargeFileClose(int handle);
-Offset64 MakeOffset64(std::int32_t high, std::int32_t low);
 
 // The ReadFile / WriteFile / SetEndOfFile of this layer: transfer at the
 // current position and return the count actually transferred (short only at
@@ -63,8 +49,6 @@ bool LargeFileSetEnd(int handle);
 // actually transferred.
 std::size_t LargeFileReadAt(int handle, void* buffer, std::size_t count, Offset64 offset);
 std::size_t LargeFileWriteAt(int handle, const void* buffer, std::size_t count, Offset64 offset);
-// Pushes written data to the medium; a rewrite relies on it before a rename.
-bool LargeFileFlush(int handle);
 // Copies `count` bytes (-1: up to the end of the source) from one file at
 // `fromPos` to another at `toPos`, leaving both handles' positions alone.
 // The file system may share the blocks or copy inside the kernel
@@ -78,7 +62,6 @@ int FileGetAttributes(const std::string& fileName);
 void FileSetAttributes(const std::string& fileName, int attributes, bool unicode = true);
 // Never replaces an existing file.
 bool FileMove(const std::string& oldName, const std::string& newName, bool unicode = true);
-std::string GetShortPath(const std::string& fileName, bool unicode = true);
 
 // Text files larger than this are not read (false).
 inline constexpr Offset64 kMaxTextFileBytes = Offset64{1} << 30;
@@ -124,5 +107,14 @@ class FileHandle {
  private:
   int handle_ = -1;
 };
+
+// An existing regular file opened for reading only (OpenRead) or for reading
+// and writing (OpenReadWrite); `size`, when asked for, comes from the same
+// check that refuses folders, pipes and devices (one fstat). Not valid when
+// the file cannot be opened.
+FileHandle OpenRead(const std::string& fileName, Offset64* size = nullptr);
+FileHandle OpenReadWrite(const std::string& fileName, Offset64* size = nullptr);
+// A file opened for writing only: created when missing, emptied when it exists.
+FileHandle OpenWrite(const std::string& fileName);
 
 }  // namespace velotag

@@ -197,7 +197,7 @@ SafeWrite SafeWrite::Replace(const std::string& path, TempNaming naming, int sou
     } else {
       // A device, a pipe, a link to nothing yet: written where it is (a
       // folder does not open).
-      w.out_.reset(LargeFileOpen(path, false, true, true, false, kCreateAlways));
+      w.out_ = OpenWrite(path);
       w.kind_ = w.out_.valid() ? Kind::Direct : Kind::None;
     }
     return w;

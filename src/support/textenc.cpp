@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include "support/utf8.h"
+
 namespace velotag {
 
 namespace {
@@ -27,50 +29,35 @@ void AppendCodePointUnits(std::u16string& out, std::uint32_t value) {
   }
 }
 
-int LeadingOnes(std::uint8_t b) {
-  int n = 0;
-  while (n < 8 && (b & (0x80 >> n))) ++n;
-  return n;
-}
-
-// The lenient UTF-8 walk, producing UTF-16 code units.
+// The lenient UTF-8 walk, producing UTF-16 code units. A byte that starts
+// no well-formed sequence stands for its ISO-8859-1 character; a surrogate
+// in three bytes (older writers encoded pairs so) is kept as its unit, so
+// that a pair joins into its character.
 std::u16string DecodeUtf8Units(const std::uint8_t* data, std::size_t size) {
   std::u16string out;
   out.reserve(size);
   std::size_t i = 0;
   while (i < size) {
-    std::uint8_t b = data[i];
+    const std::uint8_t b = data[i];
     if (b < 0x80) {
       out.push_back(b);
       ++i;
       continue;
     }
-    int n = LeadingOnes(b);
-    if (n == 1 || n >= 5 || size - i < static_cast<std::size_t>(n)) {
-      out.push_back(b);  // the ISO-8859-1 character of the byte
-      ++i;
-      continue;
+    std::size_t length;
+    std::uint32_t value = DecodeUtf8(data + i, size - i, length);
+    if (length == 0 && b == 0xED && size - i >= 3 && data[i + 1] >= 0xA0 &&
+        data[i + 1] <= 0xBF && (data[i + 2] & 0xC0) == 0x80) {
+      value = 0xD000u | ((data[i + 1] & 0x3Fu) << 6) | (data[i + 2] & 0x3Fu);
+      length = 3;
     }
-    std::uint32_t value = static_cast<std::uint32_t>(b & ((1u << (7 - n)) - 1)) << (6 * (n - 1));
-    bool ok = true;
-    for (int k = 1; k < n; ++k) {
-      std::uint8_t c = data[i + k];
-      if ((c & 0xC0) != 0x80) {
-        ok = false;
-        break;
-      }
-      value |= static_cast<std::uint32_t>(c & 0x3F) << (6 * (n - 1 - k));
-    }
-    // An overlong form is no character: "C0 8A" read as a line break would
-    // slip a control character past every check made on the bytes.
-    static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (!ok || value < kLeast[n] || value > 0x10FFFF) {
+    if (length == 0) {
       out.push_back(b);
       ++i;
       continue;
     }
     AppendCodePointUnits(out, value);
-    i += n;
+    i += length;
   }
   return out;
 }

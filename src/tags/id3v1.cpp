@@ -35,7 +35,7 @@ bool IsMp3FileName(const std::string& fileName) { return EndsWithNoCase(fileName
 
 int ReadID3v1(const std::string& fileName, ID3v1Tag& tag) {
   if (!IsMp3FileName(fileName)) return kTagFailed;
-  FileHandle h(LargeFileOpen(fileName, true, false, true, false, kOpenExisting));
+  FileHandle h = OpenRead(fileName);
   if (!h.valid()) return kTagFailed;
   return ReadID3v1FromHandle(fileName, h.get(), tag);
 }
@@ -68,7 +68,7 @@ namespace {
 // writers never both append one. -1 when it cannot be had.
 int OpenLocked(const std::string& fileName, const LockWait& wait, Offset64& size) {
   if (!IsMp3FileName(fileName)) return -1;
-  FileHandle h(LargeFileOpenReadWrite(fileName, size));
+  FileHandle h = OpenReadWrite(fileName, &size);
   if (!h.valid() || LockFileAtName(h, fileName, true, size, wait) != LockResult::Locked) return -1;
   return h.release();
 }

@@ -31,14 +31,23 @@ inline constexpr int kID3KeepEncoding = -1;
 inline constexpr std::int32_t kID3v2MaxTagSize = 268435455;
 
 struct ID3v2Frame {
-  std::string FrameID;       // "" marks an emptied slot
-  std::int32_t Size = 0;     // bytes in Data
+  std::string FrameID;
   // The two flag bytes of a 2.3/2.4 frame header, the first in the low half.
   // A frame that was unsynchronised in the file has that flag cleared here:
   // Data always holds the plain bytes.
   std::uint16_t Flags = 0;
+  // The body. A frame whose size field gave none (0, or below 0 as a plain
+  // 2.3 number) is listed as read, but never written.
   Bytes Data;
 };
+
+// The bits of the tag header's flag byte. 0x40 is compression in a 2.2 tag
+// and announces an extended header in 2.3 and 2.4.
+inline constexpr std::uint8_t kID3v2Unsynchronisation = 0x80;
+inline constexpr std::uint8_t kID3v2Compression = 0x40;
+inline constexpr std::uint8_t kID3v2ExtendedHeader = 0x40;
+inline constexpr std::uint8_t kID3v2Experimental = 0x20;
+inline constexpr std::uint8_t kID3v2Footer = 0x10;
 
 // One tag bound to its open file. The record owns the file handle: it is
 // closed when the record is destroyed, reopened by OpenID3v2, or closed
@@ -49,17 +58,13 @@ struct ID3v2Tag {
   Offset64 TagOffset = -1;          // position of "ID3"; -1 = no tag
   std::uint8_t Version = 4;
   std::uint8_t Revision = 0;
-  bool Unsynchronisation = false;
-  bool Compression = false;         // 2.2 only
-  bool ExtendedHeader = false;      // 2.3 / 2.4
-  bool Experimental = false;        // 2.3 / 2.4
-  bool Footer = false;              // 2.4 only
+  std::uint8_t Flags = 0;           // the header's flag byte: the bits the version defines
   std::int32_t TagSize = 0;         // header size field: body bytes, footer excluded
   std::int32_t NewTagSize = 0;      // the body size the writer last built
-  std::int32_t ExtHeaderSize = 0;
-  Bytes ExtHeader;
+  Bytes ExtHeader;                  // the extended header as read, its size field included
+  // In file order. A setter replaces the first frame of its kind where it
+  // stands (and drops the others of that kind) or appends a new one.
   std::vector<ID3v2Frame> Frames;
-  std::int32_t FrameCount = -1;
 
   // What the file itself says, so that the writer never trusts a header
   // it could not use.
@@ -82,6 +87,12 @@ struct ID3v2Tag {
   // Another writer held the lock (or the file system refused it) when the
   // record was to be written: it is not written.
   bool Busy = false;
+
+  bool Unsynchronisation() const { return Flags & kID3v2Unsynchronisation; }
+  bool Compression() const { return Version == 2 && (Flags & kID3v2Compression); }
+  bool ExtendedHeader() const { return Version > 2 && (Flags & kID3v2ExtendedHeader); }
+  bool Experimental() const { return Version > 2 && (Flags & kID3v2Experimental); }
+  bool Footer() const { return Version == 4 && (Flags & kID3v2Footer); }
 };
 
 // Opens the file for ID3v2 work and parses the tag header. Results:
@@ -105,8 +116,6 @@ struct ID3v2Tag {
 // still has the size and the tag header the record knows.
 int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersion = 4,
               bool forWriting = false, const LockWait& wait = {});
-// Sets TagOffset to the first "ID3" before any MPEG audio frame header, or -1.
-void FindID3v2Header(ID3v2Tag& tag, std::int32_t blockSize);
 // Loads the frames; true when the whole tag body was read.
 bool ReadID3v2Frames(ID3v2Tag& tag);
 void CloseID3v2(ID3v2Tag& tag);

@@ -88,7 +88,7 @@ std::int32_t ListFrames(const ID3v2Tag& tag, std::vector<Item>& items, bool firs
                         const char* v22, const char* v23, Decode decode) {
   items.clear();
   for (const ID3v2Frame& f : tag.Frames) {
-    if (f.Size < 1 || !IsOneOf(f.FrameID, v22, v23)) continue;
+    if (f.Data.empty() || !IsOneOf(f.FrameID, v22, v23)) continue;
     Item item;
     if (decode(tag, f, item)) items.push_back(std::move(item));
     if (firstOnly) break;
@@ -123,9 +123,7 @@ bool SetID3v2Comment(ID3v2Tag& tag, const std::string& language, const std::stri
   Append(body, LanguageBytes(language));
   Append(body, EncodeString(enc, description));
   Append(body, EncodeString(enc, text));
-  slot.Size = static_cast<std::int32_t>(body.size());
   slot.Data = std::move(body);
-  RecountFrames(tag);
   return true;
 }
 
@@ -138,9 +136,7 @@ bool SetID3v2UserURL(ID3v2Tag& tag, const std::string& description, const std::s
   // The URL is ISO-8859-1 whatever the frame's encoding: that is where
   // every other reader looks for it.
   Append(body, EncodeString(kID3Ansi, url));
-  slot.Size = static_cast<std::int32_t>(body.size());
   slot.Data = std::move(body);
-  RecountFrames(tag);
   return true;
 }
 
@@ -149,9 +145,9 @@ bool SetID3v2Picture(ID3v2Tag& tag, const std::string& description,
   const std::string mime = PictureMimeType(imageFile);
   Bytes image;
   {
-    FileHandle h(LargeFileOpen(imageFile, true, false, true, false, kOpenExisting));
+    Offset64 size = -1;
+    FileHandle h = OpenRead(imageFile, &size);
     if (!h.valid()) return false;
-    Offset64 size = LargeFileSize(h.get());
     // An empty file is no picture, and one beyond the largest tag could
     // never be written.
     if (size <= 0 || size > kID3v2MaxTagSize) return false;
@@ -173,18 +169,15 @@ bool SetID3v2Picture(ID3v2Tag& tag, const std::string& description,
   body.push_back(kFrontCover);
   Append(body, EncodeString(enc, description));
   Append(body, image);
-  slot.Size = static_cast<std::int32_t>(body.size());
   slot.Data = std::move(body);
-  RecountFrames(tag);
   return true;
 }
 
 bool HasID3v2Picture(const ID3v2Tag& tag) {
-  if (tag.FrameCount <= 0) return false;
   const char* id = tag.Version == 2 ? "PIC" : "APIC";
   // A slot without data holds no picture (and is not written back).
   for (const ID3v2Frame& f : tag.Frames)
-    if (f.Size > 0 && SameID(f.FrameID, id)) return true;
+    if (!f.Data.empty() && SameID(f.FrameID, id)) return true;
   return false;
 }
 
@@ -290,7 +283,7 @@ std::int32_t ExtractID3v2Pictures(const ID3v2Tag& tag, const std::string& folder
   if (GetPathType(dir) < kPathFolder) return 0;
   dir = WithTrailingSlash(dir);
   for (const ID3v2Frame& f : tag.Frames) {
-    if (f.Size < 1 || !IsOneOf(f.FrameID, "PIC", "APIC")) continue;
+    if (f.Data.empty() || !IsOneOf(f.FrameID, "PIC", "APIC")) continue;
     ID3v2Picture pic;
     if (!DecodeID3v2Picture(tag, f, pic) || pic.ImageSize == 0) continue;
     std::string typeName = PictureTypeName(pic.PictureType);

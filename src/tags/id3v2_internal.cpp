@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "support/textenc.h"
@@ -38,7 +39,7 @@ Bytes RemoveUnsynchronisation(const std::uint8_t* data, std::size_t size) {
 
 Payload FramePayload(const ID3v2Tag& tag, const ID3v2Frame& frame) {
   Payload p;
-  if (frame.Size <= 0 || frame.Data.empty()) return p;
+  if (frame.Data.empty()) return p;
   std::size_t skip = 0;
   const std::uint8_t format = static_cast<std::uint8_t>(frame.Flags >> 8);
   if (tag.Version == 3) {
@@ -49,7 +50,7 @@ Payload FramePayload(const ID3v2Tag& tag, const ID3v2Frame& frame) {
     if (format & 0x40) skip += 1;  // group identifier
     if (format & 0x01) skip += 4;  // data length indicator
   }
-  std::size_t size = std::min(frame.Data.size(), static_cast<std::size_t>(frame.Size));
+  const std::size_t size = frame.Data.size();
   if (skip > size) return p;
   p.data = frame.Data.data() + skip;
   p.size = size - skip;
@@ -122,40 +123,22 @@ std::size_t FindTerminator(int encoding, const std::uint8_t* data, std::size_t s
 }
 
 ID3v2Frame& ChooseSlot(ID3v2Tag& tag, const std::string& frameID, bool append) {
-  std::size_t target = tag.Frames.size();
-  if (tag.FrameCount < 1) {
-    tag.Frames.assign(1, ID3v2Frame{});
-    target = 0;
-  } else if (!append) {
-    bool found = false;
-    for (std::size_t i = 0; i < tag.Frames.size(); ++i) {
-      ID3v2Frame& f = tag.Frames[i];
-      if (!SameID(f.FrameID, frameID)) continue;
-      if (!found) {
-        // The first match keeps its data until the setter replaces it: an
-        // encoding of -1 reads its first byte.
-        found = true;
-        target = i;
-      } else {
-        f.Size = 0;
-        f.Data.clear();
-      }
-      f.Flags = 0;
-      f.FrameID.clear();
-    }
-    if (!found) tag.Frames.emplace_back();
+  std::vector<ID3v2Frame>& frames = tag.Frames;
+  auto same = [&frameID](const ID3v2Frame& f) { return SameID(f.FrameID, frameID); };
+  auto target = append ? frames.end() : std::find_if(frames.begin(), frames.end(), same);
+  if (target != frames.end()) {
+    frames.erase(std::remove_if(target + 1, frames.end(), same), frames.end());
   } else {
-    tag.Frames.emplace_back();
+    target = frames.emplace(frames.end());
   }
-  ID3v2Frame& slot = tag.Frames[target];
-  slot.FrameID = frameID;
-  slot.Flags = 0;
-  return slot;
+  target->FrameID = frameID;
+  target->Flags = 0;
+  return *target;
 }
 
 int DecideEncoding(const ID3v2Tag& tag, const ID3v2Frame& slot, std::int32_t encoding) {
   int e = 1;
-  if (encoding == kID3KeepEncoding && slot.Size > 0 && !slot.Data.empty()) {
+  if (encoding == kID3KeepEncoding && !slot.Data.empty()) {
     e = slot.Data[0];
   } else if (encoding >= 0 && encoding <= 3) {
     e = encoding;
@@ -164,11 +147,14 @@ int DecideEncoding(const ID3v2Tag& tag, const ID3v2Frame& slot, std::int32_t enc
   return (e >= 1 && e <= 3) ? e : 0;
 }
 
-void RecountFrames(ID3v2Tag& tag) {
-  std::int32_t n = 0;
-  for (const ID3v2Frame& f : tag.Frames)
-    if (!f.FrameID.empty() && f.Size > 0) ++n;
-  tag.FrameCount = n;
+void ForgetTag(ID3v2Tag& tag) {
+  tag.TagOffset = -1;
+  tag.TagSize = 0;
+  tag.Flags = 0;
+  tag.ExtHeader.clear();
+  tag.Frames.clear();
+  tag.HeaderValid = false;
+  tag.HeaderOnDisk.fill(0);
 }
 
 }  // namespace velotag::id3v2

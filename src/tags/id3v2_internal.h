@@ -12,9 +12,6 @@
 
 namespace velotag::id3v2 {
 
-// Positioned transfers that retry interrupted and partial calls; the count
-// actually moved comes back (short only at the end of the file or on error).
-
 // Identifiers are ASCII; the comparison folds ASCII letters only.
 bool SameID(std::string_view a, std::string_view b);
 // TXX, TXXX and the like: text frames that hold a description and a value.
@@ -49,10 +46,15 @@ inline std::size_t TerminatorLength(int encoding) {
   return (encoding == 1 || encoding == 2) ? 2 : 1;
 }
 
-// The slot a setter writes into (replacing or appending), its FrameID set.
+// The frame a setter writes into, its FrameID set: without `append` the
+// first of that identifier, which keeps its place and (until the setter
+// replaces it) its body, every later one being removed; else, or when there
+// is none, a new frame at the end.
 ID3v2Frame& ChooseSlot(ID3v2Tag& tag, const std::string& frameID, bool append);
-// The encoding a setter writes with, for the chosen slot.
+// The encoding a setter writes with, for the chosen frame.
 int DecideEncoding(const ID3v2Tag& tag, const ID3v2Frame& slot, std::int32_t encoding);
-void RecountFrames(ID3v2Tag& tag);
+// After a removal: the record knows no tag in the file any more (no offset,
+// header, flags, extended header or frames); the file stays as it is bound.
+void ForgetTag(ID3v2Tag& tag);
 
 }  // namespace velotag::id3v2

@@ -16,7 +16,7 @@ using namespace id3v2;
 
 namespace {
 
-constexpr std::int32_t kScanBlock = 4096;
+constexpr std::size_t kScanBlock = 4096;
 
 // Eleven sync bits, a defined MPEG version and layer, a usable bitrate and
 // sample rate: the audio starts here, and no tag comes after it.
@@ -25,13 +25,13 @@ bool PlausibleFrameHeader(const std::uint8_t* p) {
          (p[2] & 0xF0) != 0xF0 && (p[2] & 0x0C) != 0x0C;
 }
 
-// The scan behind FindID3v2Header. When the 10 header bytes lie inside the
-// block that found "ID3", they are handed back, and the first block is kept
-// in `head`: opening a file and reading a small tag cost one read.
-Offset64 ScanForHeader(int handle, std::int32_t blockSize, std::uint8_t* header,
-                       bool& headerCaptured, Bytes* head = nullptr) {
+// The offset of the first "ID3" before any MPEG audio frame header, or -1.
+// When the 10 header bytes lie inside the block that found it, they are
+// handed back, and the first block is kept in `head`: opening a file and
+// reading a small tag cost one read.
+Offset64 ScanForHeader(int handle, std::uint8_t* header, bool& headerCaptured, Bytes& head) {
   headerCaptured = false;
-  std::size_t block = static_cast<std::size_t>(std::clamp(blockSize, 128, 65536));
+  constexpr std::size_t block = kScanBlock;
   // Read into, never cleared: only the bytes that arrived are looked at.
   auto storage = std::make_unique_for_overwrite<std::uint8_t[]>(block);
   std::uint8_t* const data = storage.get();
@@ -39,7 +39,7 @@ Offset64 ScanForHeader(int handle, std::int32_t blockSize, std::uint8_t* header,
   for (;;) {
     std::size_t n = LargeFileReadAt(handle, data, block, start);
     if (n == 0) return -1;
-    if (head && start == 0) head->assign(data, data + n);
+    if (start == 0) head.assign(data, data + n);
     std::size_t i = 0;
     while (i + 2 < n) {
       if (data[i] == 'I' && data[i + 1] == 'D') {
@@ -59,30 +59,6 @@ Offset64 ScanForHeader(int handle, std::int32_t blockSize, std::uint8_t* header,
     if (n < block) return -1;
     start += static_cast<Offset64>(n - 2);
   }
-}
-
-void ResetRecord(ID3v2Tag& tag, const std::string& fileName, std::int32_t newVersion) {
-  tag.FileHandle.reset();
-  tag.FileName = fileName;
-  tag.TagOffset = -1;
-  tag.Frames.clear();
-  tag.FrameCount = -1;
-  tag.Version = static_cast<std::uint8_t>((newVersion >= 2 && newVersion <= 4) ? newVersion : 3);
-  tag.Revision = 0;
-  tag.Unsynchronisation = tag.Compression = tag.ExtendedHeader = tag.Experimental =
-      tag.Footer = false;
-  tag.TagSize = 0;
-  tag.NewTagSize = 0;
-  tag.ExtHeaderSize = 0;
-  tag.ExtHeader.clear();
-  tag.ReadOnly = false;
-  tag.FileSize = -1;
-  tag.HeaderValid = false;
-  tag.HeaderOnDisk.fill(0);
-  tag.Head.clear();
-  tag.KeptCopy.clear();
-  tag.LockHandle.reset();
-  tag.Locked = tag.Busy = false;
 }
 
 // iTunes wrote 2.4 tags with plain 32-bit frame sizes. Both readings are
@@ -106,9 +82,7 @@ bool PlainFrameSizes(const Bytes& body, std::size_t start) {
         w.past = -static_cast<std::int64_t>((n - o) % 10);
         return w;
       }
-      std::uint32_t size = synchsafe ? static_cast<std::uint32_t>(DecodeBigEndian(h, 4, 7, true))
-                                     : (std::uint32_t{h[4]} << 24) | (std::uint32_t{h[5]} << 16) |
-                                           (std::uint32_t{h[6]} << 8) | h[7];
+      const auto size = static_cast<std::uint32_t>(DecodeBigEndian(h, 4, 7, synchsafe));
       o += 10 + std::size_t{size};
       if (!ID3v2FrameDescription(std::string_view(reinterpret_cast<const char*>(h), 4), 4).empty())
         ++w.known;
@@ -132,14 +106,10 @@ std::size_t ExtendedHeaderLength(const ID3v2Tag& tag, const Bytes& body) {
   if (body.size() < 4) return 0;
   std::string firstID(body.begin(), body.begin() + 4);
   if (!ID3v2FrameDescription(firstID, tag.Version).empty()) return 0;
-  std::int64_t length;
-  if (tag.Version == 4) {
-    length = DecodeBigEndian(body.data(), 0, 3, true);
-  } else {
-    std::uint32_t plain = (std::uint32_t{body[0]} << 24) | (std::uint32_t{body[1]} << 16) |
-                          (std::uint32_t{body[2]} << 8) | body[3];
-    length = std::int64_t{plain} + 4;
-  }
+  // 2.4 counts the size field in, 2.3 leaves it out.
+  const bool v4 = tag.Version == 4;
+  const auto size = static_cast<std::uint32_t>(DecodeBigEndian(body.data(), 0, 3, v4));
+  const std::int64_t length = std::int64_t{size} + (v4 ? 0 : 4);
   if (length < 6 || length > static_cast<std::int64_t>(body.size())) return 0;
   return static_cast<std::size_t>(length);
 }
@@ -181,19 +151,15 @@ std::int32_t DecodeBigEndian(const std::uint8_t* bytes, std::size_t first, std::
   return static_cast<std::int32_t>(value);
 }
 
-void FindID3v2Header(ID3v2Tag& tag, std::int32_t blockSize) {
-  std::uint8_t header[10];
-  bool captured = false;
-  tag.TagOffset = ScanForHeader(tag.FileHandle.get(), blockSize, header, captured);
-}
-
 int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersion,
               bool forWriting, const LockWait& wait) {
-  ResetRecord(tag, fileName, newVersion);
+  tag = ID3v2Tag{};
+  tag.FileName = fileName;
+  tag.Version = static_cast<std::uint8_t>((newVersion >= 2 && newVersion <= 4) ? newVersion : 3);
   if (!IsMp3FileName(fileName)) return kTagFailed;
-  if (forWriting) tag.FileHandle.reset(LargeFileOpenReadWrite(fileName, tag.FileSize));
+  if (forWriting) tag.FileHandle = OpenReadWrite(fileName, &tag.FileSize);
   tag.ReadOnly = !tag.FileHandle.valid();
-  if (tag.ReadOnly) tag.FileHandle.reset(LargeFileOpenRead(fileName, tag.FileSize));
+  if (tag.ReadOnly) tag.FileHandle = OpenRead(fileName, &tag.FileSize);
   if (forWriting && tag.FileHandle.valid()) {
     const LockResult lock =
         LockFileAtName(tag.FileHandle, fileName, !tag.ReadOnly, tag.FileSize, wait);
@@ -204,7 +170,7 @@ int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersio
 
   std::uint8_t header[10];
   bool captured = false;
-  tag.TagOffset = ScanForHeader(tag.FileHandle.get(), kScanBlock, header, captured, &tag.Head);
+  tag.TagOffset = ScanForHeader(tag.FileHandle.get(), header, captured, tag.Head);
   if (tag.TagOffset < 0) return kTagNone;
   if (!captured && LargeFileReadAt(tag.FileHandle.get(), header, 10, tag.TagOffset) < 10)
     return kTagBadHeader;
@@ -212,15 +178,12 @@ int OpenID3v2(const std::string& fileName, ID3v2Tag& tag, std::int32_t newVersio
   if (header[3] < 2 || header[3] > 4) return kTagBadHeader;
   tag.Version = header[3];
   tag.Revision = header[4];
-  const std::uint8_t flags = header[5];
-  tag.Unsynchronisation = flags & 0x80;
-  if (tag.Version == 2) {
-    tag.Compression = flags & 0x40;
-  } else {
-    tag.ExtendedHeader = flags & 0x40;
-    tag.Experimental = flags & 0x20;
-    if (tag.Version == 4) tag.Footer = flags & 0x10;
-  }
+  // Only the flags this version defines are kept, and so written back.
+  static constexpr std::uint8_t kDefined[] = {
+      kID3v2Unsynchronisation | kID3v2Compression,
+      kID3v2Unsynchronisation | kID3v2ExtendedHeader | kID3v2Experimental,
+      kID3v2Unsynchronisation | kID3v2ExtendedHeader | kID3v2Experimental | kID3v2Footer};
+  tag.Flags = header[5] & kDefined[tag.Version - 2];
   std::memcpy(tag.HeaderOnDisk.data(), header, 10);
   tag.HeaderValid = true;
   return kTagDone;
@@ -233,9 +196,7 @@ void CloseID3v2(ID3v2Tag& tag) {
 }
 
 bool ReadID3v2Frames(ID3v2Tag& tag) {
-  tag.FrameCount = 0;
   tag.Frames.clear();
-  tag.ExtHeaderSize = 0;
   tag.ExtHeader.clear();
   // Only a header we accepted describes a body; an unknown version's bytes
   // are not read as frames.
@@ -258,19 +219,18 @@ bool ReadID3v2Frames(ID3v2Tag& tag) {
   }
 
   // 2.2 and 2.3 unsynchronise the whole body, 2.4 each frame on its own.
-  if (tag.Unsynchronisation && tag.Version < 4)
+  if (tag.Unsynchronisation() && tag.Version < 4)
     body = RemoveUnsynchronisation(body.data(), body.size());
 
   std::size_t pos = 0;
-  if (tag.ExtendedHeader && tag.Version >= 3) {
+  if (tag.ExtendedHeader()) {
     std::size_t length = ExtendedHeaderLength(tag, body);
     if (length > 0) {
-      tag.ExtHeaderSize = static_cast<std::int32_t>(length);
       tag.ExtHeader.assign(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(length));
       pos = length;
     } else {
       // The flag is not backed by a header: a write must not repeat it.
-      tag.ExtendedHeader = false;
+      tag.Flags &= static_cast<std::uint8_t>(~kID3v2ExtendedHeader);
     }
   }
 
@@ -283,15 +243,16 @@ bool ReadID3v2Frames(ID3v2Tag& tag) {
     if (std::all_of(h, h + idLength, [](std::uint8_t b) { return b == 0; })) break;
     ID3v2Frame frame;
     frame.FrameID = AnsiToString(h, idLength);
+    std::int32_t declared;
     if (tag.Version == 2) {
-      frame.Size = DecodeBigEndian(h, 3, 5, false);
+      declared = DecodeBigEndian(h, 3, 5, false);
     } else {
-      frame.Size = DecodeBigEndian(h, 4, 7, synchsafeSizes);
+      declared = DecodeBigEndian(h, 4, 7, synchsafeSizes);
       frame.Flags = static_cast<std::uint16_t>(h[8] | (h[9] << 8));
     }
     pos += headerSize;
-    if (frame.Size > 0) {
-      const auto size = static_cast<std::size_t>(frame.Size);
+    if (declared > 0) {
+      const auto size = static_cast<std::size_t>(declared);
       // A frame that runs past the tag is dropped; the frames after it are
       // kept.
       if (size > end - pos) {
@@ -301,25 +262,22 @@ bool ReadID3v2Frames(ID3v2Tag& tag) {
       frame.Data.assign(body.begin() + static_cast<std::ptrdiff_t>(pos),
                         body.begin() + static_cast<std::ptrdiff_t>(pos + size));
       pos += size;
-      if (tag.Version == 4 && (tag.Unsynchronisation || (frame.Flags & 0x0200))) {
+      if (tag.Version == 4 && (tag.Unsynchronisation() || (frame.Flags & 0x0200))) {
         frame.Data = RemoveUnsynchronisation(frame.Data.data(), frame.Data.size());
-        frame.Size = static_cast<std::int32_t>(frame.Data.size());
         frame.Flags &= static_cast<std::uint16_t>(~0x0200);
       }
     }
     tag.Frames.push_back(std::move(frame));
   }
-  tag.FrameCount = static_cast<std::int32_t>(tag.Frames.size());
   return true;
 }
 
 std::string GetID3v2Text(const std::string& frameID, const ID3v2Tag& tag, bool firstOnly) {
   std::string result;
-  if (tag.FrameCount <= 0 || frameID.empty() || (frameID[0] != 'T' && frameID[0] != 't') ||
-      IsUserTextID(frameID))
+  if (frameID.empty() || (frameID[0] != 'T' && frameID[0] != 't') || IsUserTextID(frameID))
     return result;
   for (const ID3v2Frame& f : tag.Frames) {
-    if (f.Size <= 1 || !SameID(f.FrameID, frameID)) continue;
+    if (f.Data.size() <= 1 || !SameID(f.FrameID, frameID)) continue;
     Payload p = FramePayload(tag, f);
     if (!p.valid || p.size <= 1) continue;
     result += DecodeString(p.data[0], p.data + 1, p.size - 1);

@@ -28,7 +28,7 @@ constexpr std::int64_t kMaxV22FrameSize = 0xFFFFFF;  // three size bytes
 std::size_t IDLength(const ID3v2Tag& tag) { return tag.Version == 2 ? 3 : 4; }
 std::size_t FrameHeaderSize(const ID3v2Tag& tag) { return tag.Version == 2 ? 6 : 10; }
 
-bool IsLive(const ID3v2Frame& f) { return !f.FrameID.empty() && f.Size > 0; }
+bool IsLive(const ID3v2Frame& f) { return !f.Data.empty(); }
 
 // A caller's identifier in the form of the tag's version (TDRC becomes TYER
 // on a 2.3 tag, TAL on a 2.4 tag becomes TALB); "" when there is none.
@@ -44,24 +44,12 @@ std::string NormaliseID(const ID3v2Tag& tag, const std::string& id) {
   return id;
 }
 
-std::uint8_t HeaderFlags(const ID3v2Tag& tag) {
-  std::uint8_t flags = tag.Unsynchronisation ? 0x80 : 0;
-  if (tag.Version == 2) {
-    if (tag.Compression) flags |= 0x40;
-  } else {
-    if (tag.ExtendedHeader) flags |= 0x40;
-    if (tag.Experimental) flags |= 0x20;
-    if (tag.Version == 4 && tag.Footer) flags |= 0x10;
-  }
-  return flags;
-}
-
 // Body bytes before the padding: the extended header and every live frame
 // with its header.
 std::int64_t ContentSize(const ID3v2Tag& tag) {
-  std::int64_t size = tag.ExtHeaderSize > 0 ? tag.ExtHeaderSize : 0;
+  auto size = static_cast<std::int64_t>(tag.ExtHeader.size());
   for (const ID3v2Frame& f : tag.Frames)
-    if (IsLive(f)) size += static_cast<std::int64_t>(FrameHeaderSize(tag)) + f.Size;
+    if (IsLive(f)) size += static_cast<std::int64_t>(FrameHeaderSize(tag) + f.Data.size());
   return size;
 }
 
@@ -70,7 +58,7 @@ bool FitsTheFormat(const ID3v2Tag& tag) {
   if (ContentSize(tag) > kID3v2MaxTagSize) return false;
   if (tag.Version == 2)
     for (const ID3v2Frame& f : tag.Frames)
-      if (IsLive(f) && f.Size > kMaxV22FrameSize) return false;
+      if (static_cast<std::int64_t>(f.Data.size()) > kMaxV22FrameSize) return false;
   return true;
 }
 
@@ -97,7 +85,7 @@ std::uint32_t Crc32(const std::uint8_t* data, std::size_t size) {
 // the tag.
 void UpdateExtendedHeader(const ID3v2Tag& tag, std::uint8_t* body, std::size_t bodySize,
                           std::size_t contentEnd) {
-  const auto ext = static_cast<std::size_t>(tag.ExtHeaderSize);
+  const std::size_t ext = tag.ExtHeader.size();
   if (tag.Version == 3 && ext >= 10) {
     EncodeBigEndian(static_cast<std::int32_t>(bodySize - contentEnd), body, 6, 9, false);
     if ((body[4] & 0x80) && ext >= 14)
@@ -119,25 +107,24 @@ void UpdateExtendedHeader(const ID3v2Tag& tag, std::uint8_t* body, std::size_t b
 // written comes back.
 std::size_t BuildBody(const ID3v2Tag& tag, std::uint8_t* body, std::size_t bodySize) {
   std::size_t pos = 0;
-  const bool ext = tag.ExtendedHeader && tag.ExtHeaderSize > 0 &&
-                   static_cast<std::size_t>(tag.ExtHeaderSize) <= bodySize &&
-                   tag.ExtHeader.size() >= static_cast<std::size_t>(tag.ExtHeaderSize);
+  const bool ext =
+      tag.ExtendedHeader() && !tag.ExtHeader.empty() && tag.ExtHeader.size() <= bodySize;
   if (ext) {
-    std::memcpy(body, tag.ExtHeader.data(), static_cast<std::size_t>(tag.ExtHeaderSize));
-    pos = static_cast<std::size_t>(tag.ExtHeaderSize);
+    std::memcpy(body, tag.ExtHeader.data(), tag.ExtHeader.size());
+    pos = tag.ExtHeader.size();
   }
   const std::size_t idLength = IDLength(tag), headerSize = FrameHeaderSize(tag);
   for (const ID3v2Frame& f : tag.Frames) {
     if (!IsLive(f)) continue;
-    const auto size = static_cast<std::size_t>(f.Size);
-    if (pos + headerSize + size > bodySize || f.Data.size() < size) break;
+    const std::size_t size = f.Data.size();
+    if (pos + headerSize + size > bodySize) break;
     std::uint8_t* h = body + pos;
     Bytes id = StringToAnsi(AsciiUpper(f.FrameID));
     std::memcpy(h, id.data(), std::min(id.size(), idLength));
     if (tag.Version == 2) {
-      EncodeBigEndian(f.Size, h, 3, 5, false);
+      EncodeBigEndian(static_cast<std::int32_t>(size), h, 3, 5, false);
     } else {
-      EncodeBigEndian(f.Size, h, 4, 7, tag.Version == 4);
+      EncodeBigEndian(static_cast<std::int32_t>(size), h, 4, 7, tag.Version == 4);
       // A frame kept from the file keeps its flags: a compressed, encrypted
       // or length-indicated body means nothing without them.
       h[8] = static_cast<std::uint8_t>(f.Flags & 0xFF);
@@ -160,7 +147,7 @@ void PutHeader(std::uint8_t* out, const ID3v2Tag& tag, std::uint8_t flags, std::
 }
 
 bool FooterOnDisk(const ID3v2Tag& tag) {
-  if (!tag.Footer || !tag.HeaderValid) return false;
+  if (!tag.Footer() || !tag.HeaderValid) return false;
   std::uint8_t f[3];
   return LargeFileReadAt(tag.FileHandle.get(), f, 3, tag.TagOffset + 10 + tag.TagSize) == 3 &&
          std::memcmp(f, "3DI", 3) == 0;
@@ -231,7 +218,7 @@ bool FinishRewrite(ID3v2Tag& tag, SafeWrite out, Offset64 newSize, SafeWriteBatc
   if (!outcome.ok) return false;
   // The write has ended; a further one takes the new file's lock.
   ReleaseWriteLock(tag);
-  tag.FileHandle.reset(LargeFileOpenRead(tag.FileName, tag.FileSize));
+  tag.FileHandle = OpenRead(tag.FileName, &tag.FileSize);
   tag.ReadOnly = true;
   return true;
 }
@@ -321,42 +308,22 @@ bool SetID3v2Text(ID3v2Tag& tag, const std::string& frameID, const std::string& 
   Bytes body{static_cast<std::uint8_t>(enc)};
   Bytes bytes = EncodeString(enc, text);
   body.insert(body.end(), bytes.begin(), bytes.end());
-  slot.Size = static_cast<std::int32_t>(body.size());
   slot.Data = std::move(body);
-  RecountFrames(tag);
   return true;
 }
 
 bool DeleteID3v2Frame(ID3v2Tag& tag, const std::string& frameID, bool deleteAll) {
+  const bool had = !tag.Frames.empty();
   if (deleteAll) {
-    bool had = tag.FrameCount > 0;
     tag.Frames.clear();
-    tag.FrameCount = 0;
     return had;
   }
   std::string id = TrimSpaces(frameID);
   if (id.empty()) return false;
-  if (tag.FrameCount <= 0) {
-    tag.Frames.clear();
-    tag.FrameCount = 0;
-    return false;
-  }
   std::string normal = NormaliseID(tag, id);
   if (!normal.empty()) id = normal;
-  bool removed = false;
-  for (ID3v2Frame& f : tag.Frames) {
-    if (f.FrameID.empty() || !SameID(f.FrameID, id)) continue;
-    f = ID3v2Frame{};
-    removed = true;
-  }
-  // Counted as every setter counts: a slot loaded without data was counted
-  // by the reader, so taking one off per deleted frame would not do.
-  RecountFrames(tag);
-  if (tag.FrameCount < 1) {
-    tag.Frames.clear();
-    tag.FrameCount = 0;
-  }
-  return removed;
+  auto same = [&id](const ID3v2Frame& f) { return SameID(f.FrameID, id); };
+  return std::erase_if(tag.Frames, same) > 0;
 }
 
 void ComputeID3v2Size(ID3v2Tag& tag) {
@@ -372,11 +339,10 @@ static bool EnsureWritable(ID3v2Tag& tag) {
   if (!tag.ReadOnly) return true;
   struct stat was {}, now {};
   if (::fstat(tag.FileHandle.get(), &was) != 0) return false;
-  Offset64 size = -1;
-  FileHandle writable(LargeFileOpenReadWrite(tag.FileName, size));
+  FileHandle writable = OpenReadWrite(tag.FileName);
   if (!writable.valid() && (errno == EACCES || errno == EPERM) && !(was.st_mode & S_IWUSR)) {
     FileSetAttributes(tag.FileName, 0);
-    writable.reset(LargeFileOpenReadWrite(tag.FileName, size));
+    writable = OpenReadWrite(tag.FileName);
   }
   if (!writable.valid() || ::fstat(writable.get(), &now) != 0 || was.st_dev != now.st_dev ||
       was.st_ino != now.st_ino)
@@ -435,8 +401,8 @@ bool WriteTag(ID3v2Tag& tag, SafeWriteBatch* batch, ID3v2WriteDone& done) {
   tag.Head.clear();
   ComputeID3v2Size(tag);
   // Frames are written plain, so nothing may claim otherwise.
-  tag.Unsynchronisation = false;
-  const std::uint8_t flags = HeaderFlags(tag);
+  tag.Flags &= static_cast<std::uint8_t>(~kID3v2Unsynchronisation);
+  const std::uint8_t flags = tag.Flags;
 
   // The new tag goes between the file's bytes before insertAt and those
   // from resumeAt on.
@@ -478,10 +444,10 @@ bool WriteTag(ID3v2Tag& tag, SafeWriteBatch* batch, ID3v2WriteDone& done) {
     tag.NewTagSize = std::min(NextBlockMultiple(tag.NewTagSize, kPaddingBlock), kID3v2MaxTagSize);
     if (tagInFile) resumeAt = tag.TagOffset + 10 + tag.TagSize + (FooterOnDisk(tag) ? 10 : 0);
     const std::size_t bodySize = static_cast<std::size_t>(tag.NewTagSize);
-    middle.assign(10 + bodySize + (tag.Footer ? 10 : 0), 0);
+    middle.assign(10 + bodySize + (tag.Footer() ? 10 : 0), 0);
     PutHeader(middle.data(), tag, flags, tag.NewTagSize, false);
     BuildBody(tag, middle.data() + 10, bodySize);
-    if (tag.Footer) PutHeader(middle.data() + 10 + bodySize, tag, flags, tag.NewTagSize, true);
+    if (tag.Footer()) PutHeader(middle.data() + 10 + bodySize, tag, flags, tag.NewTagSize, true);
   }
   // Through the temporary file.
   Offset64 newSize = -1;
@@ -507,17 +473,8 @@ bool RemoveTag(ID3v2Tag& tag, SafeWriteBatch* batch, ID3v2WriteDone& done) {
   Offset64 newSize = -1;
   SafeWrite out = PrepareRewrite(tag, tag.TagOffset, Bytes{}, resumeAt, newSize);
   if (!out.valid() || !FinishRewrite(tag, std::move(out), newSize, batch, done)) return false;
-  tag.TagOffset = -1;
-  tag.TagSize = 0;
-  tag.ExtHeaderSize = 0;
-  tag.ExtHeader.clear();
-  tag.Frames.clear();
-  tag.FrameCount = 0;
-  tag.Unsynchronisation = tag.Compression = tag.Experimental = tag.Footer = false;
   // A later write must not announce an extended header it no longer has.
-  tag.ExtendedHeader = false;
-  tag.HeaderValid = false;
-  tag.HeaderOnDisk.fill(0);
+  ForgetTag(tag);
   return true;
 }
 

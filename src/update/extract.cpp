@@ -171,7 +171,7 @@ bool Unpack(const std::string& file, const std::string& folder, std::string& err
 bool PlaceExecutable(const std::string& file, const std::string& target, std::string& error) {
   Bytes bytes;
   Offset64 size = 0;
-  FileHandle in(LargeFileOpenRead(file, size));
+  FileHandle in = OpenRead(file, &size);
   if (in.valid()) {
     bytes.resize(static_cast<std::size_t>(size));
     if (LargeFileRead(in.get(), bytes.data(), bytes.size()) != bytes.size()) bytes.clear();

@@ -25,7 +25,7 @@ struct DigestFree {
 
 DownloadKind DetectDownloadKind(const std::string& file) {
   Offset64 size = 0;
-  FileHandle f(LargeFileOpenRead(file, size));
+  FileHandle f = OpenRead(file, &size);
   std::array<char, 4> head{};
   if (!f.valid() || LargeFileRead(f.get(), head.data(), head.size()) < 2)
     return DownloadKind::Other;
@@ -37,7 +37,7 @@ DownloadKind DetectDownloadKind(const std::string& file) {
 
 std::string FileSha256(const std::string& file) {
   Offset64 size = 0;
-  FileHandle f(LargeFileOpenRead(file, size));
+  FileHandle f = OpenRead(file, &size);
   std::unique_ptr<EVP_MD_CTX, DigestFree> ctx(EVP_MD_CTX_new());
   if (!f.valid() || !ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) return {};
   std::vector<unsigned char> buf(kBlock);
@@ -88,7 +88,7 @@ std::string DownloadFirstMirror(std::string& localPath, const std::vector<std::s
 
 std::string ReadVersionStamp(const std::string& file) {
   Offset64 size = 0;
-  FileHandle f(LargeFileOpenRead(file, size));
+  FileHandle f = OpenRead(file, &size);
   if (!f.valid()) return {};
   const std::string prefix = kVersionStampPrefix;
   const std::size_t keep = prefix.size() + kMaxStampVersion;

@@ -24,7 +24,7 @@ namespace {
 
 bool ReadPage(const std::string& file, std::string& page) {
   Offset64 size = 0;
-  FileHandle f(LargeFileOpenRead(file, size));
+  FileHandle f = OpenRead(file, &size);
   if (!f.valid() || size > kMaxHomePageBytes) return false;
   Bytes bytes(static_cast<std::size_t>(size));
   if (LargeFileRead(f.get(), bytes.data(), bytes.size()) != bytes.size()) return false;

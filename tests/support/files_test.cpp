@@ -31,12 +31,12 @@ mode_t ModeOf(const std::string& path) {
 TEST(LargeFile, OpenSeekCutAndSize) {
   TempDir dir;
   const std::string f = dir.file("d"), big = dir.file("big.mp3");
-  EXPECT_EQ(LargeFileOpen(f, true, false, true, false, kOpenExisting), -1);
-  FileHandle(LargeFileOpen(f, true, true, true, false, kOpenAlways));
+  EXPECT_FALSE(OpenRead(f).valid());
+  OpenWrite(f);
   EXPECT_EQ(GetLargeFileSize(f), 0);
   WriteFileBytes(f, Bytes(1000, 7));
   {
-    FileHandle h(LargeFileOpen(f, true, true, true, false, kOpenExisting));
+    FileHandle h = OpenReadWrite(f);
     EXPECT_EQ(LargeFileSeek(h.get(), -128, false), 872);
     EXPECT_EQ(LargeFileSeek(h.get(), 10, true), 10);
     // A seek before the start leaves the position: the read comes back short.
@@ -47,20 +47,20 @@ TEST(LargeFile, OpenSeekCutAndSize) {
     EXPECT_TRUE(LargeFileSetEnd(h.get()));
     EXPECT_EQ(LargeFileSize(h.get()), 872);
   }
-  FileHandle(LargeFileOpen(f, true, true, true, false, kCreateAlways));
+  OpenWrite(f);
   EXPECT_EQ(GetLargeFileSize(f), 0);
-  EXPECT_EQ(LargeFileOpen(dir.path(), true, false, true, false, kOpenExisting), -1);
+  EXPECT_FALSE(OpenRead(dir.path()).valid());
   EXPECT_EQ(GetLargeFileSize(dir.path()), -1);
 
   const Offset64 size = 5LL * 1024 * 1024 * 1024 + 123;
   {
-    FileHandle h(LargeFileOpen(big, true, true, true, false, kCreateAlways));
+    FileHandle h = OpenWrite(big);
     ASSERT_EQ(::ftruncate(h.get(), size), 0);
     ASSERT_EQ(LargeFileSeek(h.get(), -3, false), size - 3);
     ASSERT_EQ(LargeFileWrite(h.get(), "END", 3), 3u);
   }
   EXPECT_EQ(GetLargeFileSize(big), size);
-  FileHandle h(LargeFileOpen(big, true, false, true, false, kOpenExisting));
+  FileHandle h = OpenRead(big);
   EXPECT_EQ(LargeFileSeek(h.get(), size - 3, true), size - 3);
   char buf[3];
   ASSERT_EQ(LargeFileRead(h.get(), buf, 3), 3u);

@@ -6,6 +6,7 @@
 #include "support/ini.h"
 #include "support/numtext.h"
 #include "support/textenc.h"
+#include "support/utf8.h"
 
 namespace velotag {
 namespace {
@@ -71,6 +72,32 @@ TEST(Utf8Bytes, LenientReadingValidWriting) {
   }
   EXPECT_EQ(Utf8BytesToString(Bytes{'x', 'y', 0xC3, 0xA9}, 2), "\xC3\xA9");
   EXPECT_EQ(Utf8BytesToString(Bytes{'x'}, 5), "");
+}
+
+// The shared strict decoder at the edges of every range: the last byte
+// value refused and the first accepted, and sequences cut short.
+TEST(Utf8Bytes, StrictDecoderEdges) {
+  const struct {
+    Bytes bytes;
+    std::size_t length;
+    std::uint32_t codePoint;
+  } cases[] = {
+      {{0x7F}, 1, 0x7F},          {{0x80}, 0, 0},
+      {{0xC1, 0xBF}, 0, 0},       {{0xC2, 0x80}, 2, 0x80},
+      {{0xC2, 0xC0}, 0, 0},       {{0xC2}, 0, 0},
+      {{0xE0, 0x9F, 0xBF}, 0, 0}, {{0xE0, 0xA0, 0x80}, 3, 0x800},
+      {{0xED, 0x9F, 0xBF}, 3, 0xD7FF}, {{0xED, 0xA0, 0x80}, 0, 0},
+      {{0xEF, 0xBF, 0xBF}, 3, 0xFFFF}, {{0xE2, 0x82}, 0, 0},
+      {{0xF0, 0x8F, 0xBF, 0xBF}, 0, 0}, {{0xF0, 0x90, 0x80, 0x80}, 4, 0x10000},
+      {{0xF4, 0x8F, 0xBF, 0xBF}, 4, 0x10FFFF}, {{0xF4, 0x90, 0x80, 0x80}, 0, 0},
+      {{0xF5, 0x80, 0x80, 0x80}, 0, 0}, {{0xF0, 0x9F, 0x98}, 0, 0},
+  };
+  for (const auto& c : cases) {
+    std::size_t length = 99;
+    const std::uint32_t cp = DecodeUtf8(c.bytes.data(), c.bytes.size(), length);
+    EXPECT_EQ(length, c.length) << std::hex << int{c.bytes[0]} << " " << int{c.bytes.back()};
+    if (c.length) EXPECT_EQ(cp, c.codePoint) << std::hex << cp;
+  }
 }
 
 TEST(Encodings, SmallConversions) {

@@ -63,7 +63,7 @@ bool Make(const Bytes& audio, const std::string& cover, const std::string& path,
       if (WriteID3v1(path, t) != kTagDone) return false;
     } else {
       Offset64 size = GetLargeFileSize(path);
-      FileHandle h(LargeFileOpen(path, true, true, true, false, kOpenExisting));
+      FileHandle h = OpenReadWrite(path);
       Bytes block(128);
       LargeFileSeek(h.get(), size - 128, true);
       if (LargeFileRead(h.get(), block.data(), 128) != 128) return false;
@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
   }
   Bytes audio;
   {
-    FileHandle h(LargeFileOpen(source + "tone.mp3", true, false, true, false, kOpenExisting));
+    FileHandle h = OpenRead(source + "tone.mp3");
     Offset64 size = LargeFileSize(h.get());
     if (size <= 0) {
       std::fprintf(stderr, "make_demo: cannot read %stone.mp3\n", source.c_str());
