@@ -1,12 +1,13 @@
 #include "testutil.h"
 
+#include <gtest/gtest.h>
+
 #include "support/textenc.h"
 
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <ftw.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,7 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
+#include <algorithm>
+#include <filesystem>
 #include <stdexcept>
 
 extern char** environ;
@@ -65,81 +67,60 @@ Bytes ReadFileBytes(const std::string& path) {
 
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
+namespace {
+
+// An unnamed file in $TMPDIR holding text, read from its start.
+int TextFile(const std::string& text) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/velotag-io-XXXXXX";
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0 || ::unlink(name.c_str()) != 0 ||
+      ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+      ::lseek(fd, 0, SEEK_SET) != 0)
+    throw std::runtime_error("cannot make " + name);
+  return fd;
+}
+
+std::string ReadAndClose(int fd) {
+  std::string text;
+  char buf[65536];
+  ::lseek(fd, 0, SEEK_SET);
+  for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+  ::close(fd);
+  return text;
+}
+
+}  // namespace
+
+// Output goes to files rather than pipes: nothing to poll, and a helper the
+// process leaves running cannot hold the test up.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
                          const std::map<std::string, std::string>& env) {
-  int inPipe[2], outPipe[2], errPipe[2];
-  if (::pipe2(inPipe, O_CLOEXEC) || ::pipe2(outPipe, O_CLOEXEC) || ::pipe2(errPipe, O_CLOEXEC))
-    throw std::runtime_error("pipe failed");
+  const int fds[3] = {TextFile(input), TextFile(""), TextFile("")};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  for (int i = 0; i < 3; ++i) posix_spawn_file_actions_adddup2(&actions, fds[i], i);
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   std::vector<std::string> envStrings;
-  for (char** e = environ; *e; ++e) {
-    std::string entry = *e;
-    std::string key = entry.substr(0, entry.find('='));
-    if (!env.count(key)) envStrings.push_back(entry);
-  }
+  for (char** e = environ; *e; ++e)
+    if (std::string entry = *e; !env.count(entry.substr(0, entry.find('=')))) envStrings.push_back(entry);
   for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
   std::vector<char*> envp;
   for (std::string& s : envStrings) envp.push_back(s.data());
   envp.push_back(nullptr);
   pid_t pid = 0;
-  int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  const int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  ::close(inPipe[0]);
-  ::close(outPipe[1]);
-  ::close(errPipe[1]);
-  ProcessResult result;
-  if (rc != 0) {
-    ::close(inPipe[1]);
-    ::close(outPipe[0]);
-    ::close(errPipe[0]);
-    result.err = std::string("spawn failed: ") + std::strerror(rc);
-    return result;
-  }
-  std::size_t written = 0;
-  if (input.empty()) {
-    ::close(inPipe[1]);
-    inPipe[1] = -1;
-  }
-  ::fcntl(inPipe[1], F_SETFL, O_NONBLOCK);
-  bool outOpen = true, errOpen = true;
-  while (outOpen || errOpen) {
-    pollfd fds[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {inPipe[1], POLLOUT, 0}};
-    if (!outOpen) fds[0].fd = -1;
-    if (!errOpen) fds[1].fd = -1;
-    ::poll(fds, 3, -1);
-    char buf[65536];
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
-        ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-        if (n <= 0) {
-          (i == 0 ? outOpen : errOpen) = false;
-        } else {
-          (i == 0 ? result.out : result.err).append(buf, static_cast<std::size_t>(n));
-        }
-      }
-    }
-    if (inPipe[1] >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      ssize_t n = ::write(inPipe[1], input.data() + written, input.size() - written);
-      if (n > 0) written += static_cast<std::size_t>(n);
-      if (n < 0 || written == input.size()) {
-        ::close(inPipe[1]);
-        inPipe[1] = -1;
-      }
-    }
-  }
-  if (inPipe[1] >= 0) ::close(inPipe[1]);
-  ::close(outPipe[0]);
-  ::close(errPipe[0]);
   int status = 0;
-  ::waitpid(pid, &status, 0);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (rc == 0) ::waitpid(pid, &status, 0);
+  ::close(fds[0]);
+  ProcessResult result{rc != 0                ? -1
+                       : WIFEXITED(status) ? WEXITSTATUS(status)
+                                           : 128 + WTERMSIG(status),
+                       ReadAndClose(fds[1]), ReadAndClose(fds[2])};
+  if (rc != 0) result.err = std::string("spawn failed: ") + std::strerror(rc);
   return result;
 }
 
@@ -174,128 +155,135 @@ const Json& Json::operator[](const std::string& key) const {
 
 namespace {
 
-class JsonParser {
- public:
-  explicit JsonParser(const std::string& s) : s_(s) {}
-  Json Parse() {
-    Json v = Value();
-    Skip();
-    if (i_ != s_.size()) Fail("trailing text");
-    return v;
-  }
+// Enough JSON for the answers of our own tools: no validation beyond what
+// finding the end of each value needs.
+struct JsonParser {
+  const std::string& s;
+  std::size_t i = 0;
 
- private:
   [[noreturn]] void Fail(const char* what) {
-    throw std::runtime_error(std::string("JSON: ") + what + " at " + std::to_string(i_));
-  }
-  void Skip() {
-    while (i_ < s_.size() && std::strchr(" \t\r\n", s_[i_])) ++i_;
+    throw std::runtime_error(std::string("JSON: ") + what + " at " + std::to_string(i));
   }
   bool Eat(char c) {
-    Skip();
-    if (i_ < s_.size() && s_[i_] == c) {
-      ++i_;
-      return true;
-    }
-    return false;
+    while (i < s.size() && std::strchr(" \t\r\n", s[i])) ++i;
+    if (i >= s.size() || s[i] != c) return false;
+    ++i;
+    return true;
   }
   Json Value() {
-    Skip();
-    if (i_ >= s_.size()) Fail("end of input");
     Json v;
-    char c = s_[i_];
-    if (c == '{') {
-      ++i_;
+    if (Eat('{')) {
       v.type = Json::Type::Object;
-      if (Eat('}')) return v;
-      do {
-        Skip();
-        std::string key = String();
-        if (!Eat(':')) Fail("expected :");
-        v.object[key] = Value();
-      } while (Eat(','));
-      if (!Eat('}')) Fail("expected }");
-    } else if (c == '[') {
-      ++i_;
+      if (!Eat('}')) {
+        do {
+          if (!Eat('"')) Fail("expected a key");
+          const std::string key = String();
+          if (!Eat(':')) Fail("expected :");
+          v.object[key] = Value();
+        } while (Eat(','));
+        if (!Eat('}')) Fail("expected }");
+      }
+    } else if (Eat('[')) {
       v.type = Json::Type::Array;
-      if (Eat(']')) return v;
-      do v.array.push_back(Value());
-      while (Eat(','));
-      if (!Eat(']')) Fail("expected ]");
-    } else if (c == '"') {
+      if (!Eat(']')) {
+        do v.array.push_back(Value());
+        while (Eat(','));
+        if (!Eat(']')) Fail("expected ]");
+      }
+    } else if (Eat('"')) {
       v.type = Json::Type::String;
       v.string = String();
-    } else if (s_.compare(i_, 4, "true") == 0) {
+    } else if (s.compare(i, 4, "null") == 0 || s.compare(i, 4, "true") == 0) {
+      v.type = s[i] == 'n' ? Json::Type::Null : Json::Type::Bool;
+      v.boolean = s[i] == 't';
+      i += 4;
+    } else if (s.compare(i, 5, "false") == 0) {
       v.type = Json::Type::Bool;
-      v.boolean = true;
-      i_ += 4;
-    } else if (s_.compare(i_, 5, "false") == 0) {
-      v.type = Json::Type::Bool;
-      i_ += 5;
-    } else if (s_.compare(i_, 4, "null") == 0) {
-      i_ += 4;
+      i += 5;
     } else {
-      std::size_t start = i_;
-      while (i_ < s_.size() && std::strchr("+-0123456789.eE", s_[i_])) ++i_;
-      if (start == i_) Fail("unexpected character");
+      const std::size_t start = i;
+      while (i < s.size() && std::strchr("+-0123456789.eE", s[i])) ++i;
+      if (start == i) Fail("unexpected character");
       v.type = Json::Type::Number;
-      v.number = std::strtod(s_.substr(start, i_ - start).c_str(), nullptr);
+      v.number = std::strtod(s.substr(start, i - start).c_str(), nullptr);
     }
     return v;
   }
   unsigned Hex4() {
-    if (i_ + 4 > s_.size()) Fail("short escape");
-    unsigned v = static_cast<unsigned>(std::stoul(s_.substr(i_, 4), nullptr, 16));
-    i_ += 4;
-    return v;
+    if (i + 4 > s.size()) Fail("short escape");
+    i += 4;
+    return static_cast<unsigned>(std::stoul(s.substr(i - 4, 4), nullptr, 16));
   }
+  // After the opening quote.
   std::string String() {
-    if (i_ >= s_.size() || s_[i_] != '"') Fail("expected string");
-    ++i_;
     std::string out;
-    while (i_ < s_.size() && s_[i_] != '"') {
-      char c = s_[i_++];
+    while (i < s.size() && s[i] != '"') {
+      const char c = s[i++];
+      const char e = c == '\\' && i < s.size() ? s[i++] : 0;
       if (c != '\\') {
         out.push_back(c);
-        continue;
-      }
-      char e = s_[i_++];
-      switch (e) {
-        case 'n': out.push_back('\n'); break;
-        case 'r': out.push_back('\r'); break;
-        case 't': out.push_back('\t'); break;
-        case 'b': out.push_back('\b'); break;
-        case 'f': out.push_back('\f'); break;
-        case 'u': {
-          unsigned cp = Hex4();
-          if (cp >= 0xD800 && cp < 0xDC00 && s_.compare(i_, 2, "\\u") == 0) {
-            i_ += 2;
-            unsigned lo = Hex4();
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
-          }
-          AppendUtf8(out, cp);
-          break;
+      } else if (e == 'u') {
+        unsigned cp = Hex4();
+        if (cp >= 0xD800 && cp < 0xDC00 && s.compare(i, 2, "\\u") == 0) {
+          i += 2;
+          cp = 0x10000 + ((cp - 0xD800) << 10) + (Hex4() - 0xDC00);
         }
-        default: out.push_back(e);
+        AppendUtf8(out, cp);
+      } else {
+        const char* from = "nrtbf";
+        const char* at = std::strchr(from, e);
+        out.push_back(at && e ? "\n\r\t\b\f"[at - from] : e);
       }
     }
-    if (i_ >= s_.size()) Fail("unterminated string");
-    ++i_;
+    if (i++ >= s.size()) Fail("unterminated string");
     return out;
   }
-  const std::string& s_;
-  std::size_t i_ = 0;
 };
 
 }  // namespace
 
-Json ParseJson(const std::string& text) { return JsonParser(text).Parse(); }
+Json ParseJson(const std::string& text) {
+  JsonParser p{text};
+  Json v = p.Value();
+  p.Eat(' ');  // past trailing white space
+  if (p.i != text.size()) p.Fail("trailing text");
+  return v;
+}
 
 Json MutagenFields(const std::string& path) {
   ProcessResult r = RunProcess({PythonPath(), ToolPath("mutagen_id3v2.py"), "fields", path});
   if (r.exitCode != 0) throw std::runtime_error("mutagen: " + r.err);
   Json all = ParseJson(r.out);
   return all[path].has("fields") ? all[path]["fields"] : Json();
+}
+
+}  // namespace velotag::test
+
+namespace velotag::test {
+
+unsigned long InodeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+unsigned ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string RunTool(const std::string& script, std::vector<std::string> args) {
+  args.insert(args.begin(), {PythonPath(), ToolPath(script)});
+  ProcessResult r = RunProcess(args);
+  if (r.exitCode != 0) ADD_FAILURE() << script << ": " << r.err;
+  return r.out;
 }
 
 }  // namespace velotag::test
