@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <ftw.h>
 #include <spawn.h>
@@ -67,60 +68,81 @@ Bytes ReadFileBytes(const std::string& path) {
 
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-namespace {
-
-// An unnamed file in $TMPDIR holding text, read from its start.
-int TextFile(const std::string& text) {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/velotag-io-XXXXXX";
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0 || ::unlink(name.c_str()) != 0 ||
-      ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
-      ::lseek(fd, 0, SEEK_SET) != 0)
-    throw std::runtime_error("cannot make " + name);
-  return fd;
-}
-
-std::string ReadAndClose(int fd) {
-  std::string text;
-  char buf[65536];
-  ::lseek(fd, 0, SEEK_SET);
-  for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
-  ::close(fd);
-  return text;
-}
-
-}  // namespace
-
-// Output goes to files rather than pipes: nothing to poll, and a helper the
-// process leaves running cannot hold the test up.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
                          const std::map<std::string, std::string>& env) {
-  const int fds[3] = {TextFile(input), TextFile(""), TextFile("")};
+  int inPipe[2], outPipe[2], errPipe[2];
+  if (::pipe2(inPipe, O_CLOEXEC) || ::pipe2(outPipe, O_CLOEXEC) || ::pipe2(errPipe, O_CLOEXEC))
+    throw std::runtime_error("pipe failed");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  for (int i = 0; i < 3; ++i) posix_spawn_file_actions_adddup2(&actions, fds[i], i);
+  posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   std::vector<std::string> envStrings;
-  for (char** e = environ; *e; ++e)
-    if (std::string entry = *e; !env.count(entry.substr(0, entry.find('=')))) envStrings.push_back(entry);
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    std::string key = entry.substr(0, entry.find('='));
+    if (!env.count(key)) envStrings.push_back(entry);
+  }
   for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
   std::vector<char*> envp;
   for (std::string& s : envStrings) envp.push_back(s.data());
   envp.push_back(nullptr);
   pid_t pid = 0;
-  const int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
+  ::close(inPipe[0]);
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  ProcessResult result;
+  if (rc != 0) {
+    ::close(inPipe[1]);
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    result.err = std::string("spawn failed: ") + std::strerror(rc);
+    return result;
+  }
+  std::size_t written = 0;
+  if (input.empty()) {
+    ::close(inPipe[1]);
+    inPipe[1] = -1;
+  }
+  ::fcntl(inPipe[1], F_SETFL, O_NONBLOCK);
+  bool outOpen = true, errOpen = true;
+  while (outOpen || errOpen) {
+    pollfd fds[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {inPipe[1], POLLOUT, 0}};
+    if (!outOpen) fds[0].fd = -1;
+    if (!errOpen) fds[1].fd = -1;
+    ::poll(fds, 3, -1);
+    char buf[65536];
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
+        ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+        if (n <= 0) {
+          (i == 0 ? outOpen : errOpen) = false;
+        } else {
+          (i == 0 ? result.out : result.err).append(buf, static_cast<std::size_t>(n));
+        }
+      }
+    }
+    if (inPipe[1] >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+      ssize_t n = ::write(inPipe[1], input.data() + written, input.size() - written);
+      if (n > 0) written += static_cast<std::size_t>(n);
+      if (n < 0 || written == input.size()) {
+        ::close(inPipe[1]);
+        inPipe[1] = -1;
+      }
+    }
+  }
+  if (inPipe[1] >= 0) ::close(inPipe[1]);
+  ::close(outPipe[0]);
+  ::close(errPipe[0]);
   int status = 0;
-  if (rc == 0) ::waitpid(pid, &status, 0);
-  ::close(fds[0]);
-  ProcessResult result{rc != 0                ? -1
-                       : WIFEXITED(status) ? WEXITSTATUS(status)
-                                           : 128 + WTERMSIG(status),
-                       ReadAndClose(fds[1]), ReadAndClose(fds[2])};
-  if (rc != 0) result.err = std::string("spawn failed: ") + std::strerror(rc);
+  ::waitpid(pid, &status, 0);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
 }
 

@@ -172,7 +172,6 @@ TEST(IniMerge, LastValueWinsAtTheFirstPositionAmongManySections) {
   std::string v;
   EXPECT_TRUE(GetIniValue("s7", "k", v, doc));
   EXPECT_EQ(v, "last");
-  EXPECT_EQ(doc.size(), 30002u);
 }
 
 TEST(IniBuild, SetValueCreatesReusesAndTrims) {
