@@ -1,12 +1,14 @@
 #include "testutil.h"
 
+#include <gtest/gtest.h>
+
 #include "support/textenc.h"
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <ftw.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,7 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
+#include <algorithm>
+#include <filesystem>
 #include <stdexcept>
 
 extern char** environ;
@@ -174,128 +177,135 @@ const Json& Json::operator[](const std::string& key) const {
 
 namespace {
 
-class JsonParser {
- public:
-  explicit JsonParser(const std::string& s) : s_(s) {}
-  Json Parse() {
-    Json v = Value();
-    Skip();
-    if (i_ != s_.size()) Fail("trailing text");
-    return v;
-  }
+// Enough JSON for the answers of our own tools: no validation beyond what
+// finding the end of each value needs.
+struct JsonParser {
+  const std::string& s;
+  std::size_t i = 0;
 
- private:
   [[noreturn]] void Fail(const char* what) {
-    throw std::runtime_error(std::string("JSON: ") + what + " at " + std::to_string(i_));
-  }
-  void Skip() {
-    while (i_ < s_.size() && std::strchr(" \t\r\n", s_[i_])) ++i_;
+    throw std::runtime_error(std::string("JSON: ") + what + " at " + std::to_string(i));
   }
   bool Eat(char c) {
-    Skip();
-    if (i_ < s_.size() && s_[i_] == c) {
-      ++i_;
-      return true;
-    }
-    return false;
+    while (i < s.size() && std::strchr(" \t\r\n", s[i])) ++i;
+    if (i >= s.size() || s[i] != c) return false;
+    ++i;
+    return true;
   }
   Json Value() {
-    Skip();
-    if (i_ >= s_.size()) Fail("end of input");
     Json v;
-    char c = s_[i_];
-    if (c == '{') {
-      ++i_;
+    if (Eat('{')) {
       v.type = Json::Type::Object;
-      if (Eat('}')) return v;
-      do {
-        Skip();
-        std::string key = String();
-        if (!Eat(':')) Fail("expected :");
-        v.object[key] = Value();
-      } while (Eat(','));
-      if (!Eat('}')) Fail("expected }");
-    } else if (c == '[') {
-      ++i_;
+      if (!Eat('}')) {
+        do {
+          if (!Eat('"')) Fail("expected a key");
+          const std::string key = String();
+          if (!Eat(':')) Fail("expected :");
+          v.object[key] = Value();
+        } while (Eat(','));
+        if (!Eat('}')) Fail("expected }");
+      }
+    } else if (Eat('[')) {
       v.type = Json::Type::Array;
-      if (Eat(']')) return v;
-      do v.array.push_back(Value());
-      while (Eat(','));
-      if (!Eat(']')) Fail("expected ]");
-    } else if (c == '"') {
+      if (!Eat(']')) {
+        do v.array.push_back(Value());
+        while (Eat(','));
+        if (!Eat(']')) Fail("expected ]");
+      }
+    } else if (Eat('"')) {
       v.type = Json::Type::String;
       v.string = String();
-    } else if (s_.compare(i_, 4, "true") == 0) {
+    } else if (s.compare(i, 4, "null") == 0 || s.compare(i, 4, "true") == 0) {
+      v.type = s[i] == 'n' ? Json::Type::Null : Json::Type::Bool;
+      v.boolean = s[i] == 't';
+      i += 4;
+    } else if (s.compare(i, 5, "false") == 0) {
       v.type = Json::Type::Bool;
-      v.boolean = true;
-      i_ += 4;
-    } else if (s_.compare(i_, 5, "false") == 0) {
-      v.type = Json::Type::Bool;
-      i_ += 5;
-    } else if (s_.compare(i_, 4, "null") == 0) {
-      i_ += 4;
+      i += 5;
     } else {
-      std::size_t start = i_;
-      while (i_ < s_.size() && std::strchr("+-0123456789.eE", s_[i_])) ++i_;
-      if (start == i_) Fail("unexpected character");
+      const std::size_t start = i;
+      while (i < s.size() && std::strchr("+-0123456789.eE", s[i])) ++i;
+      if (start == i) Fail("unexpected character");
       v.type = Json::Type::Number;
-      v.number = std::strtod(s_.substr(start, i_ - start).c_str(), nullptr);
+      v.number = std::strtod(s.substr(start, i - start).c_str(), nullptr);
     }
     return v;
   }
   unsigned Hex4() {
-    if (i_ + 4 > s_.size()) Fail("short escape");
-    unsigned v = static_cast<unsigned>(std::stoul(s_.substr(i_, 4), nullptr, 16));
-    i_ += 4;
-    return v;
+    if (i + 4 > s.size()) Fail("short escape");
+    i += 4;
+    return static_cast<unsigned>(std::stoul(s.substr(i - 4, 4), nullptr, 16));
   }
+  // After the opening quote.
   std::string String() {
-    if (i_ >= s_.size() || s_[i_] != '"') Fail("expected string");
-    ++i_;
     std::string out;
-    while (i_ < s_.size() && s_[i_] != '"') {
-      char c = s_[i_++];
+    while (i < s.size() && s[i] != '"') {
+      const char c = s[i++];
+      const char e = c == '\\' && i < s.size() ? s[i++] : 0;
       if (c != '\\') {
         out.push_back(c);
-        continue;
-      }
-      char e = s_[i_++];
-      switch (e) {
-        case 'n': out.push_back('\n'); break;
-        case 'r': out.push_back('\r'); break;
-        case 't': out.push_back('\t'); break;
-        case 'b': out.push_back('\b'); break;
-        case 'f': out.push_back('\f'); break;
-        case 'u': {
-          unsigned cp = Hex4();
-          if (cp >= 0xD800 && cp < 0xDC00 && s_.compare(i_, 2, "\\u") == 0) {
-            i_ += 2;
-            unsigned lo = Hex4();
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
-          }
-          AppendUtf8(out, cp);
-          break;
+      } else if (e == 'u') {
+        unsigned cp = Hex4();
+        if (cp >= 0xD800 && cp < 0xDC00 && s.compare(i, 2, "\\u") == 0) {
+          i += 2;
+          cp = 0x10000 + ((cp - 0xD800) << 10) + (Hex4() - 0xDC00);
         }
-        default: out.push_back(e);
+        AppendUtf8(out, cp);
+      } else {
+        const char* from = "nrtbf";
+        const char* at = std::strchr(from, e);
+        out.push_back(at && e ? "\n\r\t\b\f"[at - from] : e);
       }
     }
-    if (i_ >= s_.size()) Fail("unterminated string");
-    ++i_;
+    if (i++ >= s.size()) Fail("unterminated string");
     return out;
   }
-  const std::string& s_;
-  std::size_t i_ = 0;
 };
 
 }  // namespace
 
-Json ParseJson(const std::string& text) { return JsonParser(text).Parse(); }
+Json ParseJson(const std::string& text) {
+  JsonParser p{text};
+  Json v = p.Value();
+  p.Eat(' ');  // past trailing white space
+  if (p.i != text.size()) p.Fail("trailing text");
+  return v;
+}
 
 Json MutagenFields(const std::string& path) {
   ProcessResult r = RunProcess({PythonPath(), ToolPath("mutagen_id3v2.py"), "fields", path});
   if (r.exitCode != 0) throw std::runtime_error("mutagen: " + r.err);
   Json all = ParseJson(r.out);
   return all[path].has("fields") ? all[path]["fields"] : Json();
+}
+
+}  // namespace velotag::test
+
+namespace velotag::test {
+
+unsigned long InodeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+unsigned ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string RunTool(const std::string& script, std::vector<std::string> args) {
+  args.insert(args.begin(), {PythonPath(), ToolPath(script)});
+  ProcessResult r = RunProcess(args);
+  if (r.exitCode != 0) ADD_FAILURE() << script << ": " << r.err;
+  return r.out;
 }
 
 }  // namespace velotag::test

@@ -79,6 +79,14 @@ T PopFront(std::deque<T>& queue) {
   return value;
 }
 
+// The inode of the file a name leads to; the permission bits of the name itself.
+unsigned long InodeOf(const std::string& path);
+unsigned ModeOf(const std::string& path);
+// The names in a folder (without the folder), sorted; a check that nothing was left behind.
+std::vector<std::string> FolderNames(const std::string& folder);
+// PythonPath() running tools/<script> with args: its output, a failure when it exits non-zero.
+std::string RunTool(const std::string& script, std::vector<std::string> args);
+
 // The 16 media-list fields of an MP3 as mutagen reads them (tools/mutagen_id3v2.py);
 // a null Json when mutagen finds no tag.
 Json MutagenFields(const std::string& path);

@@ -53,6 +53,12 @@ Cols Row(const MyListview& grid, std::int32_t id) {
   return cols;
 }
 
+std::vector<std::int32_t> Widths(const MyListview& grid, std::int32_t columns) {
+  std::vector<std::int32_t> out;
+  for (std::int32_t c = 0; c < columns; ++c) out.push_back(grid.GetColumnheaderWidth(c));
+  return out;
+}
+
 void Fill(MyListview& grid, const std::vector<Cols>& rows, std::int32_t columns = 1) {
   grid.SetColumnCount(columns);
   for (const Cols& r : rows) ASSERT_TRUE(grid.InsertItem(r, -1, false));
@@ -172,8 +178,7 @@ TEST(Cells, EditsAndColumnChangesKeepEveryRowWhole) {
   // Removing a column shifts everything after it, headers and passwords too.
   EXPECT_FALSE(grid.RemoveCol(0, false));
   ASSERT_TRUE(grid.RemoveCol(1, false));
-  EXPECT_EQ(grid.GetColumnheaderValue(1), "h2");
-  EXPECT_TRUE(grid.GetColumnPassword(2));
+  EXPECT_TRUE(grid.GetColumnheaderValue(1) == "h2" && grid.GetColumnPassword(2));
   EXPECT_EQ(Row(grid, 0), (Cols{"a0", "a2", "a3"}));
   EXPECT_EQ(Row(grid, 2), (Cols{"C0", "c2", ""}));
   // Fewer columns free the cells for good; at least one column stays.
@@ -311,16 +316,9 @@ TEST(Search, Variants) {
       {0, -1, "SS", false, kCompareText, 4},            // ß folds to ss
       {-1, 0, "Alpha", true, kCompareText, -1},  // out of range
   };
-  for (const Case& c : cases) {
+  for (const Case& c : cases)
     EXPECT_EQ(grid.FindString(c.start, c.col, c.text, c.whole, c.compare), c.expected)
         << c.start << " " << c.col << " '" << c.text << "' " << c.whole << " " << c.compare;
-  }
-}
-
-std::string Utf8(std::uint32_t cp) {
-  std::string s;
-  AppendUtf8(s, cp);
-  return s;
 }
 
 // The search shortcut relies on this list being complete for the Unicode
@@ -329,14 +327,16 @@ std::string Utf8(std::uint32_t cp) {
 TEST(FoldShortcut, ListCoversEveryCharacterThatTouchesAscii) {
   for (std::uint32_t cp = 0x80; cp < 0x30000; ++cp) {
     if (cp >= 0xD800 && cp <= 0xDFFF) continue;
-    std::string folded = CaseFold(Utf8(cp));
+    std::string text;
+    AppendUtf8(text, cp);
+    const std::string folded = CaseFold(text);
     bool ascii =
         std::any_of(folded.begin(), folded.end(), [](unsigned char c) { return c < 0x80; });
     EXPECT_TRUE(!ascii || grid_detail::FoldMayTouchAscii(cp)) << std::hex << cp;
     for (char base : {'a', 'E', 'i', 'K', 's', '<', '=', '>', '0'}) {
       if (cp >= 0x3000) break;
       std::string lower(1, static_cast<char>(base >= 'A' && base <= 'Z' ? base + 32 : base));
-      EXPECT_TRUE(CaseFold(base + Utf8(cp)) == lower + folded || grid_detail::FoldMayTouchAscii(cp))
+      EXPECT_TRUE(CaseFold(base + text) == lower + folded || grid_detail::FoldMayTouchAscii(cp))
           << std::hex << cp << " after " << base;
     }
   }
@@ -379,9 +379,8 @@ TEST(Widths, FittingHeadersRowsAndTheCheckBox) {
   EXPECT_EQ(grid.GetColumnheaderWidth(1), 30);
   Fill(grid, {{"ab", "abcdefghij", "x\r\ny"}, {"a", "b"}}, 3);
   grid.SetDefWidthAllCol(false);
-  EXPECT_EQ(grid.GetColumnheaderWidth(0), 2 * 10 + 6 + 20 + 2);  // the check box
-  EXPECT_EQ(grid.GetColumnheaderWidth(1), 11 * 13 + 6);          // header wider
-  EXPECT_EQ(grid.GetColumnheaderWidth(2), 3 * 10 + 6);           // CR LF as one blank
+  // The check box in column 0, the header wider in 1, CR LF as one blank in 2.
+  EXPECT_EQ(Widths(grid, 3), (std::vector<std::int32_t>{2 * 10 + 6 + 20 + 2, 11 * 13 + 6, 3 * 10 + 6}));
   grid.EditItemCol(0, 2, std::string(300, 'w'), false);
   grid.SetColumnheaderWidth(2, -1, false);
   EXPECT_EQ(grid.GetColumnheaderWidth(2), 2048);  // at most
@@ -412,7 +411,7 @@ TEST(Widths, LateMeasuringAgreesWithMeasuringAtOnce) {
       if (fitEachStep) grid.SetDefWidthAllCol(false);
     }
     grid.SetDefWidthAllCol(false);
-    return std::vector<std::int32_t>{grid.GetColumnheaderWidth(0), grid.GetColumnheaderWidth(1)};
+    return Widths(grid, 2);
   };
   EXPECT_EQ(run(true), run(false));
   EXPECT_EQ(run(false), (std::vector<std::int32_t>{106 + 22, 216}));
@@ -440,10 +439,8 @@ TEST(Scrolling, StepsPagesKeysAndHeaderHits) {
   grid.ScrollHorizTo(-5);
   const std::tuple<std::int32_t, std::int32_t, bool> hits[] = {
       {96, 0, false}, {97, 0, true}, {103, 0, true}, {104, 1, false}, {240, -1, false}};
-  for (const auto& [x, col, border] : hits) {
-    EXPECT_EQ(grid.HitTestHeader(x).colIndex, col) << x;
-    EXPECT_EQ(grid.HitTestHeader(x).onBorder, border) << x;
-  }
+  for (const auto& [x, col, border] : hits)
+    EXPECT_EQ(std::pair(grid.HitTestHeader(x).colIndex, grid.HitTestHeader(x).onBorder), std::pair(col, border)) << x;
   grid.ScrollHorizTo(60);  // the scroll moves the borders
   EXPECT_TRUE(grid.HitTestHeader(40).onBorder);
 }

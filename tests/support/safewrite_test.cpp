@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -30,22 +31,11 @@ using test::TempDir;
 using test::ToBytes;
 using test::WriteFileBytes;
 
-struct stat LStat(const std::string& path) {
-  struct stat st {};
-  ::lstat(path.c_str(), &st);
-  return st;
-}
-
-// The names under a folder and one level down, sorted.
-std::vector<std::string> Names(const std::string& folder, std::size_t cut = 0) {
-  std::vector<FolderEntry> entries;
-  ListFolder(folder, entries, false);
+// The names under a folder and below it (a folder's with a "/"), sorted.
+std::vector<std::string> Names(const std::string& folder) {
   std::vector<std::string> names;
-  for (const FolderEntry& e : entries) {
-    names.push_back(e.Name.substr(cut ? cut : folder.size()));
-    if (!cut && (e.Attributes & kAttrDirectory))
-      for (const std::string& inner : Names(e.Name, folder.size())) names.push_back(inner);
-  }
+  for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
+    names.push_back(e.path().string().substr(folder.size()) + (e.is_directory() && !e.is_symlink() ? "/" : ""));
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -76,7 +66,7 @@ TEST(SafeWrite, EveryKindOfTargetEndsOldOrNew) {
       const std::string path = dir.file(names[0]), last = dir.file(names.back());
       const bool existed = GetPathType(path) == kPathFile;
       ::chmod(path.c_str(), 0640);
-      const ino_t inode = LStat(last).st_ino;
+      const auto inode = test::InodeOf(last);
       const auto before = Names(dir.path());
       FileHandle source(existed ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC) : -1);
       SafeWrite w = Written(path, fresh, source.get());
@@ -95,10 +85,11 @@ TEST(SafeWrite, EveryKindOfTargetEndsOldOrNew) {
             << name;
       }
       EXPECT_EQ(Names(dir.path()), how && !existed ? (std::vector<std::string>{"new", "real/"}) : before);
-      EXPECT_EQ(S_ISLNK(LStat(path).st_mode), kind == "link");
+      struct stat st {};
+      EXPECT_EQ(::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode), kind == "link");
       if (existed && how) {
-        EXPECT_EQ(LStat(last).st_mode & 07777, 0640u);
-        EXPECT_EQ(LStat(last).st_ino == inode, kind == "two names");
+        EXPECT_EQ(test::ModeOf(last), 0640u);
+        EXPECT_EQ(test::InodeOf(last) == inode, kind == "two names");
       }
     }
   }
@@ -123,7 +114,7 @@ TEST(SafeWrite, ACopyBackCutShortKeepsTheNewContent) {
   int status = 0;
   ::waitpid(pid, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  const auto names = Names(dir.path());
+  const auto names = test::FolderNames(dir.path());
   ASSERT_EQ(names.size(), 3u);
   EXPECT_EQ(ReadFileBytes(dir.file(names[0])), fresh) << "kept: " << names[0];
 }
@@ -144,7 +135,7 @@ TEST(SafeWrite, AFolderWithoutWritePermissionIsWrittenThroughTheInode) {
       ::chmod(f.c_str(), 0666);
       ::chmod(dir.path().c_str(), 0555);
       test::OpenToEveryone(tmp.path());
-      const ino_t inode = LStat(f).st_ino;
+      const auto inode = test::InodeOf(f);
       EXPECT_TRUE(test::RunUnprivileged([&] {
         ::setenv("TMPDIR", tmp.path().c_str(), 1);
         SafeWrite w = Written(f, fresh);
@@ -157,9 +148,9 @@ TEST(SafeWrite, AFolderWithoutWritePermissionIsWrittenThroughTheInode) {
       }));
       ::chmod(dir.path().c_str(), 0755);
       EXPECT_EQ(ReadFileBytes(f), fresh);
-      EXPECT_EQ(LStat(f).st_ino, inode);
-      EXPECT_EQ(Names(dir.path()).size(), twoNames ? 2u : 1u);
-      EXPECT_EQ(Names(tmp.path()), std::vector<std::string>{}) << "the copy stays in $TMPDIR";
+      EXPECT_EQ(test::InodeOf(f), inode);
+      EXPECT_EQ(test::FolderNames(dir.path()).size(), twoNames ? 2u : 1u);
+      EXPECT_EQ(test::FolderNames(tmp.path()), std::vector<std::string>{}) << "the copy stays in $TMPDIR";
     }
   }
 }
@@ -185,7 +176,7 @@ TEST(TempFiles, ASignalRemovesThemAndEndsTheHelpers) {
   int status = 0;
   ::waitpid(pid, &status, 0);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"kept"});
+  EXPECT_EQ(test::FolderNames(dir.path()), std::vector<std::string>{"kept"});
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(test::RunProcess({"pgrep", "-f", "sleep 31.4159"}).out, "");
 }

@@ -1,3 +1,4 @@
+// The upgrade script run by a real shell, and the archives it installs.
 #include "update/script.h"
 
 #include <gtest/gtest.h>
@@ -8,49 +9,15 @@
 #include <thread>
 
 #include "support/paths.h"
-#include "support/textenc.h"
 #include "helpers.h"
+#include "update/extract.h"
+#include "update/mirror.h"
 #include "update/upgrade.h"
 
 namespace velotag {
 namespace {
 
 using test::WriteFileText;
-
-TEST(QuoteIfNeeded, AddsTheMissingQuotes) {
-  for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
-           {"  a b ", "\"a b\""}, {"\"a b\"", "\"a b\""}, {"a b\"", "\"a b\""}, {"ab", "ab"},
-           {"\"ab", "\"ab\""},     {"a\"b", "a\"b"},         {"", ""}}) {
-    EXPECT_EQ(QuoteIfNeeded(in), out) << in;
-  }
-}
-
-TEST(BatchScript, TextRenameLinesAndCodePage) {
-  BatchScriptInput in{"C:\\Program Files\\Velotag\\Velotag\\Velotag.zip", "C:\\Program Files\\Velotag",
-                      "Velotag.exe", "Velotag", "C:\\Program Files\\WinRAR", false,
-                      "C:\\PROGRA~1\\Velotag\\Velotag.exe"};
-  EXPECT_EQ(BuildUpgradeScript(in),
-            "@setlocal\r\n@echo off\r\ncd /d %~dp0\r\n"
-            "set path=\"C:\\Program Files\\WinRAR\\\";%path%\r\nmkDir extracted\r\n"
-            "winrar.exe e -o+ \"C:\\Program Files\\Velotag\\Velotag\\Velotag.zip\" extracted\r\n"
-            "taskkill /F /IM Velotag.exe\r\necho wscript.sleep 3000 > wait.vbs\r\n"
-            "echo waiting 3 sec\r\nwscript.exe wait.vbs\r\ndel Wait.vbs\r\n"
-            "copy extracted\\*.* \"C:\\Program Files\\Velotag\\\"\r\nrmdir /S /Q extracted\r\n"
-            "start C:\\PROGRA~1\\Velotag\\Velotag.exe\r\n");
-  in.archiverFolder.clear();
-  EXPECT_EQ(BuildUpgradeScript(in), "");  // nothing can unpack the archive
-  in.systemExtracted = true;
-  in.programFolder = "C:\\Zenék\\";
-  for (const auto& [newExe, lines] : std::vector<std::pair<std::string, std::string>>{
-           {"vELOTAG.EXE", ""},
-           {" Új.exe ", "del /Q C:\\Zen\x82k\\Velotag.exe\r\nrename C:\\Zen\x82k\\\xE9j.exe "
-                         "Velotag.exe\r\n"}}) {
-    in.newExeName = newExe;
-    Bytes bytes = StringToAnsi(BuildUpgradeScript(in));  // code page 852 bytes
-    std::string text(bytes.begin(), bytes.end());
-    EXPECT_NE(text.find("rmdir /S /Q extracted\r\n" + lines + "start"), std::string::npos) << text;
-  }
-}
 
 // upgrade.sh run by /bin/sh in a program folder whose name needs every
 // kind of quoting.
@@ -99,6 +66,58 @@ TEST(ShellScript, ReplacesRenamesRestoresAndWaits) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(done ? test::ReadText(program + "started") : "", c.started);
     EXPECT_EQ(GetPathType(program + "started") == kPathFile, done);
+  }
+}
+
+TEST(Extract, UnpacksPlainFilesAndRefusesTheRest) {
+  test::TempDir dir;
+  test::WriteFileText(dir.file("prog"), "#!/bin/sh\n");
+  Extraction good = ExtractUpgradeArchive(
+      test::MakeArchive(dir.file("a.zip"), "zip",
+                        {"file:velotag:4755:" + dir.file("prog"), "dir:lib", "text:lib/x:hi",
+                         "text:./doc/read me:doc"}),
+      dir.file("out"), "velotag");
+  ASSERT_TRUE(good.ok) << good.error;
+  EXPECT_EQ(good.names, (std::vector<std::string>{"velotag", "lib", "doc"}));
+  EXPECT_EQ(test::ReadText(dir.file("out/doc/read me")), "doc");
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.file("out/velotag").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);  // no set-id bit from a download
+
+  for (const auto& [kind, entries] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+           {"zip", {"text:ok:1", "text:../x:evil"}},
+           {"zip", {"text:ok:1", "text:sub/../../x:evil"}},
+           {"zip", {"text:/tmp/velotag-abs-test:evil"}},
+           {"zip", {"text:ok:1", "link:l:/etc/passwd"}},
+           {"html", {}}}) {
+    SCOPED_TRACE(kind + " " + (entries.empty() ? "" : entries.back()));
+    std::string archive = dir.file("bad." + kind);
+    if (kind == "html") test::WriteFileText(archive, "<html>Not Found</html>");
+    else test::MakeArchive(archive, kind, entries);
+    Extraction x = ExtractUpgradeArchive(archive, dir.file("sub/out"), "velotag");
+    EXPECT_FALSE(x.ok);
+    EXPECT_FALSE(x.error.empty());
+    // Nothing written: not the good entries, nothing outside.
+    for (const std::string& path :
+         {dir.file("sub/out"), dir.file("sub/x"), dir.file("x"), std::string("/tmp/velotag-abs-test")})
+      EXPECT_EQ(GetPathType(path), kPathMissing) << path;
+  }
+}
+
+TEST(DownloadedFile, KindByFirstBytesAndTheOfferText) {
+  test::TempDir dir;
+  for (const auto& [bytes, offer] : std::vector<std::pair<std::string, std::string>>{
+           {"PK\x03\x04", "File: f\r\nOpen archived file?"},
+           {"Rar!\x1a\x07", "File: f\r\nOpen archived file?"},
+           {"MZ\x90", "File: f\r\n\r\nOpen Directory?"},
+           // Its version read from its bytes, never by running it (built
+           // here: as one literal it would stamp this test program).
+           {"\x7F" "ELF " + std::string(kVersionStampPrefix) + std::string("\0 ", 2) +
+                kVersionStampPrefix + "2.3.4-rc1\n",
+            "File: f\r\nVer: 2.3.4-rc1\r\nOpen Directory?"}}) {
+    test::WriteFileText(dir.file("f"), bytes);
+    DownloadKind kind;
+    EXPECT_EQ(OfferDownloadedText(dir.file("f"), kind), offer);
   }
 }
 

@@ -19,10 +19,6 @@ namespace {
 using test::ReadText;
 using test::WriteFileText;
 
-bool Has(const std::vector<std::string>& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 std::string Page(const std::string& title, const std::string& sha256) {
   return "<html><head><title>" + title + "</title>\n<meta name=\"sha256\" content=\"" + sha256 +
          "\"></head></html>\n";
@@ -168,7 +164,7 @@ TEST(EraseDownloadFolder, OnlyTheProgramsOwnFolderAlsoAtStartUp) {
     Person person;
     Form1 form(person, AppPaths{dir.path(), "velotag"}, nullptr);
     form.Form_Load();
-    EXPECT_EQ(Has(person.texts, logged), marked);
+    EXPECT_EQ(std::count(person.texts.begin(), person.texts.end(), logged), marked ? 1 : 0);
     form.CmdUpdate_Click(kCmdEraseDownload);
     EXPECT_EQ(person.texts.back(), logged);
     EXPECT_EQ(GetPathType(folder + "sub/file") == kPathFile, exists && !marked);
