@@ -31,29 +31,6 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
-
-// Lines that say a file was not done.
-bool IsFailure(const std::string& text) {
-  static const char* const kFailures[] = {
-      "File open error: ", "File exist: ", "File doesn't contain enough ID3 tag: ",
-      "File write error: ", "File rename error: ", "Libofa driver error", "Process killed"};
-  for (const char* f : kFailures)
-    if (StartsWith(text, f)) return true;
-  return false;
-}
-
-// Lines with which a command refuses to start.
-bool IsRefusal(const std::string& text) {
-  static const char* const kRefusals[] = {
-      "Please load MP3 to media browser", "Please select editable ID3 tag field",
-      "Please create rename pattern",     "Please select an MP3",
-      "No selection",                     "Still working..."};
-  for (const char* r : kRefusals)
-    if (text == r) return true;
-  return false;
-}
-
 }  // namespace
 
 ConsoleUI::ConsoleUI(Console& console, bool yes) : console_(console), yes_(yes) {
@@ -100,10 +77,7 @@ bool ConsoleUI::PumpEvents() {
 
 void ConsoleUI::StatusLineAdded(const std::string& line) {
   console_.PrintStatusLine(line);
-  std::string text = line.size() >= 11 && line[0] == '[' ? line.substr(11) : line;
-  if (IsFailure(text)) failed_ = true;
-  if (IsRefusal(text)) refused_ = true;
-  texts_.push_back(std::move(text));
+  texts_.push_back(line.size() >= 11 && line[0] == '[' ? line.substr(11) : line);
 }
 
 void ConsoleUI::WorkingOn(const std::string& path, std::size_t done, std::size_t total) {

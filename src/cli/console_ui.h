@@ -1,6 +1,6 @@
 // The terminal as the library's user interface: status lines to standard
 // error, questions answered by --yes or at the terminal (No otherwise), and
-// Ctrl-C as the Stop button (a second Ctrl-C ends the process at once). It also tells the exit status the lines add up to.
+// Ctrl-C as the Stop button (a second Ctrl-C ends the process at once).
 #pragma once
 
 #include <signal.h>
@@ -31,7 +31,8 @@ class ConsoleUI : public UserInterface {
   void WorkingOn(const std::string& path, std::size_t done, std::size_t total) override;
   void OpenExternally(const std::string& pathOrUrl) override;
 
-  // A command refused to start ("Please ..." or a No answer) or a file failed.
+  // A question was answered No; a message was shown (the commands show
+  // only messages about what they could not do).
   bool Refused() const { return refused_; }
   bool Failed() const { return failed_; }
   // The status lines without their time stamps, in order.

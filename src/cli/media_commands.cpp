@@ -3,9 +3,6 @@
 // the "(Sel MP3)" variant of the window's command runs on them.
 #include <unistd.h>
 
-#include <array>
-#include <cstdlib>
-
 #include "commands.h"
 #include "console_ui.h"
 #include "json.h"
@@ -13,33 +10,18 @@
 #include "library/form1.h"
 #include "support/largefile.h"
 #include "support/paths.h"
-#include "support/safewrite.h"
-#include "support/tempfiles.h"
+#include "support/textenc.h"
 #include "terminal_text.h"
 
 namespace velotag::cli {
 
 namespace {
 
-// FIELD names of `change` and `load`, in the field panel's order; field k is
-// check box k.
-constexpr std::array<const char*, kCheckBoxCount> kFieldNames = {
-    "track",     "title",     "artist",     "album",     "year",      "genre",
-    "comment",   "disc",      "albumartist", "composer", "publisher", "origartist",
-    "copyright", "url",       "encoded",    "bpm",       "picture"};
-constexpr int kLastID3v1Field = 6;
-
-int FieldIndex(const std::string& name) {
-  for (int k = 0; k < kCheckBoxCount; ++k)
-    if (name == kFieldNames[static_cast<std::size_t>(k)]) return k;
-  return -1;
-}
-
-// The input of field k: text box k for 0..4, the genre box for 5, text box
-// k - 1 from 6 on.
-std::string& FieldInput(FieldPanel& panel, int k) {
-  if (k == 5) return panel.CmbID3v1;
-  return panel.TxtID3[static_cast<std::size_t>(k < 5 ? k : k - 1)];
+// The field a FIELD name of `change` names; null when none.
+const PanelFieldInfo* FindField(const std::string& name) {
+  for (const PanelFieldInfo& f : kPanelFields)
+    if (name == f.name) return &f;
+  return nullptr;
 }
 
 int UsageError(CommandContext& context, const std::string& message) {
@@ -63,15 +45,16 @@ class Session {
         form_(ui_, Paths(context.options), std::move(fingerprint)) {
     ui_.SetStop([this] { form_.CmdSTOP_Click(); });
     form_.SetModes(context.options.showVersion - 1, context.options.editVersion - 1);
-    form_.AddMediaPaths(context.paths, context.options.recursive, rows == Rows::WithTags);
+    added_ = form_.AddMediaPaths(context.paths, context.options.recursive, rows == Rows::WithTags);
     form_.Grid().SetAllItemSelectCheckbox(kBulkSet, kBulkLeave, false);
   }
 
   Form1& form() { return form_; }
-  ConsoleUI& ui() { return ui_; }
 
-  int Status() const {
-    if (ui_.Refused() || ui_.Failed()) return kExitFailed;
+  // The exit status after the command's result: a file whose tags could
+  // not even be listed fails it too.
+  int Status(const BatchResult& result = {}) const {
+    if (!added_.Ok() || !result.Ok() || ui_.Refused() || ui_.Failed()) return kExitFailed;
     return context_.console.OutputFailed() ? kExitFailed : kExitDone;
   }
 
@@ -88,6 +71,7 @@ class Session {
   CommandContext& context_;
   ConsoleUI ui_;
   Form1 form_;
+  BatchResult added_;
 };
 
 void PrintTsv(Console& console, MyListview& grid) {
@@ -126,16 +110,15 @@ void PrintJson(Console& console, MyListview& grid) {
   console.Print(j.str() + "\n");
 }
 
-// The grid's own CSV layout, written by the grid and handed out as UTF-8.
+// The grid's own CSV layout, made by the grid as UTF-16 and handed out as
+// UTF-8.
 bool PrintCsv(Console& console, MyListview& grid) {
-  TempFile csv = TempFile::Create(TempFolder(), "QRN", "");
-  const std::string file = csv.path();
-  if (file.empty()) return false;
-  bool ok = grid.SaveCSV(file, true, false);
-  std::string text;
-  ok = ok && ReadTextFile(file, text, 0, kTextUtf16);
-  csv.reset();
-  if (ok) console.Print(text);
+  std::string units;
+  const bool ok = grid.WriteCSV([&units](std::string_view piece) {
+    units.append(piece);
+    return true;
+  }, true, false);
+  if (ok) console.Print(DecodeUtf16(reinterpret_cast<const std::uint8_t*>(units.data()), units.size(), false));
   return ok;
 }
 
@@ -174,63 +157,58 @@ int RunList(CommandContext& context) {
 
 int RunChange(CommandContext& context) {
   bool autoTrack = context.options.commandOptions.count("--auto-track") != 0;
-  std::vector<std::pair<int, std::string>> fields;
+  std::vector<std::pair<PanelField, std::string>> fields;
   for (const std::string& arg : context.arguments) {
     std::size_t eq = arg.find('=');
-    int k = eq == std::string::npos ? -1 : FieldIndex(arg.substr(0, eq));
-    if (k < 0) {
+    const PanelFieldInfo* f = eq == std::string::npos ? nullptr : FindField(arg.substr(0, eq));
+    if (!f) {
       std::string names;
-      for (const char* name : kFieldNames) names += std::string(names.empty() ? "" : " ") + name;
+      for (const PanelFieldInfo& known : kPanelFields)
+        names += std::string(names.empty() ? "" : " ") + known.name;
       return UsageError(context, "unknown field \"" + arg.substr(0, eq) +
                                      "\" in change; the fields are: " + names);
     }
-    if (k > kLastID3v1Field && context.options.editVersion == 1)
-      return UsageError(context, std::string(kFieldNames[static_cast<std::size_t>(k)]) +
-                                     " is an ID3v2 field; add --edit v2");
-    fields.emplace_back(k, arg.substr(eq + 1));
+    if (f->v2Only && context.options.editVersion == 1)
+      return UsageError(context, std::string(f->name) + " is an ID3v2 field; add --edit v2");
+    fields.emplace_back(f->field, arg.substr(eq + 1));
   }
   if (fields.empty() && !autoTrack)
     return UsageError(context, "change needs at least one FIELD=VALUE or --auto-track");
   Session session(context, Session::Rows::FilesOnly);
   FieldPanel& panel = session.form().Panel();
   panel.ChkID3v1 = {};
-  for (const auto& [k, value] : fields) {
-    panel.ChkID3v1[static_cast<std::size_t>(k)] = 1;
-    FieldInput(panel, k) = value;
+  for (const auto& [field, value] : fields) {
+    panel.Check(field) = 1;
+    panel.Input(field) = value;
   }
   if (autoTrack) {
     panel.ChkID3v1AutoTrack = 1;
-    panel.ChkID3v1[0] = 1;
+    panel.Check(PanelField::Track) = 1;
   }
-  session.form().CmdID3v1_Click(kCmdChangeSel);
-  return session.Status();
+  return session.Status(session.form().RunBatch(BatchKind::Change, false));
 }
 
 int RunClear(CommandContext& context) {
   Session session(context, Session::Rows::FilesOnly);
-  session.form().CmdID3v1_Click(kCmdClearTagSel);
-  return session.Status();
+  return session.Status(session.form().RunBatch(BatchKind::Clear, false));
 }
 
 int RunCopy(CommandContext& context) {
   Session session(context, Session::Rows::FilesOnly);
-  session.form().CmdID3v1_Click(kCmdCopySel);
-  return session.Status();
+  return session.Status(session.form().RunBatch(BatchKind::Copy, false));
 }
 
 int RunRename(CommandContext& context) {
   Session session(context);
   session.form().Options().RenamePattern = context.arguments.at(0);
-  session.form().CmdInput_Click(kCmdRename);
-  return session.Status();
+  return session.Status(session.form().RenameFiles());
 }
 
 int RunPictures(CommandContext& context) {
   Session session(context, Session::Rows::FilesOnly);
-  session.form().CmdInput_Click(kCmdSavePicturesSel);
-  for (const std::string& text : session.ui().Texts())
-    if (text.rfind("Picture: ", 0) == 0) context.console.Print(text.substr(9) + "\n");
-  return session.Status();
+  const BatchResult result = session.form().SavePictures(false);
+  for (const std::string& file : result.written) context.console.Print(file + "\n");
+  return session.Status(result);
 }
 
 int RunLoad(CommandContext& context) {
@@ -245,15 +223,14 @@ int RunLoad(CommandContext& context) {
   // "Load" works on the first selected row: the first one.
   form.Grid().SetAllItemSelectCheckbox(kBulkClear, kBulkLeave, false);
   form.Grid().SetItemSelected(0, true, false);
-  form.CmdInput_Click(kCmdLoadID3);
-  FieldPanel& panel = form.Panel();
+  const BatchResult result = form.LoadID3Data();
+  const FieldPanel& panel = form.Panel();
   std::string out;
-  for (int k = 0; k < kCheckBoxCount; ++k)
-    out += std::string(kFieldNames[static_cast<std::size_t>(k)]) + "=" +
-           EscapeCell(FieldInput(panel, k)) + "\n";
+  for (const PanelFieldInfo& f : kPanelFields)
+    out += std::string(f.name) + "=" + EscapeCell(panel.Input(f.field)) + "\n";
   for (const std::string& entry : panel.CmbTXXX) out += "txxx=" + EscapeCell(entry) + "\n";
   context.console.Print(out);
-  return session.Status();
+  return session.Status(result);
 }
 
 int RunCsv(CommandContext& context) {
@@ -270,15 +247,10 @@ int RunAutoTag(CommandContext& context) {
       MakeFingerprintLookup(paths.ProgramFolder, context.options.fingerprintServer);
   lookup->SetAcoustId(context.options.acoustIdKey, context.options.acoustIdServer, 0.5);
   Session session(context, Session::Rows::FilesOnly, std::move(lookup));
-  session.form().CmdInput_Click(kCmdAutoTag);
+  const BatchResult result = session.form().AutoTag();
   // A file the lookup found nothing for is a file not done.
-  int rows = session.form().Grid().ItemCount();
-  for (const std::string& text : session.ui().Texts()) {
-    const std::string prefix = "Auto tagged file(s): ";
-    if (text.rfind(prefix, 0) == 0 && std::atoi(text.c_str() + prefix.size()) < rows)
-      return kExitFailed;
-  }
-  return session.Status();
+  if (result.done < session.form().Grid().ItemCount()) return kExitFailed;
+  return session.Status(result);
 }
 
 }  // namespace velotag::cli

@@ -37,8 +37,8 @@ constexpr std::int64_t kMaxReadSize = 1048576;
 // the end of its encoding (into kSlack, overwritten by what follows).
 class CsvWriter {
  public:
-  CsvWriter(int handle, bool unicode)
-      : handle_(handle), unitBytes_(unicode ? 2 : 1), capacity_(4 * kFlushChars + 1024),
+  CsvWriter(const CsvSink& sink, bool unicode)
+      : sink_(sink), unitBytes_(unicode ? 2 : 1), capacity_(4 * kFlushChars + 1024),
         buffer_(new char[capacity_]) {}
 
   // The byte order mark of UTF-16 little-endian.
@@ -89,7 +89,7 @@ class CsvWriter {
   }
 
   bool Flush() {
-    if (used_ > 0 && LargeFileWrite(handle_, buffer_.get(), used_) != used_) failed_ = true;
+    if (used_ > 0 && !sink_(std::string_view(buffer_.get(), used_))) failed_ = true;
     used_ = 0;
     return !failed_;
   }
@@ -237,7 +237,7 @@ class CsvWriter {
     return Char('"', Text(rest, rest.size(), out));
   }
 
-  int handle_;
+  const CsvSink& sink_;
   std::size_t unitBytes_;
   std::size_t capacity_;
   std::unique_ptr<char[]> buffer_;
@@ -319,9 +319,17 @@ bool MyListview::SaveCSV(const std::string& fileName, bool unicode, bool bom) co
   // pass for the whole list.
   SafeWrite file = SafeWrite::Replace(fileName);
   if (!file.valid()) return false;
+  const int fd = file.fd();
+  return WriteCSV([fd](std::string_view piece) {
+           return LargeFileWrite(fd, piece.data(), piece.size()) == piece.size();
+         }, unicode, bom) &&
+         file.Commit().ok;
+}
+
+bool MyListview::WriteCSV(const CsvSink& sink, bool unicode, bool bom) const {
   bool ok = false;
   try {
-    CsvWriter out(file.fd(), unicode);
+    CsvWriter out(sink, unicode);
     if (unicode && bom) out.Mark();
     std::vector<std::string> headers;
     for (const ColumnInfo& c : columns_) headers.push_back(c.headerText);
@@ -333,7 +341,7 @@ bool MyListview::SaveCSV(const std::string& fileName, bool unicode, bool bom) co
   } catch (const std::bad_alloc&) {
     ok = false;
   }
-  return ok && file.Commit().ok;
+  return ok;
 }
 
 bool MyListview::LoadCSV(const std::string& fileName, std::int32_t bufferSize, bool unicode) {

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,6 +44,9 @@ inline constexpr std::int32_t kMaxColumnCount = 65535;
 inline constexpr std::int32_t kTextPadding = 6;
 // Distance from a header border within which a press grabs the border.
 inline constexpr std::int32_t kBorderGrip = 3;
+
+// Takes the next piece of a CSV text; false when it could not.
+using CsvSink = std::function<bool(std::string_view)>;
 
 struct GridColor {
   std::uint8_t r = 0;
@@ -160,6 +164,8 @@ class MyListview {
   bool GetColumnPassword(std::int32_t colIndex) const;
   // The CSV files (csv.cpp).
   bool SaveCSV(const std::string& fileName, bool unicode, bool bom) const;
+  // The same text handed to sink piece by piece; false from sink ends it.
+  bool WriteCSV(const CsvSink& sink, bool unicode, bool bom) const;
   bool LoadCSV(const std::string& fileName, std::int32_t bufferSize, bool unicode);
 
   // Persisted properties. Setting one notifies the surface and repaints;

@@ -41,12 +41,6 @@ namespace {
 
 constexpr int kTimerMs = 1000;
 
-// The field panel's check boxes, by field.
-constexpr std::array<const char*, kCheckBoxCount> kFieldCaptions = {
-    "Track #",   "Title",        "Artist",    "Album",     "Year",      "Genre",
-    "Comment",   "Disc #",       "Album artist", "Composer", "Publisher", "Orig. Artist",
-    "Copyright", "URL",          "Encoded",   "BPM",       "Picture"};
-
 // The browser's lower buttons, in reading order.
 constexpr int kBrowserButtonOrder[] = {
     kCmdInvertSelection, kCmdDeselectAll,     kCmdTrackSelected, kCmdLoadID3,
@@ -54,9 +48,6 @@ constexpr int kBrowserButtonOrder[] = {
     kCmdAutoTag,         kCmdSaveCsv,         kCmdClearLocalDb};
 
 QString Q(const std::string& text) { return QString::fromUtf8(text); }
-
-// The text box of field k (the genre has the genre box instead).
-int TextBoxOfField(int k) { return k < 5 ? k : k - 1; }
 
 }  // namespace
 
@@ -415,17 +406,18 @@ void MainWindow::BuildPanel() {
   fields->setColumnStretch(1, 1);
   fields->setColumnStretch(6, 1);
   fields->setColumnMinimumWidth(4, 12);
-  for (int k = 0; k < kCheckBoxCount; ++k) {
+  for (const PanelFieldInfo& f : kPanelFields) {
+    const int k = static_cast<int>(f.field);
     int row = k <= 8 ? k : k - 9;
     int col = k <= 8 ? 0 : 5;
-    auto* check = new QCheckBox(QString::fromLatin1(kFieldCaptions[static_cast<std::size_t>(k)]), frame2_);
+    auto* check = new QCheckBox(QString::fromLatin1(f.caption), frame2_);
     check->setObjectName(QStringLiteral("ChkID3v1_%1").arg(k));
     connect(check, &QCheckBox::clicked, this,
-            [this, k](bool on) { form_->Panel().ChkID3v1[static_cast<std::size_t>(k)] = on ? 1 : 0; });
+            [this, field = f.field](bool on) { form_->Panel().Check(field) = on ? 1 : 0; });
     chkID3v1_[static_cast<std::size_t>(k)] = check;
     fields->addWidget(check, row, col);
     QWidget* input = nullptr;
-    if (k == 5) {
+    if (f.field == PanelField::Genre) {
       cmbID3v1_ = new QComboBox(frame2_);
       cmbID3v1_->setObjectName(QStringLiteral("CmbID3v1"));
       cmbID3v1_->setEditable(true);
@@ -444,7 +436,7 @@ void MainWindow::BuildPanel() {
       });
       input = cmbID3v1_;
     } else {
-      int box = TextBoxOfField(k);
+      int box = TextBoxOf(f.field);
       auto* edit = new QLineEdit(frame2_);
       edit->setObjectName(QStringLiteral("TxtID3_%1").arg(box));
       edit->setFont(boxFont);
@@ -454,7 +446,7 @@ void MainWindow::BuildPanel() {
       txtID3_[static_cast<std::size_t>(box)] = edit;
       input = edit;
     }
-    if (k == 0) {
+    if (f.field == PanelField::Track) {
       auto* inputRow = new QHBoxLayout;
       inputRow->addWidget(input, 1);
       chkAutoTrack_ = new QCheckBox(QStringLiteral("AUTO from filename"), frame2_);
@@ -466,10 +458,11 @@ void MainWindow::BuildPanel() {
     } else {
       fields->addWidget(input, row, col + 1, 1, 2);
     }
-    // Fields 0..15 have a clear button of the same index; the picture has
+    // A field has a clear button of its own number; the picture has
     // "browse" (and the browse dialog empties it when cancelled).
-    QPushButton* button = PanelButton(k <= 15 ? k : kCmdBrowsePicture, frame2_);
-    if (k <= 15) button->setToolTip(QStringLiteral("Clear textfield"));
+    const bool browse = f.field == PanelField::Picture;
+    QPushButton* button = PanelButton(browse ? kCmdBrowsePicture : k, frame2_);
+    if (!browse) button->setToolTip(QStringLiteral("Clear textfield"));
     fields->addWidget(button, row, col + 3);
   }
   lblTXXX_ = new QLabel(QStringLiteral("TXXX frames:"), frame2_);
@@ -724,16 +717,15 @@ void MainWindow::SyncPanel() {
   if (!ready_) return;
   syncing_ = true;
   const FieldPanel& p = form_->Panel();
-  for (int i = 0; i < kTextBoxCount; ++i) {
-    QLineEdit* edit = txtID3_[static_cast<std::size_t>(i)];
-    QString text = Q(p.TxtID3[static_cast<std::size_t>(i)]);
+  for (const PanelFieldInfo& f : kPanelFields) {
+    QCheckBox* check = chkID3v1_[static_cast<std::size_t>(f.field)];
+    check->setChecked(p.ChkID3v1[static_cast<std::size_t>(f.field)] != 0);
+    check->setEnabled(p.Enabled(f.field));
+    if (f.field == PanelField::Genre) continue;
+    QLineEdit* edit = txtID3_[static_cast<std::size_t>(TextBoxOf(f.field))];
+    QString text = Q(p.Input(f.field));
     if (edit->text() != text) edit->setText(text);
-    edit->setEnabled(p.TxtEnabled[static_cast<std::size_t>(i)]);
-  }
-  for (int k = 0; k < kCheckBoxCount; ++k) {
-    QCheckBox* check = chkID3v1_[static_cast<std::size_t>(k)];
-    check->setChecked(p.ChkID3v1[static_cast<std::size_t>(k)] != 0);
-    check->setEnabled(p.ChkEnabled[static_cast<std::size_t>(k)]);
+    edit->setEnabled(p.Enabled(f.field));
   }
   if (cmbID3v1_->currentText() != Q(p.CmbID3v1)) cmbID3v1_->setEditText(Q(p.CmbID3v1));
   chkAutoTrack_->setChecked(p.ChkID3v1AutoTrack != 0);
@@ -747,8 +739,8 @@ void MainWindow::SyncPanel() {
     cmbTXXX_->addItems(entries);
   }
   cmbTXXX_->setCurrentIndex(p.CmbTXXXIndex);
-  cmbTXXX_->setEnabled(p.TxxxEnabled);
-  lblTXXX_->setEnabled(p.TxxxEnabled);
+  cmbTXXX_->setEnabled(p.ID3v2Enabled);
+  lblTXXX_->setEnabled(p.ID3v2Enabled);
   syncing_ = false;
 }
 

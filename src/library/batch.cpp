@@ -1,5 +1,7 @@
 // The field panel's buttons (CmdID3v1): clearing inputs, choosing a picture,
 // and the batch operations Change, Copy and Clear over the media list.
+#include <algorithm>
+
 #include "library/form1.h"
 #include "support/numtext.h"
 #include "support/safewrite.h"
@@ -15,7 +17,6 @@ namespace velotag {
 // reports each when it is in place; a row counts only then.
 struct Form1::BatchRun {
   SafeWriteBatch writes;
-  int done = 0;
   // A file listed twice (or under two names) is read again only once its
   // earlier write is in place.
   void BeforeOpening(const std::string& path) {
@@ -25,18 +26,6 @@ struct Form1::BatchRun {
 
 namespace {
 
-// The ID3v2 frame each field of the panel writes (fields 6, 13 and 16 are
-// the comment, the user link and the picture).
-constexpr std::array<const char*, kCheckBoxCount> kFieldFrames = {
-    "TRCK", "TIT2", "TPE1", "TALB", "TDRC", "TCON", "",     "TPOS", "TPE2",
-    "TCOM", "TPUB", "TOPE", "TCOP", "",     "TENC", "TBPM", ""};
-
-// The input of field k: text box k for 0..4, the genre box for 5, text box
-// k - 1 from 6 on.
-const std::string& FieldInput(const FieldPanel& p, int k) {
-  if (k == 5) return p.CmbID3v1;
-  return p.TxtID3[static_cast<std::size_t>(k < 5 ? k : k - 1)];
-}
 
 std::string LastChars(const std::string& s, std::size_t n) {
   return s.size() <= n ? s : s.substr(s.size() - n);
@@ -74,65 +63,58 @@ void Form1::CmdID3v1_Click(int index) {
   } else if (index == kCmdBrowsePicture) {
     ChoosePicture();
   } else if (index >= kCmdChangeAll && index <= kCmdClearTagSel) {
-    RunBatch(index);
+    RunBatch(static_cast<BatchKind>((index - kCmdChangeAll) / 2), index % 2 == 0);
   }
   SetFrame2(kFrame2Idle);
 }
 
+// Buttons 0..15 clear the field of their number.
 void Form1::ClearFieldTool(int index) {
-  if (index >= 0 && index <= 4) {
-    panel_.TxtID3[static_cast<std::size_t>(index)].clear();
-  } else if (index == 5) {
-    panel_.CmbID3v1.clear();
-  } else if (index >= 6 && index <= 15) {
-    panel_.TxtID3[static_cast<std::size_t>(index - 1)].clear();
-  } else if (index == kCmdClearAllFields) {
-    int last = optID3editVer_ == 0 ? 5 : kTextBoxCount - 1;
-    for (int k = 0; k <= last; ++k) panel_.TxtID3[static_cast<std::size_t>(k)].clear();
-    panel_.CmbID3v1.clear();
+  if (index == kCmdClearAllFields) {
+    for (const PanelFieldInfo& f : kPanelFields)
+      if (panel_.Enabled(f.field)) panel_.Input(f.field).clear();
+  } else {
+    panel_.Input(static_cast<PanelField>(index)).clear();
   }
   ui_.FieldPanelChanged();
 }
 
 void Form1::ChoosePicture() {
-  panel_.TxtID3[15] = ui_.ChooseFile(panelCaptions_[kCmdBrowsePicture], options_.LastPath,
+  panel_.Input(PanelField::Picture) = ui_.ChooseFile(panelCaptions_[kCmdBrowsePicture], options_.LastPath,
                                      "Pictures|*.jpe;*.jpg;*.jpeg;*.bmp;*.png;*.gif");
   ui_.FieldPanelChanged();
 }
 
-void Form1::RunBatch(int index) {
-  BatchKind kind = index <= kCmdChangeSel ? BatchKind::Change
-                   : index <= kCmdCopySel ? BatchKind::Copy
-                                          : BatchKind::Clear;
-  bool allRows = (index % 2) == 0;
+BatchResult Form1::RunBatch(BatchKind kind, bool allRows) {
+  result_ = {};
+  const int index = kCmdChangeAll + 2 * static_cast<int>(kind) + (allRows ? 0 : 1);
   const std::string caption = panelCaptions_[static_cast<std::size_t>(index)];
   if (busyCount_ != 0) {
-    AddStatusLine("Still working...");
-    return;
+    Refuse("Still working...");
+    return TakeResult();
   }
   if (grid_.ItemCount() == 0) {
-    AddStatusLine("Please load MP3 to media browser");
-    return;
+    Refuse("Please load MP3 to media browser");
+    return TakeResult();
   }
-  if (kind == BatchKind::Change) {
-    int checked = 0;
-    for (int c : panel_.ChkID3v1) checked += c == 1;
-    if (checked == 0) {
-      AddStatusLine("Please select editable ID3 tag field");
-      return;
-    }
+  if (kind == BatchKind::Change &&
+      std::count(panel_.ChkID3v1.begin(), panel_.ChkID3v1.end(), 1) == 0) {
+    Refuse("Please select editable ID3 tag field");
+    return TakeResult();
   }
   if (kind == BatchKind::Clear &&
-      !ui_.AskYesNo("Do you really want to clear ID3 tag(s)?", caption))
-    return;
+      !ui_.AskYesNo("Do you really want to clear ID3 tag(s)?", caption)) {
+    result_.refused = true;
+    return TakeResult();
+  }
   ++busyCount_;
   AddStatusLine("WORKING: " + caption);
   AddStatusLine("Please don't close the program while working!");
 
   std::uint8_t typedTrack = 0, typedGenre = kNoGenre;
   if (kind == BatchKind::Change) {
-    typedTrack = static_cast<std::uint8_t>(LeadingInteger(panel_.TxtID3[0]) & 0xFF);
-    std::string genre = panel_.CmbID3v1;
+    typedTrack = static_cast<std::uint8_t>(LeadingInteger(panel_.Input(PanelField::Track)) & 0xFF);
+    std::string genre = panel_.Input(PanelField::Genre);
     typedGenre = GenreIndex(genre, true);
   }
   BatchRun run;
@@ -156,7 +138,7 @@ void Form1::RunBatch(int index) {
   // Rows are not renumbered while the batch runs, so the pending ones are
   // still where they were.
   run.writes.Commit();
-  const int done = run.done;
+  const int done = result_.done;
   switch (kind) {
     case BatchKind::Clear: AddStatusLine("Cleared " + std::to_string(done) + " ID3(s)"); break;
     case BatchKind::Copy: AddStatusLine("Copied " + std::to_string(done) + " ID3(s)"); break;
@@ -172,6 +154,7 @@ void Form1::RunBatch(int index) {
     }
     LowerBusy();
   }
+  return TakeResult();
 }
 
 void Form1::ClearRow(BatchRun& run, std::int32_t i, std::vector<std::string>& row) {
@@ -187,7 +170,7 @@ void Form1::ClearRow(BatchRun& run, std::int32_t i, std::vector<std::string>& ro
     row[kColSize] = FormatFileSize(GetLargeFileSize(path));
     row[kColID3v1] = "0";
     grid_.EditItem(i, row, false);
-    ++run.done;
+    ++result_.done;
     return;
   }
   run.BeforeOpening(path);
@@ -199,9 +182,9 @@ void Form1::ClearRow(BatchRun& run, std::int32_t i, std::vector<std::string>& ro
     if (optID3ver_ == 1)
       for (int c = kColTrack; c <= kColComment; ++c) row[static_cast<std::size_t>(c)].clear();
     row[kColID3v2] = "0";
-    RemoveID3v2(tag, run.writes, [this, &run, i, path, row](const ID3v2Written& w) mutable {
+    RemoveID3v2(tag, run.writes, [this, i, path, row](const ID3v2Written& w) mutable {
       if (!w.Written) return LogFileWriteError(path, w.KeptCopy);
-      ++run.done;
+      ++result_.done;
       row[kColSize] = FormatFileSize(w.FileSize);
       grid_.EditItem(i, row, false);
     });
@@ -225,8 +208,8 @@ void Form1::CopyRow(BatchRun& run, const std::vector<std::string>& row) {
     if (v1.Year != 0) SetID3v2Text(tag, "TDRC", std::to_string(v1.Year), kID3Utf8, false);
     SetID3v2Text(tag, "TCON", GenreName(v1.Genre), kID3Utf8, false);
     SetID3v2Comment(tag, "hun", "", v1.Comment, kID3Utf8, false);
-    WriteID3v2(tag, run.writes, [this, &run, path](const ID3v2Written& w) {
-      if (w.Written) ++run.done;
+    WriteID3v2(tag, run.writes, [this, path](const ID3v2Written& w) {
+      if (w.Written) ++result_.done;
       else LogFileWriteError(path, w.KeptCopy);
     });
     return;
@@ -238,49 +221,42 @@ void Form1::CopyRow(BatchRun& run, const std::vector<std::string>& row) {
   ReadID3v2Frames(tag);
   ID3v1Tag v1;
   v1.Track = static_cast<std::uint8_t>(LeadingInteger(GetID3v2Field(tag, kFieldTrack)) & 0xFF);
-  v1.Artist = GetID3v2Field(tag, kFieldArtist);
-  v1.Title = GetID3v2Field(tag, kFieldTitle);
-  v1.Album = GetID3v2Field(tag, kFieldAlbum);
-  v1.Comment = GetID3v2Field(tag, kFieldComment);
+  for (const PanelFieldInfo& f : kPanelFields)
+    if (f.v1Text) v1.*f.v1Text = GetID3v2Field(tag, f.id3v2Field);
   v1.Year = LeadingInteger(GetID3v2Field(tag, kFieldYear));
   std::string genre = GetID3v2Field(tag, kFieldGenre);
   v1.Genre = GenreIndex(genre, true);
   CloseID3v2(tag);
-  if (WriteID3v1(path, v1, WriteWait(&run)) == kTagDone) ++run.done;
+  if (WriteID3v1(path, v1, WriteWait(&run)) == kTagDone) ++result_.done;
   else LogFileWriteError(path);
 }
 
 void Form1::ChangeRow(BatchRun& run, std::int32_t i, std::vector<std::string>& row,
                       std::uint8_t typedTrack, std::uint8_t typedGenre) {
   const std::string path = row[kColPath];
-  auto checked = [this](int k) { return panel_.ChkID3v1[static_cast<std::size_t>(k)] == 1; };
+  const FieldPanel& p = panel_;
   if (optID3editVer_ == 0) {
     auto edit = [&](ID3v1Tag& v1) {
-      if (checked(0)) {
-        v1.Track = panel_.ChkID3v1AutoTrack ? AutoTrackByte(row[kColFileName], i) : typedTrack;
-      }
-      if (checked(1)) v1.Title = panel_.TxtID3[1];
-      if (checked(2)) v1.Artist = panel_.TxtID3[2];
-      if (checked(3)) v1.Album = panel_.TxtID3[3];
-      if (checked(4)) v1.Year = LeadingInteger(panel_.TxtID3[4]);
-      if (checked(5)) v1.Genre = typedGenre;
-      if (checked(6)) v1.Comment = panel_.TxtID3[5];
+      if (p.Checked(PanelField::Track))
+        v1.Track = p.ChkID3v1AutoTrack ? AutoTrackByte(row[kColFileName], i) : typedTrack;
+      if (p.Checked(PanelField::Year)) v1.Year = LeadingInteger(p.Input(PanelField::Year));
+      if (p.Checked(PanelField::Genre)) v1.Genre = typedGenre;
+      for (const PanelFieldInfo& f : kPanelFields)
+        if (f.v1Text && p.Checked(f.field)) v1.*f.v1Text = p.Input(f.field);
     };
     ID3v1Tag v1;
     if (EditID3v1(path, edit, v1, WriteWait(&run)) != kTagDone) return LogFileWriteError(path);
     if (optID3ver_ == 0) {
+      for (const PanelFieldInfo& f : kPanelFields)
+        if (f.v1Text) row[static_cast<std::size_t>(f.column)] = Utf8Left(v1.*f.v1Text, f.v1Width);
       row[kColTrack] = v1.Track ? LastChars("00" + std::to_string(v1.Track), 3) : "";
-      row[kColArtist] = Utf8Left(v1.Artist, 30);
-      row[kColTitle] = Utf8Left(v1.Title, 30);
-      row[kColAlbum] = Utf8Left(v1.Album, 30);
       row[kColYear] = v1.Year ? LastChars("000" + std::to_string(v1.Year), 4) : "";
       row[kColGenre] = GenreName(v1.Genre);
-      row[kColComment] = Utf8Left(v1.Comment, 30);
     }
     row[kColSize] = FormatFileSize(GetLargeFileSize(path));
     row[kColID3v1] = "1";
     grid_.EditItem(i, row, false);
-    ++run.done;
+    ++result_.done;
     return;
   }
 
@@ -294,18 +270,18 @@ void Form1::ChangeRow(BatchRun& run, std::int32_t i, std::vector<std::string>& r
   }
   ReadID3v2Frames(tag);
   std::string trackText;
-  for (int k = 0; k < kCheckBoxCount; ++k) {
-    if (!checked(k)) continue;
-    const std::string& input = FieldInput(panel_, k);
-    if (k == 0) {
-      trackText = panel_.ChkID3v1AutoTrack ? std::to_string(AutoTrackNumber(row[kColFileName], i))
-                                           : panel_.TxtID3[0];
-      SetID3v2Text(tag, "TRCK", trackText, kID3Utf8, false);
-    } else if (k == 6) {
+  for (const PanelFieldInfo& f : kPanelFields) {
+    if (!p.Checked(f.field)) continue;
+    const std::string& input = p.Input(f.field);
+    if (f.field == PanelField::Track) {
+      trackText = p.ChkID3v1AutoTrack ? std::to_string(AutoTrackNumber(row[kColFileName], i))
+                                      : input;
+      SetID3v2Text(tag, f.frame, trackText, kID3Utf8, false);
+    } else if (f.field == PanelField::Comment) {
       SetID3v2Comment(tag, "hun", "", input, kID3Utf8, false);
-    } else if (k == 13) {
+    } else if (f.field == PanelField::Url) {
       SetID3v2UserURL(tag, "", input, kID3Ansi, false);
-    } else if (k == 16) {
+    } else if (f.field == PanelField::Picture) {
       // An empty path removes the pictures. An image that cannot be
       // loaded (unreadable, empty, too big for a tag) leaves them alone
       // rather than losing them for nothing, and is said.
@@ -316,25 +292,21 @@ void Form1::ChangeRow(BatchRun& run, std::int32_t i, std::vector<std::string>& r
         LogFileOpenError(input);
       }
     } else {
-      SetID3v2Text(tag, kFieldFrames[static_cast<std::size_t>(k)], input, kID3Utf8, false);
+      SetID3v2Text(tag, f.frame, input, kID3Utf8, false);
     }
   }
   // What the row shows once the file is written: the inputs of this row's
   // moment, as a later edit of a box applies only to the rows to come.
   row[kColID3v2] = std::to_string(tag.Version);
   if (optID3ver_ == 1) {
-    if (checked(0)) row[kColTrack] = trackText;
-    if (checked(1)) row[kColTitle] = panel_.TxtID3[1];
-    if (checked(2)) row[kColArtist] = panel_.TxtID3[2];
-    if (checked(3)) row[kColAlbum] = panel_.TxtID3[3];
-    if (checked(4)) row[kColYear] = panel_.TxtID3[4];
-    if (checked(5)) row[kColGenre] = panel_.CmbID3v1;
-    if (checked(6)) row[kColComment] = panel_.TxtID3[5];
+    for (const PanelFieldInfo& f : kPanelFields)
+      if (f.column >= 0 && p.Checked(f.field))
+        row[static_cast<std::size_t>(f.column)] = f.field == PanelField::Track ? trackText : p.Input(f.field);
     if (HasID3v2Picture(tag)) row[kColID3v2] = "p" + row[kColID3v2];
   }
-  WriteID3v2(tag, run.writes, [this, &run, i, path, row](const ID3v2Written& w) mutable {
+  WriteID3v2(tag, run.writes, [this, i, path, row](const ID3v2Written& w) mutable {
     if (!w.Written) return LogFileWriteError(path, w.KeptCopy);
-    ++run.done;
+    ++result_.done;
     row[kColSize] = FormatFileSize(w.FileSize);
     grid_.EditItem(i, row, false);
   });

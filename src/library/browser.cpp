@@ -75,12 +75,20 @@ int ListFilesRecursive(const std::string& folder, std::vector<FolderEntry>& entr
 // ---- the command frame ----
 
 void Form1::CmdInput_Click(int index) {
-  if (busyCount_ != 0) {
-    AddStatusLine("Still working...");
-    return;
+  switch (index) {
+    case kCmdLoadID3: LoadID3Data(); break;
+    case kCmdSavePicturesAll: SavePictures(true); break;
+    case kCmdSavePicturesSel: SavePictures(false); break;
+    case kCmdRename: RenameFiles(); break;
+    case kCmdAutoTag: AutoTag(); break;
+    default: InFrame([this, index] { RunBrowserCommand(index); }); break;
   }
+}
+
+void Form1::InFrame(const std::function<void()>& work) {
+  if (busyCount_ != 0) return Refuse("Still working...");
   busyCount_ = 1;
-  RunBrowserCommand(index);
+  work();
   SetGridToolTip();
   LowerBusy();
   SetFrame1(kFrame1Idle);
@@ -93,14 +101,9 @@ void Form1::RunBrowserCommand(int index) {
     case kCmdAddFile: AddMediaFile(); break;
     case kCmdDelSelected: DeleteSelectedRows(); break;
     case kCmdDelAll: DeleteAllRows(); break;
-    case kCmdLoadID3: LoadID3Data(); break;
     case kCmdReload: ReloadRows(); break;
     case kCmdSearch: Search(); break;
-    case kCmdSavePicturesAll: SavePictures(true); break;
-    case kCmdSavePicturesSel: SavePictures(false); break;
     case kCmdRenamePattern: ui_.ShowRenamer(); break;
-    case kCmdRename: RenameFiles(); break;
-    case kCmdAutoTag: AutoTag(); break;
     case kCmdSaveCsv: SaveListCsv(); break;
     case kCmdClearLocalDb: ClearLocalDatabase(); break;
     case kCmdDeselectAll: DeselectAll(); break;
@@ -109,28 +112,26 @@ void Form1::RunBrowserCommand(int index) {
   }
 }
 
-void Form1::AddMediaPaths(const std::vector<std::string>& paths, bool recursive,
-                          bool readTags) {
+BatchResult Form1::AddMediaPaths(const std::vector<std::string>& paths, bool recursive,
+                                 bool readTags) {
+  result_ = {};
+  const std::int32_t before = grid_.ItemCount();
   readTags_ = readTags;
-  if (busyCount_ != 0) {
-    AddStatusLine("Still working...");
-    return;
-  }
-  busyCount_ = 1;
-  for (const std::string& path : paths) {
-    int type = GetPathType(path);
-    if (type >= kPathFolder) {
-      options_.LastPath = WithTrailingSlash(path);
-      AddFolderRows(path, recursive);
-    } else if (type == kPathFile) {
-      options_.LastPath = GetFolderPart(path);
-      AddFileRow(path);
+  InFrame([&] {
+    for (const std::string& path : paths) {
+      int type = GetPathType(path);
+      if (type >= kPathFolder) {
+        options_.LastPath = WithTrailingSlash(path);
+        AddFolderRows(path, recursive);
+      } else if (type == kPathFile) {
+        options_.LastPath = GetFolderPart(path);
+        AddFileRow(path);
+      }
     }
-  }
+  });
   readTags_ = true;
-  SetGridToolTip();
-  LowerBusy();
-  SetFrame1(kFrame1Idle);
+  result_.done = grid_.ItemCount() - before;
+  return TakeResult();
 }
 
 // ---- filling and emptying the list ----
@@ -159,13 +160,11 @@ Offset64 Form1::FillTagColumns(std::vector<std::string>& row, const std::string&
   if (ReadID3v1FromHandle(path, tag.FileHandle.get(), v1, tag.FileSize) == kTagDone) {
     row[kColID3v1] = "1";
     if (optID3ver_ == 0) {
+      for (const PanelFieldInfo& f : kPanelFields)
+        if (f.v1Text) row[static_cast<std::size_t>(f.column)] = v1.*f.v1Text;
       row[kColTrack] = v1.Track ? Padded(v1.Track, 3) : "";
-      row[kColArtist] = v1.Artist;
-      row[kColTitle] = v1.Title;
-      row[kColAlbum] = v1.Album;
       row[kColYear] = v1.Year ? Padded(v1.Year, 4) : "";
       row[kColGenre] = GenreName(v1.Genre);
-      row[kColComment] = v1.Comment;
     }
   } else {
     row[kColID3v1] = "0";
@@ -174,13 +173,8 @@ Offset64 Form1::FillTagColumns(std::vector<std::string>& row, const std::string&
     row[kColID3v2] = std::to_string(tag.Version);
     if (optID3ver_ == 1) {
       ReadID3v2Frames(tag);
-      row[kColTrack] = GetID3v2Field(tag, kFieldTrack);
-      row[kColArtist] = GetID3v2Field(tag, kFieldArtist);
-      row[kColTitle] = GetID3v2Field(tag, kFieldTitle);
-      row[kColAlbum] = GetID3v2Field(tag, kFieldAlbum);
-      row[kColYear] = GetID3v2Field(tag, kFieldYear);
-      row[kColGenre] = GetID3v2Field(tag, kFieldGenre);
-      row[kColComment] = GetID3v2Field(tag, kFieldComment);
+      for (const PanelFieldInfo& f : kPanelFields)
+        if (f.column >= 0) row[static_cast<std::size_t>(f.column)] = GetID3v2Field(tag, f.id3v2Field);
       if (HasID3v2Picture(tag)) row[kColID3v2] = "p" + row[kColID3v2];
     }
   } else if (r == kTagNone || r == kTagBadHeader) {
@@ -334,288 +328,278 @@ void Form1::Search() {
 
 // ---- load one file into the panel ----
 
-void Form1::LoadID3Data() {
-  if (grid_.ItemCount() == 0) return;
-  std::int32_t first = grid_.GetFirstSelectedItemID();
-  if (first < 0) {
-    AddStatusLine("Please select an MP3");
-    return;
-  }
-  grid_.TrackVisible(first, true);
-  std::vector<std::string> row;
-  grid_.GetItem(first, row);
-  row.resize(kMediaColumnCount);
-  const std::string& path = row[kColPath];
-  if (optID3editVer_ == 0) {
-    if (optID3ver_ == 0) {
-      panel_.TxtID3[0] = row[kColTrack];
-      panel_.TxtID3[1] = row[kColTitle];
-      panel_.TxtID3[2] = row[kColArtist];
-      panel_.TxtID3[3] = row[kColAlbum];
-      panel_.TxtID3[4] = row[kColYear];
-      panel_.TxtID3[5] = row[kColComment];
-      panel_.CmbID3v1 = row[kColGenre];
-    } else {
-      ID3v1Tag v1;
-      if (ReadID3v1(path, v1) == kTagDone) {
-        panel_.TxtID3[0] = v1.Track ? Padded(v1.Track, 3) : "";
-        panel_.TxtID3[1] = v1.Title;
-        panel_.TxtID3[2] = v1.Artist;
-        panel_.TxtID3[3] = v1.Album;
-        panel_.TxtID3[4] = v1.Year ? Padded(v1.Year, 4) : "";
-        panel_.TxtID3[5] = v1.Comment;
-        panel_.CmbID3v1 = GenreName(v1.Genre);
+BatchResult Form1::LoadID3Data() {
+  result_ = {};
+  InFrame([&] {
+    if (grid_.ItemCount() == 0) return;
+    std::int32_t first = grid_.GetFirstSelectedItemID();
+    if (first < 0) return Refuse("Please select an MP3");
+    grid_.TrackVisible(first, true);
+    std::vector<std::string> row;
+    grid_.GetItem(first, row);
+    row.resize(kMediaColumnCount);
+    const std::string& path = row[kColPath];
+    if (optID3editVer_ == 0) {
+      if (optID3ver_ == 0) {
+        for (const PanelFieldInfo& f : kPanelFields)
+          if (!f.v2Only) panel_.Input(f.field) = row[static_cast<std::size_t>(f.column)];
       } else {
-        for (int k = 0; k <= 5; ++k) panel_.TxtID3[static_cast<std::size_t>(k)].clear();
-        panel_.CmbID3v1.clear();
+        // A file without the tag empties the fields.
+        ID3v1Tag v1;
+        if (ReadID3v1(path, v1) != kTagDone) v1 = {};
+        for (const PanelFieldInfo& f : kPanelFields)
+          if (f.v1Text) panel_.Input(f.field) = v1.*f.v1Text;
+        panel_.Input(PanelField::Track) = v1.Track ? Padded(v1.Track, 3) : "";
+        panel_.Input(PanelField::Year) = v1.Year ? Padded(v1.Year, 4) : "";
+        panel_.Input(PanelField::Genre) = GenreName(v1.Genre);
       }
+      ++result_.done;
+      ui_.FieldPanelChanged();
+      return;
     }
-    ui_.FieldPanelChanged();
-    return;
-  }
-  ID3v2Tag tag;
-  int r = OpenID3v2(path, tag, 4);
-  if (r == kTagDone) {
-    ReadID3v2Frames(tag);
-    static const int kFieldOfBox[15] = {kFieldTrack,     kFieldTitle,      kFieldArtist,
-                                        kFieldAlbum,     kFieldYear,       kFieldComment,
-                                        kFieldPartOfSet, kFieldBand,       kFieldComposer,
-                                        kFieldPublisher, kFieldOrigArtist, kFieldCopyright,
-                                        kFieldUrl,       kFieldEncodedBy,  kFieldBpm};
-    for (int k = 0; k < 15; ++k)
-      panel_.TxtID3[static_cast<std::size_t>(k)] = GetID3v2Field(tag, kFieldOfBox[k]);
-    panel_.CmbID3v1 = GetID3v2Field(tag, kFieldGenre);
-    if (HasID3v2Picture(tag)) AddStatusLine("The file contain picture(s) " + row[kColFileName]);
-    panel_.CmbTXXX.clear();
-    panel_.CmbTXXXIndex = -1;
-    std::vector<ID3v2UserField> texts;
-    if (GetID3v2UserTexts(tag, texts, false) > 0) {
-      for (const ID3v2UserField& t : texts) panel_.CmbTXXX.push_back(t.Description + "=" + t.Value);
-      panel_.CmbTXXXIndex = 0;
+    ID3v2Tag tag;
+    int r = OpenID3v2(path, tag, 4);
+    if (r == kTagDone) {
+      ReadID3v2Frames(tag);
+      for (const PanelFieldInfo& f : kPanelFields)
+        if (f.id3v2Field >= 0) panel_.Input(f.field) = GetID3v2Field(tag, f.id3v2Field);
+      ++result_.done;
+      if (HasID3v2Picture(tag)) AddStatusLine("The file contain picture(s) " + row[kColFileName]);
+      panel_.CmbTXXX.clear();
+      panel_.CmbTXXXIndex = -1;
+      std::vector<ID3v2UserField> texts;
+      if (GetID3v2UserTexts(tag, texts, false) > 0) {
+        for (const ID3v2UserField& t : texts) panel_.CmbTXXX.push_back(t.Description + "=" + t.Value);
+        panel_.CmbTXXXIndex = 0;
+      }
+      ui_.FieldPanelChanged();
+    } else if (r == kTagFailed) {
+      LogFileOpenError(path);
+    } else {
+      CmdID3v1_Click(kCmdClearAllFields);
     }
-    ui_.FieldPanelChanged();
-  } else if (r == kTagFailed) {
-    LogFileOpenError(path);
-  } else {
-    CmdID3v1_Click(kCmdClearAllFields);
-  }
-  CloseID3v2(tag);
+    CloseID3v2(tag);
+  });
+  return TakeResult();
 }
 
 // ---- pictures ----
 
-void Form1::SavePictures(bool all) {
-  if (grid_.ItemCount() == 0) {
-    AddStatusLine("Please load MP3 to media browser");
-    return;
-  }
-  const std::string& caption = inputCaptions_[all ? kCmdSavePicturesAll : kCmdSavePicturesSel];
-  AddStatusLine("WORKING: " + caption);
-  AddStatusLine("Please don't close the program while working!");
-  SetFrame1Progress((0));
-  int total = 0;
-  for (std::int32_t i = 0; i < grid_.ItemCount(); ++i) {
-    if (all || grid_.GetItemSelected(i)) {
-      std::string path;
-      grid_.GetItemCol(i, kColPath, path);
-      ui_.WorkingOn(path, static_cast<std::size_t>(i), static_cast<std::size_t>(grid_.ItemCount()));
-      ID3v2Tag tag;
-      int r = OpenID3v2(path, tag, 4);
-      if (r == kTagDone) {
-        ReadID3v2Frames(tag);
-        std::vector<std::string> written, failed;
-        total += ExtractID3v2Pictures(tag, "", written, &failed);
-        for (const std::string& w : written) AddStatusLine("Picture: " + w);
-        for (const std::string& f : failed) LogFileWriteError(f);
-      } else if (r == kTagFailed) {
-        LogFileOpenError(path);
+BatchResult Form1::SavePictures(bool all) {
+  result_ = {};
+  InFrame([&] {
+    if (grid_.ItemCount() == 0) return Refuse("Please load MP3 to media browser");
+    const std::string& caption = inputCaptions_[all ? kCmdSavePicturesAll : kCmdSavePicturesSel];
+    AddStatusLine("WORKING: " + caption);
+    AddStatusLine("Please don't close the program while working!");
+    SetFrame1Progress((0));
+    for (std::int32_t i = 0; i < grid_.ItemCount(); ++i) {
+      if (all || grid_.GetItemSelected(i)) {
+        std::string path;
+        grid_.GetItemCol(i, kColPath, path);
+        ui_.WorkingOn(path, static_cast<std::size_t>(i), static_cast<std::size_t>(grid_.ItemCount()));
+        ID3v2Tag tag;
+        int r = OpenID3v2(path, tag, 4);
+        if (r == kTagDone) {
+          ReadID3v2Frames(tag);
+          std::vector<std::string> written, failed;
+          result_.done += ExtractID3v2Pictures(tag, "", written, &failed);
+          for (const std::string& w : written) AddStatusLine("Picture: " + w);
+          result_.written.insert(result_.written.end(), written.begin(), written.end());
+          for (const std::string& f : failed) LogFileWriteError(f);
+        } else if (r == kTagFailed) {
+          LogFileOpenError(path);
+        }
+        CloseID3v2(tag);
+        PumpMessages();
       }
-      CloseID3v2(tag);
-      PumpMessages();
+      SetFrame1Progress(((i + 1) * 100.0 / grid_.ItemCount()));
+      if (Killed()) break;
     }
-    SetFrame1Progress(((i + 1) * 100.0 / grid_.ItemCount()));
-    if (Killed()) break;
-  }
-  AddStatusLine("Saved picture(s): " + std::to_string(total));
+    AddStatusLine("Saved picture(s): " + std::to_string(result_.done));
+  });
+  return TakeResult();
 }
 
 // ---- rename ----
 
-void Form1::RenameFiles() {
-  const auto& variables = RenameVariables();
-  if (IsValidRenamePattern(options_.RenamePattern, variables).empty()) {
-    options_.RenamePattern.clear();
-    AddStatusLine("Please create rename pattern");
-    return;
-  }
-  if (grid_.ItemCount() == 0) {
-    AddStatusLine("Please load MP3 to media browser");
-    return;
-  }
-  const std::string& pattern = options_.RenamePattern;
-  if (!ui_.AskYesNo("Are you really want to rename selected MP3-s?\r\nPattern: " + pattern,
-                    inputCaptions_[kCmdRename]))
-    return;
-  AddStatusLine("File renaming pattern: " + pattern);
-  int renamed = 0;
-  std::vector<std::string> row;
-  // One selected row.
-  auto renameRow = [&](std::int32_t i) {
-    grid_.GetItem(i, row);
-    row.resize(kMediaColumnCount);
-    ui_.WorkingOn(row[kColPath], static_cast<std::size_t>(i),
-                  static_cast<std::size_t>(grid_.ItemCount()));
-    std::vector<std::string> values = {row[kColTrack], row[kColTitle], row[kColArtist],
-                                       row[kColAlbum], row[kColYear],  row[kColGenre]};
-    std::string name = ApplyRenamePattern(pattern, variables, values, kMaxRenameLength);
-    if (name.empty()) {
-      AddStatusLine("File doesn't contain enough ID3 tag: " + row[kColFileName]);
+BatchResult Form1::RenameFiles() {
+  result_ = {};
+  InFrame([&] {
+    const auto& variables = RenameVariables();
+    if (IsValidRenamePattern(options_.RenamePattern, variables).empty()) {
+      options_.RenamePattern.clear();
+      return Refuse("Please create rename pattern");
+    }
+    if (grid_.ItemCount() == 0) return Refuse("Please load MP3 to media browser");
+    const std::string& pattern = options_.RenamePattern;
+    if (!ui_.AskYesNo("Are you really want to rename selected MP3-s?\r\nPattern: " + pattern,
+                      inputCaptions_[kCmdRename])) {
+      result_.refused = true;
       return;
     }
-    // Tag texts may hold "/" or start with "..": the name stays a name.
-    name = RenamedFileName(name);
-    std::string folder = GetFolderPart(row[kColPath]);
-    std::string target = folder + name;
-    if (GetPathType(target) > kPathMissing) {
-      AddStatusLine("File exist: " + name);
-      return;
-    }
-    // The move itself never replaces a file that appeared since the check.
-    if (FileMove(row[kColPath], target, true)) {
-      row[kColFileName] = name;
-      row[kColPath] = target;
-      grid_.EditItem(i, row, false);
-      ++renamed;
-    } else {
-      AddStatusLine("File rename error: " + row[kColPath]);
-    }
-  };
-  for (std::int32_t i = 0; i < grid_.ItemCount(); ++i) {
-    if (!grid_.GetItemSelected(i)) continue;
-    renameRow(i);
-    // Stop is heard between files, whether the file was renamed or not.
-    PumpMessages();
-    if (Killed()) break;
-  }
-  AddStatusLine("Renamed file(s): " + std::to_string(renamed));
-  if (renamed >= 1) {
-    listChanged_ = true;
-    RefreshMediaList();
-  }
-}
-
-// ---- auto tag ----
-
-void Form1::AutoTag() {
-  if (grid_.ItemCount() == 0) {
-    AddStatusLine("Please load MP3 to media browser");
-    return;
-  }
-  if (grid_.GetFirstSelectedItemID() < 0) {
-    AddStatusLine("No selection");
-    return;
-  }
-  AddStatusLine("WORKING: " + inputCaptions_[kCmdAutoTag]);
-  AddStatusLine("Please don't close the program while working!");
-  if (fingerprint_ && fingerprint_->DriverInstalled() && !fingerprint_->ServiceConfigured())
-    AddStatusLine(
-        "No fingerprint service configured: only answers already in LocalDB.ini are used "
-        "(set one with --fingerprint-server or [servers] fingerprint=host:port)");
-  // A cache that cannot be used is said once; the lookups go on without it.
-  if (std::string problem = LocalDbProblem(LocalDbFile()); !problem.empty()) AddStatusLine(problem);
-  SetFrame1Progress((0));
-  int tagged = 0;
-  std::vector<std::string> row;
-  for (std::int32_t i = 0; i < grid_.ItemCount(); ++i) {
-    if (grid_.GetItemSelected(i)) {
+    AddStatusLine("File renaming pattern: " + pattern);
+    int& renamed = result_.done;
+    std::vector<std::string> row;
+    // One selected row.
+    auto renameRow = [&](std::int32_t i) {
       grid_.GetItem(i, row);
       row.resize(kMediaColumnCount);
       ui_.WorkingOn(row[kColPath], static_cast<std::size_t>(i),
                     static_cast<std::size_t>(grid_.ItemCount()));
-      std::vector<std::string> lines;
-      if (fingerprint_) lines = fingerprint_->GetID3infoByFinger(row[kColPath], LocalDbFile());
-      if (lines.empty()) {
-        if (!fingerprint_ || !fingerprint_->DriverInstalled()) {
-          AddStatusLine("Libofa driver error");
-          break;
-        }
-        AddStatusLine(row[kColFileName] + ": " + fingerprint_->LastError());
+      std::vector<std::string> values = {row[kColTrack], row[kColTitle], row[kColArtist],
+                                         row[kColAlbum], row[kColYear],  row[kColGenre]};
+      std::string name = ApplyRenamePattern(pattern, variables, values, kMaxRenameLength);
+      if (name.empty()) {
+        AddStatusLine("File doesn't contain enough ID3 tag: " + row[kColFileName]);
+        return result_.failed.push_back(row[kColPath]);
+      }
+      // Tag texts may hold "/" or start with "..": the name stays a name.
+      name = RenamedFileName(name);
+      std::string folder = GetFolderPart(row[kColPath]);
+      std::string target = folder + name;
+      if (GetPathType(target) > kPathMissing) {
+        AddStatusLine("File exist: " + name);
+        return result_.failed.push_back(row[kColPath]);
+      }
+      // The move itself never replaces a file that appeared since the check.
+      if (FileMove(row[kColPath], target, true)) {
+        row[kColFileName] = name;
+        row[kColPath] = target;
+        grid_.EditItem(i, row, false);
+        ++renamed;
       } else {
-        // The fingerprint service names artist and title; AcoustID the album too.
-        std::string artist, title, album;
-        bool hasArtist = false, hasTitle = false, hasAlbum = false;
-        for (const std::string& line : lines) {
-          std::string key, value;
-          if (!SplitKeyValue(line, key, value)) continue;
-          key = CaseFold(key);
-          if (key == "art") {
-            artist = value;
-            hasArtist = true;
-          } else if (key == "ttl") {
-            title = value;
-            hasTitle = true;
-          } else if (key == "alb") {
-            album = value;
-            hasAlbum = true;
+        AddStatusLine("File rename error: " + row[kColPath]);
+        result_.failed.push_back(row[kColPath]);
+      }
+    };
+    for (std::int32_t i = 0; i < grid_.ItemCount(); ++i) {
+      if (!grid_.GetItemSelected(i)) continue;
+      renameRow(i);
+      // Stop is heard between files, whether the file was renamed or not.
+      PumpMessages();
+      if (Killed()) break;
+    }
+    AddStatusLine("Renamed file(s): " + std::to_string(renamed));
+    if (renamed >= 1) {
+      listChanged_ = true;
+      RefreshMediaList();
+    }
+  });
+  return TakeResult();
+}
+
+// ---- auto tag ----
+
+BatchResult Form1::AutoTag() {
+  result_ = {};
+  InFrame([&] {
+    if (grid_.ItemCount() == 0) return Refuse("Please load MP3 to media browser");
+    if (grid_.GetFirstSelectedItemID() < 0) return Refuse("No selection");
+    AddStatusLine("WORKING: " + inputCaptions_[kCmdAutoTag]);
+    AddStatusLine("Please don't close the program while working!");
+    if (fingerprint_ && fingerprint_->DriverInstalled() && !fingerprint_->ServiceConfigured())
+      AddStatusLine(
+          "No fingerprint service configured: only answers already in LocalDB.ini are used "
+          "(set one with --fingerprint-server or [servers] fingerprint=host:port)");
+    // A cache that cannot be used is said once; the lookups go on without it.
+    if (std::string problem = LocalDbProblem(LocalDbFile()); !problem.empty()) AddStatusLine(problem);
+    SetFrame1Progress((0));
+    int& tagged = result_.done;
+    std::vector<std::string> row;
+    for (std::int32_t i = 0; i < grid_.ItemCount(); ++i) {
+      if (grid_.GetItemSelected(i)) {
+        grid_.GetItem(i, row);
+        row.resize(kMediaColumnCount);
+        ui_.WorkingOn(row[kColPath], static_cast<std::size_t>(i),
+                      static_cast<std::size_t>(grid_.ItemCount()));
+        std::vector<std::string> lines;
+        if (fingerprint_) lines = fingerprint_->GetID3infoByFinger(row[kColPath], LocalDbFile());
+        if (lines.empty()) {
+          if (!fingerprint_ || !fingerprint_->DriverInstalled()) {
+            AddStatusLine("Libofa driver error");
+            result_.failed.push_back(row[kColPath]);
+            break;
           }
-        }
-        const std::string& path = row[kColPath];
-        if (optID3ver_ == 0) {
-          ID3v1Tag v1;
-          auto edit = [&](ID3v1Tag& t) {
-            if (hasArtist) t.Artist = artist;
-            if (hasTitle) t.Title = title;
-            if (hasAlbum) t.Album = album;
-          };
-          bool wanted = hasArtist || hasTitle || hasAlbum;
-          bool written = wanted && EditID3v1(path, edit, v1, WriteWait(nullptr)) == kTagDone;
-          if (wanted && !written) LogFileWriteError(path);
-          if (written) {
-            ++tagged;
-            row[kColArtist] = Utf8Left(v1.Artist, 30);
-            row[kColTitle] = Utf8Left(v1.Title, 30);
-            row[kColAlbum] = Utf8Left(v1.Album, 30);
-            row[kColSize] = FormatFileSize(GetLargeFileSize(path));
-            row[kColID3v1] = "1";
-            grid_.EditItem(i, row, false);
-            AddStatusLine(row[kColFileName] + ": " + row[kColArtist] + " - " + row[kColTitle]);
-          }
+          AddStatusLine(row[kColFileName] + ": " + fingerprint_->LastError());
         } else {
-          ID3v2Tag tag;
-          if (OpenID3v2(path, tag, 4, true, WriteWait(nullptr)) == kTagFailed) {
-            LogFileOpenError(path);
-          } else {
-            ReadID3v2Frames(tag);
-            if (hasArtist) SetID3v2Text(tag, "TPE1", artist, kID3Utf8, false);
-            if (hasTitle) SetID3v2Text(tag, "TIT2", title, kID3Utf8, false);
-            if (hasAlbum) SetID3v2Text(tag, "TALB", album, kID3Utf8, false);
-            bool wanted = !artist.empty() || !title.empty() || !album.empty();
-            bool written = wanted && WriteID3v2(tag);
+          // The fingerprint service names artist and title; AcoustID the album too.
+          std::string artist, title, album;
+          bool hasArtist = false, hasTitle = false, hasAlbum = false;
+          for (const std::string& line : lines) {
+            std::string key, value;
+            if (!SplitKeyValue(line, key, value)) continue;
+            key = CaseFold(key);
+            if (key == "art") {
+              artist = value;
+              hasArtist = true;
+            } else if (key == "ttl") {
+              title = value;
+              hasTitle = true;
+            } else if (key == "alb") {
+              album = value;
+              hasAlbum = true;
+            }
+          }
+          const std::string& path = row[kColPath];
+          if (optID3ver_ == 0) {
+            ID3v1Tag v1;
+            auto edit = [&](ID3v1Tag& t) {
+              if (hasArtist) t.Artist = artist;
+              if (hasTitle) t.Title = title;
+              if (hasAlbum) t.Album = album;
+            };
+            bool wanted = hasArtist || hasTitle || hasAlbum;
+            bool written = wanted && EditID3v1(path, edit, v1, WriteWait(nullptr)) == kTagDone;
             if (wanted && !written) LogFileWriteError(path);
             if (written) {
               ++tagged;
-              if (!title.empty()) row[kColTitle] = title;
-              if (!artist.empty()) row[kColArtist] = artist;
-              if (!album.empty()) row[kColAlbum] = album;
-              row[kColSize] = FormatFileSize(ID3v2FileSize(tag));
-              row[kColID3v2] = std::to_string(tag.Version);
+              row[kColArtist] = Utf8Left(v1.Artist, 30);
+              row[kColTitle] = Utf8Left(v1.Title, 30);
+              row[kColAlbum] = Utf8Left(v1.Album, 30);
+              row[kColSize] = FormatFileSize(GetLargeFileSize(path));
+              row[kColID3v1] = "1";
               grid_.EditItem(i, row, false);
               AddStatusLine(row[kColFileName] + ": " + row[kColArtist] + " - " + row[kColTitle]);
             }
+          } else {
+            ID3v2Tag tag;
+            if (OpenID3v2(path, tag, 4, true, WriteWait(nullptr)) == kTagFailed) {
+              LogFileOpenError(path);
+            } else {
+              ReadID3v2Frames(tag);
+              if (hasArtist) SetID3v2Text(tag, "TPE1", artist, kID3Utf8, false);
+              if (hasTitle) SetID3v2Text(tag, "TIT2", title, kID3Utf8, false);
+              if (hasAlbum) SetID3v2Text(tag, "TALB", album, kID3Utf8, false);
+              bool wanted = !artist.empty() || !title.empty() || !album.empty();
+              bool written = wanted && WriteID3v2(tag);
+              if (wanted && !written) LogFileWriteError(path);
+              if (written) {
+                ++tagged;
+                if (!title.empty()) row[kColTitle] = title;
+                if (!artist.empty()) row[kColArtist] = artist;
+                if (!album.empty()) row[kColAlbum] = album;
+                row[kColSize] = FormatFileSize(ID3v2FileSize(tag));
+                row[kColID3v2] = std::to_string(tag.Version);
+                grid_.EditItem(i, row, false);
+                AddStatusLine(row[kColFileName] + ": " + row[kColArtist] + " - " + row[kColTitle]);
+              }
+            }
+            CloseID3v2(tag);
           }
-          CloseID3v2(tag);
         }
+        PumpMessages();
       }
-      PumpMessages();
+      SetFrame1Progress(((i + 1) * 100.0 / grid_.ItemCount()));
+      if (Killed()) break;
     }
-    SetFrame1Progress(((i + 1) * 100.0 / grid_.ItemCount()));
-    if (Killed()) break;
-  }
-  AddStatusLine("Auto tagged file(s): " + std::to_string(tagged));
-  if (tagged >= 1) {
-    listChanged_ = true;
-    RefreshMediaList();
-  }
+    AddStatusLine("Auto tagged file(s): " + std::to_string(tagged));
+    if (tagged >= 1) {
+      listChanged_ = true;
+      RefreshMediaList();
+    }
+  });
+  return TakeResult();
 }
 
 // ---- CSV and the local database ----

@@ -19,8 +19,19 @@ namespace {
 
 constexpr int kClosingMessageMs = 2000;
 
-// The ID3v1 widths of the first six field inputs.
-constexpr std::array<std::size_t, 6> kID3v1Widths = {3, 30, 30, 30, 4, 30};
+// Cuts the inputs of the ID3v1 fields to what ID3v1 holds; true when one
+// was longer.
+bool CutToID3v1(FieldPanel& panel) {
+  bool cut = false;
+  for (const PanelFieldInfo& f : kPanelFields) {
+    std::string& input = panel.Input(f.field);
+    if (f.v1Width != 0 && Utf8Length(input) > f.v1Width) {
+      input = Utf8Left(input, f.v1Width);
+      cut = true;
+    }
+  }
+  return cut;
+}
 
 constexpr std::array<const char*, kBrowserCommandCount> kInputCaptions = {
     "Invert selection", "Add media folder", "Add media file", "Del sel. line", "Del all",
@@ -216,6 +227,7 @@ void Form1::CmdSTOP_Click() {
 bool Form1::Killed() {
   if (busyCount_ != 0) return false;
   AddStatusLine("Process killed");
+  result_.stopped = true;
   return true;
 }
 
@@ -229,16 +241,7 @@ bool Form1::Timer1_Timer() {
     stopEnabled_ = stop;
     ui_.CaptionChanged(Caption::StopButton);
   }
-  if (optID3editVer_ == 0) {
-    bool cut = false;
-    for (std::size_t i = 0; i < kID3v1Widths.size(); ++i) {
-      if (Utf8Length(panel_.TxtID3[i]) > kID3v1Widths[i]) {
-        panel_.TxtID3[i] = Utf8Left(panel_.TxtID3[i], kID3v1Widths[i]);
-        cut = true;
-      }
-    }
-    if (cut) ui_.FieldPanelChanged();
-  }
+  if (optID3editVer_ == 0 && CutToID3v1(panel_)) ui_.FieldPanelChanged();
   if (closingRequest_) {
     ui_.CloseWindow();
     return false;
@@ -367,14 +370,8 @@ void Form1::ApplyViewCaptions() {
 void Form1::OptID3editVer_Click(int index) {
   if (index != 0 && index != 1) return;
   optID3editVer_ = index;
-  bool v2 = index == 1;
-  if (!v2) {
-    for (std::size_t i = 0; i < kID3v1Widths.size(); ++i)
-      panel_.TxtID3[i] = Utf8Left(panel_.TxtID3[i], kID3v1Widths[i]);
-  }
-  for (int k = 7; k < kCheckBoxCount; ++k) panel_.ChkEnabled[static_cast<std::size_t>(k)] = v2;
-  for (int k = 6; k < kTextBoxCount; ++k) panel_.TxtEnabled[static_cast<std::size_t>(k)] = v2;
-  panel_.TxxxEnabled = v2;
+  if (index == 0) CutToID3v1(panel_);
+  panel_.ID3v2Enabled = index == 1;
   ui_.FieldPanelChanged();
   ApplyEditCaptions();
 }
@@ -389,8 +386,8 @@ void Form1::OptID3ver_Click(int index) {
 }
 
 void Form1::ChkID3_Click() {
-  int last = optID3editVer_ == 0 ? 6 : kCheckBoxCount - 1;
-  for (int k = 0; k <= last; ++k) panel_.ChkID3v1[static_cast<std::size_t>(k)] = panel_.ChkID3 ? 1 : 0;
+  for (const PanelFieldInfo& f : kPanelFields)
+    if (panel_.Enabled(f.field)) panel_.Check(f.field) = panel_.ChkID3 ? 1 : 0;
   ui_.FieldPanelChanged();
 }
 
@@ -458,15 +455,22 @@ void Form1::RefreshMediaList() {
   grid_.Refresh();
 }
 
-void Form1::LogFileOpenError(const std::string& path) { AddStatusLine("File open error: " + path); }
+void Form1::LogFileOpenError(const std::string& path) {
+  AddStatusLine("File open error: " + path);
+  result_.failed.push_back(path);
+}
+
+void Form1::Refuse(const std::string& line) {
+  AddStatusLine(line);
+  result_.refused = true;
+}
 
 // A write that failed is said, so that nobody takes an unchanged file for a
 // changed one.
 void Form1::LogFileWriteError(const std::string& path, const std::string& keptCopy) {
   AddStatusLine("File write error: " + path);
   if (!keptCopy.empty()) AddStatusLine("The complete new file is kept as: " + keptCopy);
+  result_.failed.push_back(path);
 }
-
-std::string Form1::ProgressText(double percent) const { return WorkingCaption(percent); }
 
 }  // namespace velotag

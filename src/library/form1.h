@@ -9,9 +9,11 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "grid/mylistview.h"
+#include "library/fields.h"
 #include "library/fingerprint.h"
 #include "library/settings.h"
 #include "library/statuslog.h"
@@ -20,12 +22,6 @@
 #include "support/paths.h"
 
 namespace velotag {
-
-// The twelve media list columns.
-enum MediaColumn : int {
-  kColFileName = 0, kColTrack, kColArtist, kColTitle, kColAlbum, kColYear, kColGenre,
-  kColComment, kColPath, kColSize, kColID3v1, kColID3v2, kMediaColumnCount
-};
 
 // CmdInput, the media browser's buttons.
 enum BrowserCommand : int {
@@ -43,28 +39,26 @@ enum PanelCommand : int {
   kPanelCommandCount = 36
 };
 
+// The field panel's batch commands.
+enum class BatchKind { Change, Copy, Clear };
+
 // CmdUpdate, the self-update buttons.
 enum UpdateCommand : int {
   kCmdAutoUpgrade = 0, kCmdCheckVersion = 1, kCmdEraseDownload = 2, kUpdateCommandCount = 3
 };
 
-// The field panel: plain state that the window's widgets are bound to.
-struct FieldPanel {
-  std::array<std::string, kTextBoxCount> TxtID3;
-  std::array<bool, kTextBoxCount> TxtEnabled;
-  std::array<int, kCheckBoxCount> ChkID3v1{};
-  std::array<bool, kCheckBoxCount> ChkEnabled;
-  std::string CmbID3v1;
-  std::string CmbID3v1ToolTip;
-  int ChkID3v1AutoTrack = 0;
-  int ChkID3 = 0;
-  std::vector<std::string> CmbTXXX;  // "description=value" of the loaded file
-  int CmbTXXXIndex = -1;
-  bool TxxxEnabled = false;
-  FieldPanel() {
-    TxtEnabled.fill(true);
-    ChkEnabled.fill(true);
-  }
+// What a command over the media list did: the status log says it to a
+// person, a program takes it from here.
+struct BatchResult {
+  // It did not start: a "Please ..." line, "Still working..." or a No answer.
+  bool refused = false;
+  bool stopped = false;  // Stop ended it before the last row ("Process killed")
+  // Files changed, copied, cleared, renamed, tagged or loaded; pictures saved.
+  int done = 0;
+  // The files it could not open, write or rename, in the order met.
+  std::vector<std::string> failed;
+  std::vector<std::string> written;  // the picture files saved
+  bool Ok() const { return !refused && !stopped && failed.empty(); }
 };
 
 // Where the program lives: its folder (with a trailing "/") and the
@@ -132,9 +126,19 @@ class Form1 : public MyListviewEvents {
   // the work of "Add media folder" / "Add media file" after the dialog, in
   // the same command frame. Without readTags the rows get their file name,
   // path and size only, for a caller that runs a command on the files next
-  // and never shows the rows.
-  void AddMediaPaths(const std::vector<std::string>& paths, bool recursive,
-                     bool readTags = true);
+  // and never shows the rows. done: the rows added; failed: files whose
+  // tags could not be read.
+  BatchResult AddMediaPaths(const std::vector<std::string>& paths, bool recursive,
+                            bool readTags = true);
+  // The work behind the buttons, each in the frame its button runs it in.
+  // Change, Copy or Clear over all rows or the selected ones.
+  BatchResult RunBatch(BatchKind kind, bool allRows);
+  // The first selected row into the field panel.
+  BatchResult LoadID3Data();
+  BatchResult SavePictures(bool all);
+  // The selected rows, by the rename pattern in Options().
+  BatchResult RenameFiles();
+  BatchResult AutoTag();
   // "Save to CSV" into a chosen file ("" = the dated name in the program
   // folder); the path written, "" when it failed.
   std::string SaveListCsv(const std::string& fileName = "");
@@ -197,10 +201,13 @@ class Form1 : public MyListviewEvents {
   static const std::array<const char*, kMediaColumnCount> kColumnHeaders;
 
  private:
-  enum class BatchKind { Change, Copy, Clear };
-
-  // The frame every CmdInput command runs in.
+  // The frame every CmdInput command runs in: one command at a time, its
+  // progress in frame 1.
+  void InFrame(const std::function<void()>& work);
   void RunBrowserCommand(int index);
+  // A command that does not start says why.
+  void Refuse(const std::string& line);
+  BatchResult TakeResult() { return std::exchange(result_, {}); }
   void AddMediaFolder();
   void AddMediaFile();
   void AddFolderRows(const std::string& folder, bool recursive);
@@ -212,10 +219,6 @@ class Form1 : public MyListviewEvents {
   void DeselectAll();
   void TrackSelected();
   void Search();
-  void LoadID3Data();
-  void SavePictures(bool all);
-  void RenameFiles();
-  void AutoTag();
   void ClearLocalDatabase();
   void EraseDownloadFolder();
   void CheckVersion();
@@ -232,7 +235,6 @@ class Form1 : public MyListviewEvents {
 
   // A batch's writes and the count of files really written.
   struct BatchRun;
-  void RunBatch(int index);
   void ChangeRow(BatchRun& run, std::int32_t i, std::vector<std::string>& row,
                  std::uint8_t typedTrack, std::uint8_t typedGenre);
   void CopyRow(BatchRun& run, const std::vector<std::string>& row);
@@ -255,7 +257,7 @@ class Form1 : public MyListviewEvents {
   // After a row of a long loop: true, with "Process killed" logged, when
   // Stop has brought BusyCount to 0.
   bool Killed();
-  std::string ProgressText(double percent) const;
+  // Both say the file in the status log and count it as failed.
   void LogFileOpenError(const std::string& path);
   // With the name of the complete new copy when a failure left one.
   void LogFileWriteError(const std::string& path, const std::string& keptCopy = "");
@@ -290,6 +292,8 @@ class Form1 : public MyListviewEvents {
   std::string upgradeMarker_;
   std::string upgradeExeName_ = "velotag";
   std::vector<std::string> upgradeRestartArgs_;
+  // What the running result-returning command has done so far.
+  BatchResult result_;
 };
 
 // "   1,50 KB": the size column's text.

@@ -193,7 +193,7 @@ std::string MusicBrainzDiscId(int firstTrack, int lastTrack, std::int32_t leadOu
     previous = offset;
   }
   if (leadOut <= previous) return {};
-  char buffer[16];
+  char buffer[32];  // room for any int the format may be given
   std::string text;
   std::snprintf(buffer, sizeof buffer, "%02X%02X%08X", firstTrack, lastTrack,
                 static_cast<unsigned>(leadOut));

@@ -396,6 +396,31 @@ TEST_F(CliTest, ChangeID3v2AsMutagenSeesItOrSaysWhyNot) {
   ExpectFields(ro, {{"title", "old"}});
 }
 
+// Every FIELD of change reaches the frame mutagen names it by, and load
+// reads each back under its own name (a swapped frame or input box would not).
+TEST_F(CliTest, EveryFieldReachesItsFrameAndLoadsBack) {
+  const std::vector<std::pair<std::string, std::string>> kFields = {
+      {"track", "track"}, {"title", "title"}, {"artist", "artist"}, {"album", "album"},
+      {"year", "year"}, {"genre", "genre"}, {"comment", "comment"}, {"disc", "partofset"},
+      {"albumartist", "band"}, {"composer", "composer"}, {"publisher", "publisher"},
+      {"origartist", "origartist"}, {"copyright", "copyright"}, {"url", "url"},
+      {"encoded", "encodedby"}, {"bpm", "bpm"}};
+  std::string a = Mp3("a.mp3");
+  std::vector<std::string> args = {"--edit", "v2", "change"};
+  // A distinct year-like number each, which every frame takes as it is.
+  auto value = [](std::size_t i) { return std::to_string(1001 + i); };
+  for (std::size_t i = 0; i < kFields.size(); ++i) args.push_back(kFields[i].first + "=" + value(i));
+  args.push_back(a);
+  Run(0, args);
+  Json m = MutagenFields(a);
+  auto loaded = Lines(Run(0, {"--edit", "v2", "load", a}).out);
+  for (std::size_t i = 0; i < kFields.size(); ++i) {
+    EXPECT_EQ(m[kFields[i].second].string, value(i)) << kFields[i].first;
+    EXPECT_NE(std::find(loaded.begin(), loaded.end(), kFields[i].first + "=" + value(i)), loaded.end())
+        << kFields[i].first;
+  }
+}
+
 TEST_F(CliTest, ChangeID3v1CopyBothWaysAndClear) {
   std::string a = Mp3("a.mp3");
   std::string b = Mp3("b.mp3", {}, V1("Only", 0, 0, 255, "note"));
