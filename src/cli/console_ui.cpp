@@ -77,7 +77,6 @@ bool ConsoleUI::PumpEvents() {
 
 void ConsoleUI::StatusLineAdded(const std::string& line) {
   console_.PrintStatusLine(line);
-  texts_.push_back(line.size() >= 11 && line[0] == '[' ? line.substr(11) : line);
 }
 
 void ConsoleUI::WorkingOn(const std::string& path, std::size_t done, std::size_t total) {

@@ -7,7 +7,6 @@
 
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "console.h"
 #include "library/ui.h"
@@ -35,8 +34,6 @@ class ConsoleUI : public UserInterface {
   // only messages about what they could not do).
   bool Refused() const { return refused_; }
   bool Failed() const { return failed_; }
-  // The status lines without their time stamps, in order.
-  const std::vector<std::string>& Texts() const { return texts_; }
 
  private:
   Console& console_;
@@ -44,7 +41,6 @@ class ConsoleUI : public UserInterface {
   bool refused_ = false;
   bool failed_ = false;
   std::function<void()> stop_;
-  std::vector<std::string> texts_;
   struct sigaction previous_ {};
 };
 

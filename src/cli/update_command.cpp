@@ -16,17 +16,6 @@ namespace {
 // By CmdUpdate index.
 constexpr std::array<const char*, kUpdateCommandCount> kActions = {"upgrade", "check", "erase"};
 
-bool EndsWith(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// Lines with which a self-update command says it did not get its answer.
-bool IsUpdateFailure(const std::string& text) {
-  return EndsWith(text, " UNSUCCESSFUL...") || EndsWith(text, ": unknown ERROR") ||
-         EndsWith(text, ": VERSION ERROR!") || text.rfind("File read error: ", 0) == 0 ||
-         text == "Still working...";
-}
-
 int Usage(CommandContext& context, const std::string& message) {
   context.console.PrintError("velotag-cli: " + message +
                              "\nTry 'velotag-cli --help' for more information.\n");
@@ -55,10 +44,7 @@ int RunUpdate(CommandContext& context) {
   ui.SetStop([&form] { form.CmdSTOP_Click(); });
   form.Options().Servers.Update = server;
   form.SetUpgradeProgram("velotag-cli", {"--version"});
-  form.CmdUpdate_Click(index);
-
-  bool failed = ui.Refused() || ui.Failed();
-  for (const std::string& text : ui.Texts()) failed = failed || IsUpdateFailure(text);
+  bool failed = !form.RunUpdate(index) || ui.Refused() || ui.Failed();
   if (index == kCmdAutoUpgrade) {
     const std::string script = form.DownloadFolder() + kUpgradeScriptName;
     if (form.UpgradeMarker().empty()) {

@@ -139,6 +139,9 @@ class Form1 : public MyListviewEvents {
   // The selected rows, by the rename pattern in Options().
   BatchResult RenameFiles();
   BatchResult AutoTag();
+  // A self-update button's work (kCmdAutoUpgrade...); true when it got its
+  // answer: the version compared, the upgrade prepared, the folder erased.
+  bool RunUpdate(int index);
   // "Save to CSV" into a chosen file ("" = the dated name in the program
   // folder); the path written, "" when it failed.
   std::string SaveListCsv(const std::string& fileName = "");
@@ -220,9 +223,9 @@ class Form1 : public MyListviewEvents {
   void TrackSelected();
   void Search();
   void ClearLocalDatabase();
-  void EraseDownloadFolder();
-  void CheckVersion();
-  void AutoUpgrade();
+  bool EraseDownloadFolder();
+  bool CheckVersion();
+  bool AutoUpgrade();
   void OfferDownloadedFile(const std::string& path);
   // The download folder, made with its marker when missing; false when it
   // cannot be.

@@ -34,20 +34,19 @@ std::string Form1::DownloadFolder() const {
   return paths_.ProgramFolder + paths_.ExeName + "-download/";
 }
 
-void Form1::CmdUpdate_Click(int index) {
-  if (index == kCmdEraseDownload) {
-    EraseDownloadFolder();
-    return;
-  }
-  if (index != kCmdAutoUpgrade && index != kCmdCheckVersion) return;
+void Form1::CmdUpdate_Click(int index) { RunUpdate(index); }
+
+bool Form1::RunUpdate(int index) {
+  if (index == kCmdEraseDownload) return EraseDownloadFolder();
+  if (index != kCmdAutoUpgrade && index != kCmdCheckVersion) return false;
   if (busyCount_ != 0) {
     AddStatusLine("Still working...");
-    return;
+    return false;
   }
   busyCount_ = 1;
-  if (index == kCmdCheckVersion) CheckVersion();
-  else AutoUpgrade();
+  const bool ok = index == kCmdCheckVersion ? CheckVersion() : AutoUpgrade();
   LowerBusy();
+  return ok;
 }
 
 bool Form1::PrepareDownloadFolder() {
@@ -62,7 +61,7 @@ bool Form1::PrepareDownloadFolder() {
 }
 
 // Like start-up, it erases only the folder it made itself.
-void Form1::EraseDownloadFolder() {
+bool Form1::EraseDownloadFolder() {
   const std::string caption = kUpdateCaptions[kCmdEraseDownload];
   const std::string folder = DownloadFolder();
   bool ok = true;
@@ -77,6 +76,7 @@ void Form1::EraseDownloadFolder() {
     }
   }
   AddStatusLine(caption + (ok ? " SUCCESSFUL..." : " UNSUCCESSFUL..."));
+  return ok;
 }
 
 namespace {
@@ -104,17 +104,17 @@ UpdateSite MakeSite(Form1& form, const std::string& home, const std::string& fol
 
 }  // namespace
 
-void Form1::CheckVersion() {
+bool Form1::CheckVersion() {
   const std::string caption = kUpdateCaptions[kCmdCheckVersion];
   if (!PrepareDownloadFolder()) {
     AddStatusLine(caption + " UNSUCCESSFUL...");
-    return;
+    return false;
   }
-  CheckLastVersion(MakeSite(*this, options_.Servers.Update, DownloadFolder()), caption,
+  return CheckLastVersion(MakeSite(*this, options_.Servers.Update, DownloadFolder()), caption,
                    kVersionText);
 }
 
-void Form1::AutoUpgrade() {
+bool Form1::AutoUpgrade() {
   const std::string caption = kUpdateCaptions[kCmdAutoUpgrade];
   const std::string install =
       WithTrailingSlash(paths_.InstallFolder.empty() ? paths_.ProgramFolder : paths_.InstallFolder);
@@ -123,11 +123,11 @@ void Form1::AutoUpgrade() {
     CheckVersion();
     AddStatusLine("The program folder " + install +
                   " is not writable: updates come from the package manager");
-    return;
+    return false;
   }
   if (!PrepareDownloadFolder()) {
     AddStatusLine(caption + " UNSUCCESSFUL...");
-    return;
+    return false;
   }
   UpgradeTarget target;
   target.programFolder = install;
@@ -145,6 +145,7 @@ void Form1::AutoUpgrade() {
     upgradeMarker_ = r.archive;
     closingRequest_ = true;
   }
+  return r.outcome == UpgradeOutcome::Prepared;
 }
 
 void Form1::OfferDownloadedFile(const std::string& path) {

@@ -67,11 +67,14 @@ bool FetchHomePage(const UpdateSite& site, const std::string& caption, std::stri
   return true;
 }
 
-void CheckLastVersion(const UpdateSite& site, const std::string& caption,
+bool CheckLastVersion(const UpdateSite& site, const std::string& caption,
                       const std::string& localVersion) {
   std::string page;
-  if (!FetchHomePage(site, caption, page)) return;
-  for (const std::string& line : VersionCheckLines(caption, page, localVersion)) site.log(line);
+  if (!FetchHomePage(site, caption, page)) return false;
+  bool answered = false;
+  for (const std::string& line : VersionCheckLines(caption, page, localVersion, &answered))
+    site.log(line);
+  return answered;
 }
 
 UpgradeResult PrepareUpgrade(const UpdateSite& site, const std::string& caption,

@@ -40,8 +40,8 @@ struct UpdateSite {
 bool FetchHomePage(const UpdateSite& site, const std::string& caption, std::string& page);
 
 // "Check last version": reads the home page and logs what it says about
-// localVersion.
-void CheckLastVersion(const UpdateSite& site, const std::string& caption,
+// localVersion; false when the page or its version could not be had.
+bool CheckLastVersion(const UpdateSite& site, const std::string& caption,
                       const std::string& localVersion);
 
 struct UpgradeTarget {

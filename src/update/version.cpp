@@ -113,13 +113,22 @@ std::string PublishedSha256(const std::string& page) {
 }
 
 std::vector<std::string> VersionCheckLines(const std::string& caption, const std::string& page,
-                                           const std::string& localVersion) {
+                                           const std::string& localVersion,
+                                           bool* answered) {
+  bool ignored = false;
+  bool& ok = answered ? *answered : ignored;
+  ok = false;
   std::string title;
   if (!FindPageTitle(page, title)) return {caption + ": unknown ERROR"};
   std::vector<std::string> lines = {caption + ": " + title};
   std::string remote;
+  // A title without a version says nothing the user could act on, but the
+  // page was had and read: not a failure, as before.
+  ok = true;
   if (!VersionOfTitle(title, remote)) return lines;
-  switch (CompareVersions(localVersion, remote)) {
+  const int order = CompareVersions(localVersion, remote);
+  ok = order == kVersionsEqual || order == kLocalNewer || order == kRemoteNewer;
+  switch (order) {
     case kVersionsEqual: lines.push_back(caption + ": You DON'T need to upgrade!"); break;
     case kLocalNewer: lines.push_back(caption + ": You need to upload the newer version!"); break;
     case kRemoteNewer: lines.push_back(caption + ": You need to upgrade!"); break;

@@ -31,8 +31,10 @@ bool VersionOfTitle(const std::string& title, std::string& version);
 // page has none that is well formed.
 std::string PublishedSha256(const std::string& page);
 
-// The status lines "Check last version" adds for a page it has read.
+// The status lines "Check last version" adds for a page it has read;
+// *answered tells whether the page gave a title whose version compared.
 std::vector<std::string> VersionCheckLines(const std::string& caption, const std::string& page,
-                                           const std::string& localVersion);
+                                           const std::string& localVersion,
+                                           bool* answered = nullptr);
 
 }  // namespace velotag
