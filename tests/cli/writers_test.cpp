@@ -51,8 +51,7 @@ TEST(ConcurrentWriters, TakeTurnsAndLeaveEveryFileWhole) {
   }
   for (int round = 0; round < kRounds; ++round) {
     const std::string r = std::to_string(round);
-    const std::string artist = "A" + r + std::string(round % 2 ? 3000 : 10, 'a'), album = "B" + r,
-                      title = "C" + r;
+    const std::string artist = "A" + r + std::string(round % 2 ? 3000 : 10, 'a'), album = "B" + r, title = "C" + r;
     const std::vector<std::vector<std::string>> writers = {
         {"--edit", "v2", "change", "artist=" + artist},
         {"--edit", "v2", "change", "album=" + album},

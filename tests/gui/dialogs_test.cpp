@@ -35,14 +35,12 @@ class DialogsTest : public QObject {
         {"Pictures|*.jpe;*.png", "Pictures (*.jpe *.JPE *.png *.PNG)"},
         {"A|*.a|All|*", "A (*.a *.A);;All (*)"},
         {"", ""}};
-    for (const auto& [filter, expected] : cases)
-      QCOMPARE(ToQtFilter(filter), QString::fromUtf8(expected));
+    for (const auto& [filter, expected] : cases) QCOMPARE(ToQtFilter(filter), QString::fromUtf8(expected));
     // Paths that are not UTF-8 keep their bytes on the way to the desktop.
     const std::string latin1 = "/music/caf\xe9/a b#%.mp3";
     QUrl url = PathToUrl(latin1);
     QVERIFY(url.isLocalFile());
-    QCOMPARE(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString(),
-             latin1);
+    QCOMPARE(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString(), latin1);
     QCOMPARE(QStringToPath(PathToQString("/music/Ősz/秋.mp3")), std::string("/music/Ősz/秋.mp3"));
     QCOMPARE(MessageText("a\r\nb"), u"a\nb"_s);
   }

@@ -37,14 +37,15 @@ namespace {
 namespace vt = velotag::test;
 using vt::TempDir;
 
-// A person who answers the dialogs from a script.
+// A person who answers the dialogs from a script: Yes/No, folders and typed
+// texts in order (No, none and a cancel when none is left).
 class ScriptedDialogs : public DialogProvider {
  public:
   struct Shown {
     QString text, title;
   };
-  std::deque<bool> answers;  // Yes/No in order; No when none is left
-  std::deque<QString> folders;
+  std::deque<bool> answers;
+  std::deque<QString> folders, texts;
   std::vector<Shown> questions, messages;
   std::vector<QUrl> opened;
 
@@ -52,17 +53,10 @@ class ScriptedDialogs : public DialogProvider {
     questions.push_back({text, title});
     return vt::PopFront(answers);
   }
-  void ShowMessage(QWidget*, const QString& text, const QString& title, MessageIcon) override {
-    messages.push_back({text, title});
-  }
-  QString ChooseFolder(QWidget*, const QString&, const QString&) override {
-    return vt::PopFront(folders);
-  }
-  QString ChooseFile(QWidget*, const QString&, const QString&, const QString&) override {
-    return {};
-  }
+  void ShowMessage(QWidget*, const QString& text, const QString& title, MessageIcon) override { messages.push_back({text, title}); }
+  QString ChooseFolder(QWidget*, const QString&, const QString&) override { return vt::PopFront(folders); }
+  QString ChooseFile(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
   void OpenExternally(const QUrl& url) override { opened.push_back(url); }
-  std::deque<QString> texts;  // typed answers; a cancel when none is left
   bool AskText(QWidget*, const QString&, const QString&, QString& text) override {
     if (texts.empty()) return false;
     text = vt::PopFront(texts);
@@ -88,10 +82,7 @@ struct Window {
   GridWidget* grid() { return window->grid(); }
 
   // A widget of the window by its object name.
-  template <class T>
-  T* Find(const QString& name) {
-    return window->findChild<T*>(name);
-  }
+  template <class T> T* Find(const QString& name) { return window->findChild<T*>(name); }
   void Click(const QString& name) {
     auto* button = Find<QAbstractButton>(name);
     if (!button) return QTest::qFail(qPrintable(u"no button "_s + name), __FILE__, __LINE__);
@@ -107,8 +98,7 @@ struct Window {
     dialogs.answers.push_back(subfolders);
     Click(u"CmdInput_1"_s);
   }
-  void ClickRow(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
-                Qt::MouseButton button = Qt::LeftButton) {
+  void ClickRow(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier, Qt::MouseButton button = Qt::LeftButton) {
     QTest::mouseClick(grid()->viewport(), button, modifiers, grid()->RowRect(row).center());
   }
   // The log as the list shows it, without the "[hh:mm:ss] " stamps.
@@ -129,6 +119,10 @@ struct Window {
     for (int i = 0; i < window->form().Grid().ItemCount(); ++i)
       if (window->form().Grid().GetItemSelected(i)) rows.push_back(i);
     return rows;
+  }
+  bool IniHas(const std::string& line) {
+    auto ini = vt::ReadFileBytes(home + "velotag.ini");
+    return std::string(ini.begin(), ini.end()).find(line) != std::string::npos;
   }
   QString Caption(const QString& frame) { return Find<QLabel>(frame + u"Caption"_s)->text(); }
 };
@@ -164,8 +158,7 @@ void OnFirstProgress(Window& w, const QString& frame, std::function<void()> acti
 // Whether the whole widget shows: no parent up to top clips any of it.
 bool InView(QWidget* widget, QWidget* top) {
   if (!widget->isVisible() || widget->width() < widget->minimumSizeHint().width() ||
-      widget->height() < widget->minimumSizeHint().height())
-    return false;
+      widget->height() < widget->minimumSizeHint().height()) return false;
   for (QWidget* p = widget->parentWidget(); p; p = p->parentWidget()) {
     if (!p->rect().contains(QRect(widget->mapTo(p, QPoint(0, 0)), widget->size()))) return false;
     if (p == top) break;
@@ -222,8 +215,7 @@ class MainWindowTest : public QObject {
     w.Click(u"CmdInput_4"_s);
 
     w.AddFolder(demo_, false);
-    QCOMPARE(w.dialogs.questions[0].title, u"Add media folder"_s);
-    QCOMPARE(w.dialogs.questions[0].text, u"Search in subfolders?"_s);
+    QCOMPARE(w.dialogs.questions[0].title + u": "_s + w.dialogs.questions[0].text, u"Add media folder: Search in subfolders?"_s);
     QCOMPARE(w.Column(kColFileName), kDemoNames.mid(0, 5));
     w.Click(u"CmdInput_4"_s);
     QCOMPARE(w.Log().last(), u"Delete all media file(s) (5)"_s);
@@ -298,8 +290,7 @@ class MainWindowTest : public QObject {
       auto* fields = w.Find<QWidget>(u"PanelScroll"_s);
       for (QPushButton* b : w->findChildren<QPushButton*>()) {
         if (fields->isAncestorOf(b) || !b->isVisibleTo(w.window.get())) continue;
-        QVERIFY2(InView(b, w.window.get()), qPrintable(QString::fromLatin1(c.picture) + u" "_s +
-                                                      b->objectName() + u" "_s + b->text()));
+        QVERIFY2(InView(b, w.window.get()), qPrintable(QString::fromLatin1(c.picture) + u" "_s + b->objectName()));
       }
     }
     QApplication::setFont(normal);
@@ -330,14 +321,11 @@ class MainWindowTest : public QObject {
     w.ClickRow(4);
     w.Click(u"CmdID3v1_31"_s);
     QCOMPARE(w.Log().last(), u"Changed 2 MP3(s)"_s);
-    QCOMPARE(w.Column(kColTitle), (QStringList{"", "Neue Straße", "Árvíztűrő tükörfúrógép", "",
-                                               "Neue Straße", "Encore"}));
+    QCOMPARE(w.Column(kColTitle), (QStringList{"", "Neue Straße", "Árvíztűrő tükörfúrógép", "", "Neue Straße", "Encore"}));
     QCOMPARE(w.Column(kColArtist)[4], u"Velo"_s);
     QCOMPARE(w.Column(kColID3v2)[4], u"4"_s);  // a new tag for the untagged file
-    QCOMPARE(vt::MutagenFields(demo_ + "05 untagged.mp3")["title"].string,
-             std::string("Neue Straße"));
-    QCOMPARE(vt::MutagenFields(demo_ + "02 - Harbour Lights.mp3")["artist"].string,
-             std::string("Velo"));
+    QCOMPARE(vt::MutagenFields(demo_ + "05 untagged.mp3")["title"].string, std::string("Neue Straße"));
+    QCOMPARE(vt::MutagenFields(demo_ + "02 - Harbour Lights.mp3")["artist"].string, std::string("Velo"));
   }
 
   void stopAndCloseDuringALongBatch() {
@@ -368,14 +356,10 @@ class MainWindowTest : public QObject {
     });
     w.Click(u"CmdID3v1_30"_s);
     QVERIFY(stopWasOn);
-    QVERIFY2(caption.startsWith(u"WORKING: "_s) && caption.endsWith(u" %"_s), qPrintable(caption));
-    QVERIFY(refused);
-    QCOMPARE(w.dialogs.questions.back().text, u"QUIT?"_s);
-    QCOMPARE(w.dialogs.questions.back().title, u"QUIT"_s);
-    QCOMPARE(title, u"[02.0 s] QUIT"_s);
-    QCOMPARE(text, u"Still working..."_s);
-    QVERIFY(w.Log().contains(u"Process killed"_s));
-    QVERIFY(w.Log().contains(u"Still working..."_s));
+    QVERIFY2(caption.startsWith(u"WORKING: "_s) && caption.endsWith(u" %"_s) && refused, qPrintable(caption));
+    QCOMPARE(w.dialogs.questions.back().title + u": "_s + w.dialogs.questions.back().text, u"QUIT: QUIT?"_s);
+    QCOMPARE(title + u": "_s + text, u"[02.0 s] QUIT: Still working..."_s);
+    QVERIFY(w.Log().contains(u"Process killed"_s) && w.Log().contains(u"Still working..."_s));
     QCOMPARE(w->form().Grid().ItemCount(), 120);
     QCOMPARE(w->form().BusyCount(), 0);
     int changed = w.Log().last().section(QLatin1Char(' '), 1, 1).toInt();
@@ -389,8 +373,7 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(w->Closed(), 4000);
     QVERIFY(!w->isVisible());
     QCOMPARE(w.dialogs.questions.size(), asked);
-    auto ini = vt::ReadFileBytes(w.home + "velotag.ini");
-    QVERIFY(std::string(ini.begin(), ini.end()).find("ChkID3v1(1)=1") != std::string::npos);
+    QVERIFY(w.IniHas("ChkID3v1(1)=1"));
   }
 
   void patternWindowPresetRenameAndCsv() {
@@ -408,9 +391,7 @@ class MainWindowTest : public QObject {
     });
     w.Click(u"CmdInput_10"_s);
     QCOMPARE(pattern, QString::fromLatin1(kRenamePresets[1]));
-    QVERIFY2(QRegularExpression(u"^\\(0\\d\\) - Artist - Title - \\(\\d{4}\\)\\.mp3$"_s)
-                 .match(example)
-                 .hasMatch(),
+    QVERIFY2(QRegularExpression(u"^\\(0\\d\\) - Artist - Title - \\(\\d{4}\\)\\.mp3$"_s).match(example).hasMatch(),
              qPrintable(example));
     QCOMPARE(w->form().Options().RenamePattern, std::string(kRenamePresets[1]));
 
@@ -425,8 +406,7 @@ class MainWindowTest : public QObject {
     // Save to CSV; a double click on its log line opens the folder.
     w.Click(u"CmdInput_13"_s);
     QString line = w.Log().last();
-    QVERIFY2(line.startsWith(u"Saved to CSV: "_s + QString::fromStdString(w.home) + u"ID3v1_"_s),
-             qPrintable(line));
+    QVERIFY2(line.startsWith(u"Saved to CSV: "_s + QString::fromStdString(w.home) + u"ID3v1_"_s), qPrintable(line));
     QCOMPARE(GetPathType(line.mid(14).toStdString()), kPathFile);
     auto* list = w.Find<QListWidget>(u"LstStat"_s);
     QListWidgetItem* item = list->item(list->count() - 1);
@@ -434,8 +414,7 @@ class MainWindowTest : public QObject {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, at);
-    QCOMPARE(w.dialogs.opened.size(), std::size_t{1});
-    QCOMPARE(w.dialogs.opened[0], PathToUrl(w.home));
+    QCOMPARE(w.dialogs.opened, std::vector<QUrl>{PathToUrl(w.home)});
     QCOMPARE(QGuiApplication::clipboard()->text(), item->text());
   }
 
@@ -444,8 +423,7 @@ class MainWindowTest : public QObject {
     const std::string latin1 = music_->path() + "caf\xe9.mp3";  // a name that is not UTF-8
     vt::WriteFileBytes(latin1, vt::ReadFileBytes(demo_ + kDemoNames[0].toStdString()));
     QMimeData data;
-    data.setUrls({PathToUrl(demo_),
-                  QUrl::fromEncoded("file://" + QByteArray(latin1.c_str()).toPercentEncoding("/")),
+    data.setUrls({PathToUrl(demo_), QUrl::fromEncoded("file://" + QByteArray(latin1.c_str()).toPercentEncoding("/")),
                   QUrl(u"https://example.com/x.mp3"_s)});
     QPointF at = w.grid()->viewport()->rect().center();
     QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -490,8 +468,7 @@ class MainWindowTest : public QObject {
   void acoustIdKeyFromTheTagsMenu() {
     Window w("");
     QList<QAction*> actions = w->findChildren<QAction*>();
-    auto entry = std::find_if(actions.begin(), actions.end(),
-                              [](QAction* a) { return a->text() == u"AcoustID key..."_s; });
+    auto entry = std::find_if(actions.begin(), actions.end(), [](QAction* a) { return a->text() == u"AcoustID key..."_s; });
     QVERIFY(entry != actions.end());
     w.dialogs.texts.push_back(u" K3y "_s);
     (*entry)->trigger();
@@ -500,8 +477,7 @@ class MainWindowTest : public QObject {
     w.dialogs.answers.push_back(true);
     w->close();
     QVERIFY(w->Closed());
-    auto ini = vt::ReadFileBytes(w.home + "velotag.ini");
-    QVERIFY(std::string(ini.begin(), ini.end()).find("acoustid_key=K3y\r\n") != std::string::npos);
+    QVERIFY(w.IniHas("acoustid_key=K3y\r\n"));
   }
 };
 

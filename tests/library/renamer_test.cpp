@@ -30,15 +30,13 @@ TEST(RenamePattern, Engine) {
       {"plain text", ""},
       {"", ""},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(ApplyRenamePattern(c.pattern, RenameVariables(), kValues), c.name) << c.pattern;
+  for (const Case& c : cases) EXPECT_EQ(ApplyRenamePattern(c.pattern, RenameVariables(), kValues), c.name) << c.pattern;
 }
 
 TEST(RenamePattern, LongNamesAreCutBeforeTheExtension) {
   std::vector<std::string> values = kValues;
   values[1] = std::string(300, 't');
-  EXPECT_EQ(ApplyRenamePattern("%title%", RenameVariables(), values),
-            std::string(250, 't') + ".mp3");
+  EXPECT_EQ(ApplyRenamePattern("%title%", RenameVariables(), values), std::string(250, 't') + ".mp3");
   // 250 characters of two bytes each would not fit in a Linux file name.
   values[1].clear();
   for (int i = 0; i < 300; ++i) values[1] += "é";
@@ -49,8 +47,7 @@ TEST(RenamePattern, LongNamesAreCutBeforeTheExtension) {
   // A width from a hand-edited pattern costs no more than the name can hold.
   EXPECT_EQ(ApplyRenamePattern("x%track:2000000000::0%", RenameVariables(), kValues),
             "x" + std::string(249, '0') + ".mp3");
-  EXPECT_EQ(ApplyRenamePattern("%track:300::0%", RenameVariables(), kValues),
-            std::string(250, '0') + ".mp3");
+  EXPECT_EQ(ApplyRenamePattern("%track:300::0%", RenameVariables(), kValues), std::string(250, '0') + ".mp3");
 }
 
 // Names from tag values stay names in their folder and keep ".mp3".

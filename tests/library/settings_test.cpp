@@ -13,30 +13,21 @@ using test::WriteFileText;
 
 TEST(Settings, BrokenAndDuplicatedValues) {
   TempDir dir;
-  WriteFileText(dir.file("v.ini"),
-                "[options]\r\nOptID3ver=7\r\nChkID3v1(3)=abc\r\nChkID3v1(4)=2\r\n"
+  WriteFileText(dir.file("v.ini"), "[options]\r\nOptID3ver=7\r\nChkID3v1(3)=abc\r\nChkID3v1(4)=2\r\n"
                 "RenamePattern=no variables\r\nTxtID3(0)=first\r\n"
-                "[Options]\r\nTxtID3(0)=second\r\nOptID3editVer=1\r\n[servers]\r\n"
-                "fingerprint=127.0.0.1:8080");
+                "[Options]\r\nTxtID3(0)=second\r\nOptID3editVer=1\r\n[servers]\r\n" "fingerprint=127.0.0.1:8080");
   Settings s;
   EXPECT_FALSE(LoadSettings(dir.file("missing.ini"), s));
   EXPECT_TRUE(LoadSettings(dir.file("v.ini"), s));
-  EXPECT_EQ(s.OptID3ver, 0);
-  EXPECT_EQ(s.OptID3editVer, 1);
-  EXPECT_EQ(s.ChkID3v1[3], 0);
-  EXPECT_EQ(s.ChkID3v1[4], 1);
-  EXPECT_EQ(s.RenamePattern, "");
-  EXPECT_EQ(s.TxtID3[0], "second");
-  EXPECT_EQ(s.Servers.Fingerprint, "127.0.0.1:8080");
+  EXPECT_EQ(std::to_string(s.OptID3ver) + std::to_string(s.OptID3editVer) + std::to_string(s.ChkID3v1[3]) +
+                std::to_string(s.ChkID3v1[4]) + "|" + s.RenamePattern + "|" + s.TxtID3[0] + "|" + s.Servers.Fingerprint,
+            "0101||second|127.0.0.1:8080");
 }
 
 TEST(Settings, AcoustIdScoreOutOfRangeIsTheDefault) {
   for (const auto& [text, score] : {std::pair{"", 0.5}, {"0.8", 0.8}, {"1", 1.0}, {"0", 0.5}, {"-0.2", 0.5},
-                                    {"1.5", 0.5}, {"high", 0.5}}) {
-    ServerSettings servers;
-    servers.AcoustIdScore = text;
-    EXPECT_EQ(AcoustIdMinScore(servers), score) << text;
-  }
+                                    {"1.5", 0.5}, {"high", 0.5}})
+    EXPECT_EQ(AcoustIdMinScore(ServerSettings{.AcoustIdScore = text}), score) << text;
 }
 
 TEST(Settings, RoundTripThroughTheFile) {
