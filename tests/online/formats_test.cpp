@@ -1,5 +1,6 @@
-// What the online modules parse and store: URLs and response headers, XML
-// answers, the local database of answers, and WAV files.
+// What the online modules parse and store: URLs and response headers, the
+// local database of answers, and WAV files (XML answers are read end to end
+// by the lookup tests).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +12,6 @@
 #include "online/socket.h"
 #include "online/url.h"
 #include "online/wave.h"
-#include "online/xml.h"
 #include "support/paths.h"
 #include "testutil.h"
 #include "wavgen.h"
@@ -81,35 +81,6 @@ TEST(ResponseHeaders, StatusLineKnownHeadersAndHostNames) {
   EXPECT_EQ(ResolveHost("127.1"), "127.1");  // what inet_addr accepts stays as written
   EXPECT_EQ(ResolveHost("localhost"), "127.0.0.1");
   EXPECT_EQ(PickHostAddress(""), kNoAddress);
-}
-
-// Texts (no attribute named) and attribute values of the nodes a path
-// selects from the top level down.
-TEST(Xml, ValuesByPath) {
-  const struct {
-    std::string doc, path;
-    bool firstOnly;
-    std::string value, attribute = "";
-  } cases[] = {
-      {"<a><b>x</b><b>y</b></a>", "a<b", false, "xy"},
-      {"<A><B>up</B><B>2</B></A>", " a < b ", true, "up"},
-      {"<?xml version=\"1.0\"?><!-- note --><r><a><b>1</b></a><c><b>2</b></c></r>", "r<c<b", false, "2"},
-      {"<a>x &amp;lt; y &AMP; &quot;q&quot; &#60;</a>", "a", false, "x < y & \"q\" &#60;"},
-      {"<a>one</b>two</a>", "a", false, ""},  // a stray closing tag is skipped, "<" inside
-      {"<a><b>open", "a<b", false, "open"},   // never closed: the rest of the input
-      {"<a>text<b", "a", false, ""},          // "<" with no ">" ends the document
-      {"<x a=\"1 &amp; 2\"/>", "x", true, "1 & 2", "a"},
-      {"<x a=\"1\" a=\"2\"/>", "x", true, "1", "a"},  // the first of a name
-      {"<r><x a=\"1\"/><x/><x a=\"3\"/></r>", "r<x", false, "3", "a"},  // the last that has it
-  };
-  for (const auto& c : cases) {
-    ClassXML xml;
-    xml.XML_str(c.doc);
-    EXPECT_EQ(c.attribute.empty() ? xml.GetValue(c.path, "<", c.firstOnly)
-                                  : xml.GetAttrib(c.path, c.attribute, "<", c.firstOnly),
-              c.value)
-        << c.doc << " @ " << c.path;
-  }
 }
 
 TEST(LocalDb, AppendsOnlyValidSectionsOfAnswerLines) {

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <map>
 #include <optional>
 #include <tuple>
 
@@ -233,34 +232,6 @@ TEST(DeleteTree, RemovesContentsNeverFollowsLinksAndReportsWhatItCouldNot) {
            log == std::vector<std::string>{fail + dir.file("locked/f"), fail + dir.file("locked/")};
   }));
   EXPECT_EQ(GetLargeFileSize(dir.file("locked/f")), 1);
-}
-
-TEST(ListFolder, EntriesWithAttributesAndTimes) {
-  TempDir dir;
-  WriteFileBytes(dir.file("a.mp3"), std::vector<std::uint8_t>(1234));
-  WriteFileBytes(dir.file(".hidden"), {});
-  WriteFileBytes(dir.file("ro"), {});
-  ::chmod(dir.file("ro").c_str(), 0444);
-  ASSERT_TRUE(CreatePath(dir.file("sub")));
-  TempDir other;
-  ASSERT_EQ(::symlink(other.path().c_str(), dir.file("dirlink").c_str()), 0);
-  ASSERT_EQ(::symlink(dir.file("a.mp3").c_str(), dir.file("filelink.mp3").c_str()), 0);
-  struct timespec times[2] = {{1299488700, 0}, {1299488700, 0}};  // 2011-03-07 09:05:00 UTC
-  ::utimensat(AT_FDCWD, dir.file("a.mp3").c_str(), times, 0);
-
-  std::vector<FolderEntry> entries;
-  ASSERT_EQ(ListFolder(dir.path().substr(0, dir.path().size() - 1), entries), 6);
-  std::map<std::string, FolderEntry> by;
-  for (const FolderEntry& e : entries) by[e.Name.substr(dir.path().size())] = e;
-  const FolderEntry& a = by["a.mp3"];
-  EXPECT_EQ(std::tuple(a.Size, a.Attributes, a.Modified),
-            std::tuple(Offset64{1234}, 0, std::string("2011.03.07. 09:05:00")));  // the tests run with TZ=UTC
-  // A link to a folder is a link, not a folder: no walk goes through it.
-  EXPECT_EQ(std::tuple(by[".hidden"].Attributes, by["ro"].Attributes, by["sub/"].Attributes,
-                       by["dirlink"].Attributes, by["filelink.mp3"].Attributes),
-            std::tuple(kAttrHidden, kAttrReadOnly, kAttrDirectory, kAttrLink, kAttrLink));
-  EXPECT_EQ(ListFolder(dir.file("missing"), entries), 0);
-  EXPECT_TRUE(entries.empty());
 }
 
 }  // namespace
