@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <random>
 #include <string>
 #include <tuple>
@@ -51,12 +50,6 @@ Cols Row(const MyListview& grid, std::int32_t id) {
   Cols cols;
   EXPECT_TRUE(grid.GetItem(id, cols));
   return cols;
-}
-
-std::vector<std::int32_t> Widths(const MyListview& grid, std::int32_t columns) {
-  std::vector<std::int32_t> out;
-  for (std::int32_t c = 0; c < columns; ++c) out.push_back(grid.GetColumnheaderWidth(c));
-  return out;
 }
 
 void Fill(MyListview& grid, const std::vector<Cols>& rows, std::int32_t columns = 1) {
@@ -321,27 +314,6 @@ TEST(Search, Variants) {
         << c.start << " " << c.col << " '" << c.text << "' " << c.whole << " " << c.compare;
 }
 
-// The search shortcut relies on this list being complete for the Unicode
-// tables in use: every character whose folding yields ASCII, or that changes
-// the ASCII character before it, must be on it.
-TEST(FoldShortcut, ListCoversEveryCharacterThatTouchesAscii) {
-  for (std::uint32_t cp = 0x80; cp < 0x30000; ++cp) {
-    if (cp >= 0xD800 && cp <= 0xDFFF) continue;
-    std::string text;
-    AppendUtf8(text, cp);
-    const std::string folded = CaseFold(text);
-    bool ascii =
-        std::any_of(folded.begin(), folded.end(), [](unsigned char c) { return c < 0x80; });
-    EXPECT_TRUE(!ascii || grid_detail::FoldMayTouchAscii(cp)) << std::hex << cp;
-    for (char base : {'a', 'E', 'i', 'K', 's', '<', '=', '>', '0'}) {
-      if (cp >= 0x3000) break;
-      std::string lower(1, static_cast<char>(base >= 'A' && base <= 'Z' ? base + 32 : base));
-      EXPECT_TRUE(CaseFold(base + text) == lower + folded || grid_detail::FoldMayTouchAscii(cp))
-          << std::hex << cp << " after " << base;
-    }
-  }
-}
-
 // Random cells and search texts: the matcher must agree with folding both
 // texts and comparing, whichever path it takes.
 TEST(FoldShortcut, MatcherAgreesWithPlainFolding) {
@@ -363,111 +335,6 @@ TEST(FoldShortcut, MatcherAgreesWithPlainFolding) {
     ASSERT_EQ(grid_detail::CellMatcher(needle, whole, true).Matches(cell, false), expected)
         << "'" << cell << "' '" << needle << "'";
   }
-}
-
-// ---- Widths -----------------------------------------------------------------------------------
-
-TEST(Widths, FittingHeadersRowsAndTheCheckBox) {
-  Host host;
-  MyListview grid(&host);
-  grid.SetColumnCount(3);
-  ASSERT_TRUE(grid.SetColumnheaderValue(1, "Na\r\nme", false));  // width -1: fitted at once
-  EXPECT_EQ(grid.GetColumnheaderValue(1), "Na me");              // no line breaks in headers
-  EXPECT_EQ(grid.GetColumnheaderWidth(1), 5 * 13 + 6);
-  grid.SetColumnheaderWidth(1, 30, false);
-  grid.SetColumnheaderValue(1, "Longer name", false);  // a set width stays
-  EXPECT_EQ(grid.GetColumnheaderWidth(1), 30);
-  Fill(grid, {{"ab", "abcdefghij", "x\r\ny"}, {"a", "b"}}, 3);
-  grid.SetDefWidthAllCol(false);
-  // The check box in column 0, the header wider in 1, CR LF as one blank in 2.
-  EXPECT_EQ(Widths(grid, 3), (std::vector<std::int32_t>{2 * 10 + 6 + 20 + 2, 11 * 13 + 6, 3 * 10 + 6}));
-  grid.EditItemCol(0, 2, std::string(300, 'w'), false);
-  grid.SetColumnheaderWidth(2, -1, false);
-  EXPECT_EQ(grid.GetColumnheaderWidth(2), 2048);  // at most
-  // Without a surface, characters are counted, not bytes.
-  MyListview plain;
-  EXPECT_EQ(plain.TextWidthU("\xC3\xA9\xF0\x9F\x98\x80", true), 18);
-}
-
-TEST(Widths, LateMeasuringAgreesWithMeasuringAtOnce) {
-  // The same edits, with a fit forcing measurement after every step or only
-  // at the end, must give the same widths.
-  auto run = [](bool fitEachStep) {
-    Host host;
-    MyListview grid(&host);
-    grid.SetColumnCount(3);
-    const std::function<void()> steps[] = {
-        [&] { grid.InsertItem({"abc", "abcdefg", "a"}, -1, false); },
-        [&] { grid.InsertItem({"abcdefghij"}, 0, false); },
-        [&] { grid.EditItem(0, {"a", "abcdefghijklmnop"}, false); },
-        [&] { grid.EditItemCol(1, 2, "abcdefghijklmnopqrstu", false); },
-        [&] { grid.RemoveItem(1, false); },
-        [&] { grid.SortByCol(0, true, false); },
-        [&] { grid.RemoveCol(1, false); },
-        [&] { grid.EditItemCol(0, 1, "xy", false); },
-    };
-    for (const auto& step : steps) {
-      step();
-      if (fitEachStep) grid.SetDefWidthAllCol(false);
-    }
-    grid.SetDefWidthAllCol(false);
-    return Widths(grid, 2);
-  };
-  EXPECT_EQ(run(true), run(false));
-  EXPECT_EQ(run(false), (std::vector<std::int32_t>{106 + 22, 216}));
-}
-
-// ---- Colours, scrolling and events -----------------------------------------------------------
-
-TEST(Scrolling, StepsPagesKeysAndHeaderHits) {
-  MyListview grid;
-  Fill(grid, std::vector<Cols>(30, Cols{"r"}), 3);
-  grid.SetPageSizes(8, 100);
-  grid.Scroll_Vert(true, true, false);
-  grid.Scroll_Vert(false, false, false);
-  EXPECT_EQ(grid.VSCROLL_VALUE(), 7);
-  grid.ApplyScrollKey(ScrollKey::End);
-  grid.Scroll_Vert(true, true, false);
-  EXPECT_EQ(grid.VSCROLL_VALUE(), 29);
-  // Horizontal: the columns are 230 wide, the page 100.
-  for (auto [col, width] : {std::pair{0, 100}, {1, 50}, {2, 80}})
-    grid.SetColumnheaderWidth(col, width, false);
-  grid.Scroll_Horiz(true, true, false);
-  grid.Scroll_Horiz(true, true, false);
-  grid.ApplyScrollKey(ScrollKey::Left);
-  EXPECT_EQ(grid.HSCROLL_VALUE(), 130 - 16);
-  grid.ScrollHorizTo(-5);
-  const std::tuple<std::int32_t, std::int32_t, bool> hits[] = {
-      {96, 0, false}, {97, 0, true}, {103, 0, true}, {104, 1, false}, {240, -1, false}};
-  for (const auto& [x, col, border] : hits)
-    EXPECT_EQ(std::pair(grid.HitTestHeader(x).colIndex, grid.HitTestHeader(x).onBorder), std::pair(col, border)) << x;
-  grid.ScrollHorizTo(60);  // the scroll moves the borders
-  EXPECT_TRUE(grid.HitTestHeader(40).onBorder);
-}
-
-// Property notices only for changes, the selection colour's rounding, a fit
-// from a border reported as an arrangement, and a Clear that resets it all.
-TEST(Events, NoticesFitFromBorderClearAndTerminate) {
-  Host host;
-  {
-    MyListview grid(&host);
-    grid.SetEventSink(&host);
-    grid.SetBackColor({100, 0, 0});
-    grid.SetFontColor({110, 255, 1});
-    // 105 lies within 64 of 100 and moves by 128; 127.5 and 0.5 round to even.
-    EXPECT_EQ(grid.SelectionColor(), (GridColor{233, 128, 128}));
-    grid.SetMultiselect(false);  // unchanged: no notice
-    Fill(grid, {{"", "abcdef"}, {"b"}}, 2);
-    grid.SetColumnheaderValue(1, "ab", false);
-    grid.FitColumnFromBorder(1);
-    grid.FitColumnFromBorder(2);  // no such column
-    grid.SetItemSelected(1, true, false);
-    grid.TrackVisible(1, false);
-    grid.Clear(true);
-    EXPECT_EQ(grid.ItemCount() + grid.VSCROLL_VALUE() + grid.ColumnMaxTextWidth(1), 0);
-    EXPECT_EQ(grid.GetFirstSelectedItemID(), -1);
-  }
-  EXPECT_EQ(host.log, (Cols{"BackColor", "FontColor", "ColumnCount", "arrange 1 66", "terminate"}));
 }
 
 }  // namespace

@@ -205,15 +205,5 @@ TEST_F(AcoustId, WhatCannotBePrintedAsksNothing) {
   EXPECT_TRUE(server.Requests().empty());
 }
 
-TEST(RequestPacer, KeepsToTheRateAndStops) {
-  RequestPacer pacer(3, std::chrono::seconds(1)), full(1, std::chrono::seconds(60));
-  bool keepGoing = true;
-  auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 4; ++i) ASSERT_TRUE(pacer.Wait({}, keepGoing));
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-  ASSERT_TRUE(full.Wait({}, keepGoing));
-  EXPECT_FALSE(full.Wait([&] { keepGoing = false; }, keepGoing));  // a stop ends the wait
-}
-
 }  // namespace
 }  // namespace velotag

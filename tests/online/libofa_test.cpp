@@ -120,54 +120,6 @@ TEST_F(Fingerprint, AnMp3IsIdentifiedOnceAndThenFromTheLocalDatabase) {
   ExpectNoTemporaryFiles();
 }
 
-TEST_F(Fingerprint, LookupsWithoutAFullAnswer) {
-  struct Case {
-    std::string service, lastError;
-    Lines lines;
-  } const cases[] = {
-      {server.url("/empty"), kLibofaNotFound, {}},
-      {server.url("/garbage"), kLibofaParseError, {}},
-      // Part of an answer is returned but not stored: the cache only ever
-      // gives back whole answers, so it would be stored again every time.
-      {server.url("/puidonly/"), kLibofaSuccess, {"uid=" + kPuid}},
-      {server.url("/nopuid/"), kLibofaSuccess, {"art=A", "ttl=T"}},
-      {"", kLibofaNoService, {}},
-      {"127.0.0.1:1", kLibofaConnectionError, {}},  // nobody listens there
-      {server.url("/status/404"), kLibofaConnectionError, {}},
-  };
-  for (const Case& c : cases) {
-    ClassLibofa ofa(Options(c.service));
-    Lines lines = {"stale"};
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Lookup(ofa, wav, lines), static_cast<std::int32_t>(c.lines.size())) << c.service;
-    EXPECT_LT(SecondsSince(start), 10) << c.service;
-    EXPECT_EQ(lines, c.lines) << c.service;
-    EXPECT_EQ(ofa.Last_Error(), c.lastError) << c.service;
-    EXPECT_EQ(GetPathType(db), kPathMissing) << c.service;  // nothing stored: ask again
-    ExpectNoTemporaryFiles();
-  }
-}
-
-TEST_F(Fingerprint, TheLibraryIsLookedForInTheProgramFolderFirst) {
-  std::string system = ClassLibofa(LibofaOptions{dir.path(), "", {}}).LibraryPath();
-  ASSERT_FALSE(system.empty());
-  // A file of that name that is no library: the system's is used.
-  test::WriteFileText(program + "libofa.so.0", "not a library");
-  EXPECT_EQ(ClassLibofa(Options()).LibraryPath(), system);
-  // A real copy in the program folder wins.
-  test::WriteFileBytes(program + "libofa.so.0", test::ReadFileBytes(system));
-  EXPECT_EQ(ClassLibofa(Options()).LibraryPath(), program + "libofa.so.0");
-  // None anywhere: nothing is installed and every lookup is empty at once.
-  LibofaOptions none = Options(Service());
-  none.libraryName = "libofa-missing.so.0";
-  ClassLibofa missing(none);
-  EXPECT_FALSE(missing.DRIVER_INSTALLED());
-  Lines lines = {"stale"};
-  EXPECT_EQ(Lookup(missing, mp3, lines), 0);
-  EXPECT_TRUE(lines.empty());
-  EXPECT_TRUE(server.Requests().empty());
-}
-
 // Each says why in Last_Error, though no query was made.
 TEST_F(Fingerprint, DecoderFailuresAndCancelLeaveNothingBehind) {
   const std::string failed = "Decoder failed: lame could not decode the file";
@@ -180,7 +132,6 @@ TEST_F(Fingerprint, DecoderFailuresAndCancelLeaveNothingBehind) {
       {"never ends, a whole WAV already written", "cp " + wav + " \"$3\"\nexec sleep 30", 500, -1,
        failed},
       {"writes no WAV", "printf 'garbage' > \"$3\"", 5000, -1, kLibofaNoFingerprint},
-      {"fails", "exit 3", 5000, -1, failed},
       {"fails after writing a whole WAV", "cp " + wav + " \"$3\"\nexit 1", 5000, -1, failed},
       {"cancelled from the pump", "exec sleep 30", 15000, 3, kLibofaStopped},
       {"not there", "", 5000, -1, "Decoder failed: no-such-decoder not found", "no-such-decoder"},
@@ -204,59 +155,6 @@ TEST_F(Fingerprint, DecoderFailuresAndCancelLeaveNothingBehind) {
     ExpectNoTemporaryFiles();
   }
   EXPECT_TRUE(server.Requests().empty());
-}
-
-// Scripts run many lookups at once in one program folder: each decode gets
-// a WAV of its own, or one run would print another's song.
-TEST_F(Fingerprint, EachDecodeWritesAWaveOfItsOwn) {
-  const std::string log = dir.file("decodes.log");
-  test::WriteFileText(program + "lame",
-                      "#!/bin/sh\necho \"$3\" >> " + log + "\ncp " + wav + " \"$3\"\n");
-  ::chmod((program + "lame").c_str(), 0755);
-  ClassLibofa ofa(Options(Service()));
-  Lines lines;
-  for (int i = 0; i < 2; ++i) ASSERT_EQ(Lookup(ofa, mp3, lines), 3) << ofa.Last_Error();
-  const test::Bytes bytes = test::ReadFileBytes(log);
-  const std::string names(bytes.begin(), bytes.end());
-  const std::string first = names.substr(0, names.find('\n'));
-  EXPECT_EQ(first.rfind(program + kLibofaTempWavePrefix, 0), 0u) << first;
-  EXPECT_EQ(names.find(first), names.rfind(first)) << names;
-  ExpectNoTemporaryFiles();
-}
-
-TEST_F(Fingerprint, OnlySixteenBitPcmWithOneOrTwoChannelsIsFingerprinted) {
-  ClassLibofa ofa(Options());
-  struct Case {
-    const char* what;
-    test::WavSpec spec;
-    bool ok;
-  } const cases[] = {
-      {"stereo", {.rate = 22050, .seconds = 15}, true},
-      // The first 135 seconds are printed; the duration is the whole.
-      {"ten minutes", {.rate = 8000, .channels = 1, .seconds = 600}, true},
-      {"8-bit", {.rate = 22050, .channels = 1, .bits = 8, .seconds = 15}, false},
-      {"6 channels", {.rate = 22050, .channels = 6, .seconds = 15}, false},
-      {"float", {.rate = 22050, .format = 3, .seconds = 15}, false},
-      {"one frame", {.rate = 22050, .channels = 1, .seconds = 1.0 / 22050}, false},
-  };
-  for (const Case& c : cases) {
-    WriteWav(dir.file("x.wav"), c.spec);
-    TrackQuery q;
-    q.fpt = "old";
-    EXPECT_EQ(ofa.ComputeFingerprint(dir.file("x.wav"), q), c.ok) << c.what;
-    EXPECT_EQ(q.fpt.empty(), !c.ok) << c.what;
-    EXPECT_EQ(q.dur, c.ok ? c.spec.seconds * 1000 : 0) << c.what;
-  }
-}
-
-// The lookup by PUID answers in lines of its own.
-TEST_F(Fingerprint, LookupByPuid) {
-  ClassLibofa service(Options(Service()));
-  Lines lines;
-  ASSERT_EQ(service.GetID3infoByPUID(kPuid, lines, "", ""), 3);
-  EXPECT_EQ(lines, Lines({"PUID=" + kPuid, "artist=" + kArtist, "title=" + kTitle}));
-  EXPECT_EQ(server.Requests().back()["body"].string,
-            kClient + "&uid=" + kPuid + "&rmd=1&fmt=mp3" + kFixedFields);
 }
 
 }  // namespace

@@ -48,11 +48,9 @@ TEST(MusicBrainzDiscId, FromTablesOfContents) {
           return o;
         }()}, "?"},
       {{0, 2, 30000, {150, 15000, 20000}}, ""},
-      {{1, 100, 30000, {}}, ""},
       {{2, 1, 30000, {}}, ""},
       {{1, 3, 30000, {150, 15000}}, ""},
       {{1, 2, 30000, {15000, 15000}}, ""},
-      {{1, 2, 15000, {150, 15000}}, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.toc.first) + "-" + std::to_string(c.toc.last));

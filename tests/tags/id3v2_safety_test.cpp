@@ -2,10 +2,8 @@
 // write reaches the very file that was read or nothing at all, and writers
 // of one file take turns.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -49,36 +47,6 @@ bool OpenAndSet(const std::string& path, ID3v2Tag& tag, const std::string& title
                 bool forWriting = false, int encoding = kID3Utf8) {
   return OpenID3v2(path, tag, 4, forWriting) == kTagDone && ReadID3v2Frames(tag) &&
          (title.empty() || SetID3v2Text(tag, "TIT2", title, encoding, false));
-}
-
-// Music daemons and indexers rescan a file when a handle that could write
-// it is closed: listing a folder must not make them rescan the library.
-TEST(TagFileAccess, ReadingLooksUnchangedToWatchers) {
-  TempDir dir;
-  const std::string path = TaggedMp3(dir, "song.mp3");
-  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  ASSERT_GE(inotify_add_watch(watch, dir.path().c_str(), IN_CLOSE_WRITE | IN_MODIFY | IN_ATTRIB), 0);
-  auto events = [&] {  // how many the watcher saw since the last call
-    alignas(inotify_event) char buf[4096];
-    int n = 0;
-    for (pollfd p{watch, POLLIN, 0}; poll(&p, 1, 0) > 0;) n += read(watch, buf, sizeof buf) > 0;
-    return n;
-  };
-  {
-    ID3v2Tag tag;
-    ASSERT_EQ(OpenAndRead(path, tag), kTagDone);
-    EXPECT_EQ(GetID3v2Text("TIT2", tag, true), "Before");
-    ID3v1Tag v1;
-    EXPECT_EQ(ReadID3v1FromHandle(path, tag.FileHandle.get(), v1, tag.FileSize), kTagDone);
-    EXPECT_EQ(v1.Title, "Before");
-  }
-  EXPECT_EQ(events(), 0);
-  {  // the watch does see a real write
-    ID3v2Tag tag;
-    ASSERT_TRUE(OpenAndSet(path, tag, "After") && WriteID3v2(tag));
-  }
-  EXPECT_GT(events(), 0);
-  close(watch);
 }
 
 // A file replaced by another program after it was read must not receive
@@ -182,51 +150,6 @@ TEST(TagFileAccess, WritersTakeTurnsOnTheFileItself) {
   second.join();
   EXPECT_TRUE(Text(path, "TIT2") == grown);
   EXPECT_EQ(Text(path, "TPE1"), "Second");
-}
-
-Bytes Picture(std::size_t size, std::uint8_t last) {
-  Bytes image(size);
-  for (std::size_t i = 0; i < size; ++i) image[i] = static_cast<std::uint8_t>(i * 13 + i / 251);
-  image.back() = last;
-  return image;
-}
-
-// A write in place lands whole or not at all: only the bytes that differ are
-// written, in one write inside one page; changes spread wider (frames that
-// move, a new picture) go through a temporary file with the tag keeping its
-// extent, so that the file is the same either way.
-TEST(TagWrites, InPlaceOnlyWhatFitsInOnePage) {
-  const Bytes apic = Cat({{0}, ToBytes("image/png"), {0, 3, 0}, Picture(100000, 1)});
-  const Bytes before =
-      Cat({Tag(3, Cat({Frame(3, "TIT2", TextBody("Old")), Frame(3, "APIC", apic)}), 3000), Audio()});
-  const std::tuple<const char*, std::uint8_t, bool> cases[] = {  // title ("" keeps it), the
-      {"", 1, true}, {"New", 1, true}, {"", 2, true},             // picture's last byte, in place
-      {"Newer", 1, false}, {"New", 2, false}};
-  TempDir dir;
-  const std::string f = dir.file("m.mp3");
-  WriteFileBytes(dir.file("p.png"), Picture(100000, 2));
-  for (const auto& [title, last, inPlace] : cases) {
-    SCOPED_TRACE(testing::Message() << '"' << title << "\" " << int(last));
-    WriteFileBytes(f, before);
-    const auto inode = InodeOf(f);
-    ID3v2Tag tag;
-    ASSERT_TRUE(OpenAndSet(f, tag, title, true, kID3Ansi));
-    if (last != 1) {
-      DeleteID3v2Frame(tag, "APIC");
-      ASSERT_TRUE(SetID3v2Picture(tag, "", dir.file("p.png"), kID3Ansi, false));
-    }
-    ASSERT_TRUE(WriteID3v2(tag));
-    CloseID3v2(tag);
-    EXPECT_EQ(InodeOf(f) == inode, inPlace);
-    const Bytes after = ReadFileBytes(f);
-    ASSERT_EQ(after.size(), before.size()) << "the tag keeps its extent";
-    EXPECT_EQ(Slice(after, 0, 10), Slice(before, 0, 10));
-    ASSERT_EQ(OpenAndRead(f, tag), kTagDone);
-    EXPECT_EQ(GetID3v2Text("TIT2", tag, true), *title ? title : "Old");
-    ASSERT_EQ(tag.Frames.size(), 2u);
-    EXPECT_EQ(tag.Frames[1].Data.back(), last);
-    EXPECT_EQ(FolderNames(dir.path()).size(), 2u);
-  }
 }
 
 // Whether the file holds exactly these bytes, read a piece at a time.

@@ -42,22 +42,6 @@ TEST(ID3v2Set, IdentifiersFollowTheTagsVersion) {
   }
 }
 
-TEST(ID3v2Set, BodiesPerEncodingAndVersion) {
-  const Bytes utf16 = {1, 0xFF, 0xFE, 'A', 0, 0xE9, 0, 0, 0};
-  const std::tuple<int, int, std::string, Bytes> cases[] = {
-      {4, 2, "A\xC3\xA9", {2, 0, 'A', 0, 0xE9, 0, 0}},
-      {3, 3, "A\xC3\xA9", utf16},                  // 2.2 and 2.3 know only 0 and 1
-      {4, 9, "A\xC3\xA9", utf16},                  // unknown: the default
-      {4, 3, std::string("x\0", 2), {3, 'x', 0}},  // already terminated
-      {2, 1, "", {1, 0xFF, 0xFE, 0, 0}}};
-  for (const auto& [version, encoding, text, body] : cases) {
-    ID3v2Tag tag;
-    tag.Version = static_cast<std::uint8_t>(version);
-    ASSERT_TRUE(SetID3v2Text(tag, "TIT2", text, encoding));
-    EXPECT_EQ(tag.Frames[0].Data, body) << version << "/" << encoding;
-  }
-}
-
 TEST(ID3v2Set, SlotsReplaceAppendKeepEncodingAndDelete) {
   TempDir dir;
   for (int v : {2, 3, 4}) {
@@ -83,26 +67,6 @@ TEST(ID3v2Set, SlotsReplaceAppendKeepEncodingAndDelete) {
     EXPECT_EQ(tag.Frames.size(), 0u);
     EXPECT_FALSE(DeleteID3v2Frame(tag, "", true));
   }
-}
-
-// Neither a frame that runs past the tag nor an empty frame costs the
-// frames after it: the count stays right and they survive a write.
-TEST(ID3v2Write, DroppedAndEmptyFramesKeepTheRest) {
-  TempDir dir;
-  const Bytes frames = Cat({Frame(3, "TCOP", {}), Frame(3, "TIT2", TextBody("T")), ToBytes("TALB"),
-                            BigEndian(5000, 4, false), {0, 0}, TextBody("lost"),
-                            Frame(3, "TPE1", TextBody("A"))});
-  ID3v2Tag tag;
-  ASSERT_EQ(Load(dir.file("d.mp3"), Cat({Tag(3, frames, 20), Audio()}), tag), kTagDone);
-  EXPECT_EQ(tag.Frames.size(), 3u);
-  EXPECT_TRUE(DeleteID3v2Frame(tag, "TCOP"));
-  EXPECT_EQ(tag.Frames.size(), 2u);
-  ASSERT_TRUE(SetID3v2Text(tag, "TIT2", "New"));
-  ASSERT_TRUE(WriteID3v2(tag));
-  ID3v2Tag back;
-  ASSERT_EQ(OpenAndRead(dir.file("d.mp3"), back), kTagDone);
-  EXPECT_EQ(GetID3v2Field(back, kFieldTitle) + "|" + GetID3v2Field(back, kFieldArtist), "New|A");
-  EXPECT_EQ(back.Frames.size(), 2u);
 }
 
 TEST(ID3v2Write, UnsynchronisationIsUndoneAndCleared) {

@@ -55,8 +55,6 @@ SCRIPTS = {
     "/chunk-ext": [CHUNKED.replace(b"chunked", b"Chunked") +
                    b"5;name=value\r\nhello\r\n6 ; x\r\n world\r\n0\r\n\r\n"],
     "/chunk-hexprefix": [CHUNKED + b"&H5\r\nhello\r\n0\r\n\r\n"],
-    "/chunk-listed": [CHUNKED.replace(b"chunked", b"identity, chunked") +
-                      b"5\r\nhello\r\n0\r\n\r\n"],
     "/chunk-big": [CHUNKED + b"100000\r\n"] +
                   [x for i in range(0, len(BIG), 100000) for x in (BIG[i:i + 100000], 0.01)] +
                   [b"\r\n3\r\nend\r\n0\r\n\r\n"],
@@ -67,7 +65,6 @@ SCRIPTS = {
     "/chunk-noend": [CHUNKED + b"5\r\nhello\r\n"],
     "/continue": [b"HTTP/1.1 100 Continue\r\n\r\n", 0.2, answer(200, b"after continue")],
     "/a/redir-rel": [answer(301, b"moved", "Location: /target")],
-    "/a/redir-noslash": [answer(301, b"moved", "Location: target")],
     "/redir-abs": [answer(302, b"moved", "Location: {base}/target")],
     "/redir-404": [answer(302, b"to missing", "Location: /status/404")],
     "/loop-a": [answer(302, b"to b", "Location: /loop-b")],
@@ -95,10 +92,6 @@ SCRIPTS = {
                           "Location: /echo")],
     "/ofa/1/track": [track('<title>Tones &amp; Silence</title><artist id="a1"><name>'
                            'Bj\u00f6rk \u0418\u0432\u0430\u043d</name></artist>' + PUID_LIST)],
-    "/puidonly/ofa/1/track": [track(PUID_LIST)],
-    "/nopuid/ofa/1/track": [track('<title>T</title><artist><name>A</name></artist>')],
-    "/empty/ofa/1/track": [track("")],
-    "/garbage/ofa/1/track": [answer(200, b"this is no XML at all")],
     "/badkey/v2/lookup": [answer(400, b'{"status": "error", "error": {"code": 4, "message": '
                                       b'"invalid API key"}}', "Content-Type: application/json")],
 }

@@ -1,8 +1,8 @@
-"""Second opinion on ID3v1 blocks: mutagen reads and writes them.
-
-  mutagen_id3v1.py read FILE          prints the block as JSON (null: none)
-  mutagen_id3v1.py write FILE JSON    writes (or replaces) the block
-"""
+# Second opinion on ID3v1 blocks: mutagen reads and writes them.
+#
+#   mutagen_id3v1.py read FILE          prints the block as JSON (null: none)
+#   mutagen_id3v1.py write FILE JSON    writes (or replaces) the block
+#
 import json
 import sys
 

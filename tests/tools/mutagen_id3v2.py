@@ -1,13 +1,13 @@
-"""Second opinion on ID3v2 tags: mutagen reads what we write and writes what we read.
-
-  mutagen_id3v2.py read FILE...                  per file {"version", "frames" (sorted, decoded
-                                                 members), "canonical" (each frame as one text)}
-                                                 or {"error": ...}
-  mutagen_id3v2.py fields FILE...                the 16 media-list fields, by name and in order
-                                                 ("values"), joined as the media list joins them
-  mutagen_id3v2.py write FILE TAG [FILE TAG]...  TAG: {"version": 3|4, "frames": [{"id": "TIT2",
-                                                 "text": ...}, ...]} with mutagen's frame members
-"""
+# Second opinion on ID3v2 tags: mutagen reads what we write and writes what we read.
+#
+#   mutagen_id3v2.py read FILE...                  per file {"version", "frames" (sorted, decoded
+#                                                  members), "canonical" (each frame as one text)}
+#                                                  or {"error": ...}
+#   mutagen_id3v2.py fields FILE...                the 16 media-list fields, by name and in order
+#                                                  ("values"), joined as the media list joins them
+#   mutagen_id3v2.py write FILE TAG [FILE TAG]...  TAG: {"version": 3|4, "frames": [{"id": "TIT2",
+#                                                  "text": ...}, ...]} with mutagen's frame members
+#
 import json
 import sys
 
