@@ -74,18 +74,19 @@ class HomeHost : public ::testing::Test {
 
 TEST_F(HomeHost, VersionCheckReportsWhatThePageSays) {
   const std::string c = "Check last version: ";
-  for (const auto& [page, local, expected] :
-       std::vector<std::tuple<std::string, std::string, std::vector<std::string>>>{
-           {Page("Velotag v1.10.0", ""), "1.9.5", {c + "Velotag v1.10.0", c + "You need to upgrade!"}},
-           {Page("Velotag v2.0", ""), "2.0.0", {c + "Velotag v2.0", c + "You DON'T need to upgrade!"}},
+  // The lines, and whether the check got its answer (the CLI's exit status).
+  for (const auto& [page, local, expected, answered] :
+       std::vector<std::tuple<std::string, std::string, std::vector<std::string>, bool>>{
+           {Page("Velotag v1.10.0", ""), "1.9.5", {c + "Velotag v1.10.0", c + "You need to upgrade!"}, true},
+           {Page("Velotag v2.0", ""), "2.0.0", {c + "Velotag v2.0", c + "You DON'T need to upgrade!"}, true},
            {Page("Velotag v1.9.5", ""), "1.10.0",
-            {c + "Velotag v1.9.5", c + "You need to upload the newer version!"}},
-           {Page("Velotag v", ""), "1.0", {c + "Velotag v", c + "VERSION ERROR!"}},
+            {c + "Velotag v1.9.5", c + "You need to upload the newer version!"}, true},
+           {Page("Velotag v", ""), "1.0", {c + "Velotag v", c + "VERSION ERROR!"}, false},
            // No end tag: the title is as long as "Velotag vX.X.X".
-           {"<TITLE>Velotag v1.2.3 is out", "1.2.3", {c + "Velotag v1.2.3", c + "You DON'T need to upgrade!"}},
-           {Page("Hollowcrag", ""), "1.0", {c + "Hollowcrag"}},
-           {"<html><body>moved</body></html>", "1.0", {c + "unknown ERROR"}},
-           {"", "1.0", {"Check last version UNSUCCESSFUL..."}}}) {
+           {"<TITLE>Velotag v1.2.3 is out", "1.2.3", {c + "Velotag v1.2.3", c + "You DON'T need to upgrade!"}, true},
+           {Page("Hollowcrag", ""), "1.0", {c + "Hollowcrag"}, true},
+           {"<html><body>moved</body></html>", "1.0", {c + "unknown ERROR"}, false},
+           {"", "1.0", {"Check last version UNSUCCESSFUL..."}, false}}) {
     WriteFileText(root + "id3/index.html", page);  // "": the host answers 404 instead
     std::vector<std::string> lines;
     UpdateSite site{page.empty() ? server.url("/status/404") : server.base(), dir.path(), 8000,
@@ -95,7 +96,7 @@ TEST_F(HomeHost, VersionCheckReportsWhatThePageSays) {
                       return HttpDownload(url, local, ms, 5, go, true, max, "", cookies, "");
                     },
                     [&lines](const std::string& line) { lines.push_back(line); }};
-    CheckLastVersion(site, "Check last version", local);
+    EXPECT_EQ(CheckLastVersion(site, "Check last version", local), answered) << page;
     EXPECT_EQ(lines, expected) << page;
   }
 }
