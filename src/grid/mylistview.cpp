@@ -63,18 +63,10 @@ struct SortKey {
 // Rejects overlong forms, surrogates and values past U+10FFFF: exactly the
 // texts whose lenient decoding is their plain decoding.
 bool IsStrictUtf8(std::string_view s, bool& upperBmp) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const std::size_t n = s.size();
-  for (std::size_t i = 0, length; i < n; i += length) {
-    if (p[i] < 0x80) {
-      length = 1;
-      continue;
-    }
-    const std::uint32_t cp = DecodeUtf8(p + i, n - i, length);
-    if (length == 0) return false;
+  return EveryNonAsciiUtf8(s, [&upperBmp](std::uint32_t cp) {
     if (cp >= 0xE000 && cp < 0x10000) upperBmp = true;
-  }
-  return true;
+    return true;
+  });
 }
 
 // Yields the UTF-16 code units of a key one by one; -1 at the end.

@@ -48,17 +48,7 @@ bool AsciiContainsFolded(std::string_view cell, std::string_view folded) {
 // lowers its ASCII letters and turns every other character into non-ASCII
 // text, so the ASCII runs of the folded cell are the cell's own, lowered.
 bool AsciiRunsSurviveFolding(std::string_view s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const std::size_t n = s.size();
-  for (std::size_t i = 0, length; i < n; i += length) {
-    if (p[i] < 0x80) {
-      length = 1;
-      continue;
-    }
-    const std::uint32_t cp = DecodeUtf8(p + i, n - i, length);
-    if (length == 0 || FoldMayTouchAscii(cp)) return false;
-  }
-  return true;
+  return EveryNonAsciiUtf8(s, [](std::uint32_t cp) { return !FoldMayTouchAscii(cp); });
 }
 
 }  // namespace

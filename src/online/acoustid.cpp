@@ -65,14 +65,6 @@ std::string AlbumOf(const Json& recording) {
   return best;
 }
 
-std::string ServiceBase(const std::string& server) {
-  std::string base = TrimSpaces(server);
-  if (base.empty()) base = kAcoustIdDefaultServer;
-  if (base.find("://") == std::string::npos) base = "https://" + base;
-  while (!base.empty() && base.back() == '/') base.pop_back();
-  return base;
-}
-
 const std::vector<std::string> kAnswerKeys = {"aid=", "rid=", "art=", "ttl=", "alb="};
 
 }  // namespace
@@ -183,7 +175,7 @@ std::int32_t ClassAcoustId::GetID3infoByFinger(const std::string& fileName,
 bool ClassAcoustId::Query(const AudioPrint& print, AcoustIdMatch& match) {
   if (!pacer_.Wait(options_.pump, keepGoing_)) return false;
   const std::string body = AcoustIdLookupBody(options_.apiKey, print.durationSeconds, print.fingerprint);
-  WebText answer = FetchWebText(ServiceBase(options_.server) + kAcoustIdLookupPath, body,
+  WebText answer = FetchWebText(ServiceBaseUrl(options_.server, kAcoustIdDefaultServer, "https") + kAcoustIdLookupPath, body,
                                 options_.userAgent, options_.timeoutMs, kMaxAnswerBytes, keepGoing_,
                                 options_.pump);
   if (!keepGoing_) return false;

@@ -9,6 +9,7 @@
 #include "online/decoder.h"
 #include "online/http.h"
 #include "online/localdb.h"
+#include "online/url.h"
 #include "support/strutil.h"
 #include "online/wave.h"
 #include "online/xml.h"
@@ -289,9 +290,7 @@ bool ClassLibofa::QueryService(TrackQuery& q, int tries, int timeoutMs) {
     lastError_ = kLibofaNoService;
     return false;
   }
-  std::string base = TrimSpaces(options_.serviceHost);
-  if (base.find("://") == std::string::npos) base = "http://" + base;
-  while (!base.empty() && base.back() == '/') base.pop_back();
+  const std::string base = ServiceBaseUrl(options_.serviceHost, "", "http");
 
   keepGoing_ = true;
   for (int attempt = 0; attempt < tries && keepGoing_; ++attempt) {

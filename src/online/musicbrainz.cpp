@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "online/digest.h"
+#include "online/url.h"
 #include "online/webtext.h"
 #include "online/xml.h"
 #include "support/strutil.h"
@@ -166,14 +167,6 @@ MbRelease ReadRelease(const XmlTree& tree, std::size_t node, const std::string& 
   return release;
 }
 
-std::string ServiceBase(const std::string& server) {
-  std::string base = TrimSpaces(server);
-  if (base.empty()) base = kMusicBrainzDefaultServer;
-  if (base.find("://") == std::string::npos) base = "https://" + base;
-  while (!base.empty() && base.back() == '/') base.pop_back();
-  return base;
-}
-
 std::string NoControls(std::string text) {
   for (char& c : text)
     if (static_cast<unsigned char>(c) < 32 || c == 127) c = ' ';
@@ -287,7 +280,7 @@ MbLookup MusicBrainzClient::LookupDisc(const std::string& discId) {
   }
   if (!pacer_.Wait(options_.pump, keepGoing_)) return result;
   WebText answer = FetchWebText(
-      ServiceBase(options_.server) + kMusicBrainzDiscPath + discId + kMusicBrainzDiscQuery, "",
+      ServiceBaseUrl(options_.server, kMusicBrainzDefaultServer, "https") + kMusicBrainzDiscPath + discId + kMusicBrainzDiscQuery, "",
       options_.userAgent, options_.timeoutMs, kMaxAnswerBytes, keepGoing_, options_.pump);
   if (!answer.received) return result;
   if (answer.status == 404) {

@@ -152,4 +152,13 @@ std::string RedirectUrl(const std::string& url, const std::string& location) {
   return origin + (!origin.empty() && origin.back() == '/' ? "" : "/") + target;
 }
 
+std::string ServiceBaseUrl(const std::string& setting, const std::string& fallback,
+                           const std::string& scheme) {
+  std::string base = TrimSpaces(setting);
+  if (base.empty()) base = fallback;
+  if (base.find("://") == std::string::npos) base = scheme + "://" + base;
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  return base;
+}
+
 }  // namespace velotag

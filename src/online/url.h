@@ -30,6 +30,12 @@ std::string UrlFileName(const std::string& url);
 // Scheme and authority of a URL ("http://host:81"), query and path dropped.
 std::string UrlOrigin(const std::string& url);
 
+// A web service's base address from a setting: blanks trimmed, `fallback`
+// when empty, `scheme` + "://" when it names no scheme (a bare host), and no
+// trailing "/" so that paths can be appended.
+std::string ServiceBaseUrl(const std::string& setting, const std::string& fallback,
+                           const std::string& scheme);
+
 // Standard Base64 with "=" padding over the single-byte codes of text.
 std::string Base64Encode(const std::string& text);
 

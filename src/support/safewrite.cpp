@@ -314,15 +314,20 @@ bool SafeWrite::GiveName(const std::string& folder, const std::string& preferred
   return linked;
 }
 
+// The file's data and size on the medium, retried when a signal cut in.
+static bool DataSync(int fd) {
+  int r;
+  do {
+    r = ::fdatasync(fd);
+  } while (r != 0 && errno == EINTR);
+  return r == 0;
+}
+
 bool SafeWrite::Flush() {
   if (step_ != Step::Writing || !out_.valid()) return false;
   // fdatasync carries the size and the blocks; owner and mode went to the
   // journal before them.
-  int r;
-  do {
-    r = ::fdatasync(out_.get());
-  } while (r != 0 && errno == EINTR);
-  if (r != 0) {
+  if (!DataSync(out_.get())) {
     Fail(false);
     return false;
   }
@@ -386,11 +391,7 @@ void SafeWrite::PutInPlace() {
 
 bool SafeWrite::FinishCopyBack() {
   if (step_ != Step::CopiedBack) return false;
-  int r;
-  do {
-    r = ::fdatasync(copyBack_.get());
-  } while (r != 0 && errno == EINTR);
-  if (r != 0) {
+  if (!DataSync(copyBack_.get())) {
     Fail(true);
     return false;
   }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace velotag {
 
@@ -37,6 +38,24 @@ inline std::uint32_t DecodeUtf8(const unsigned char* p, std::size_t n, std::size
     return ((b & 0x07) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3F);
   }
   return 0;
+}
+
+// Whether `s` is well-formed UTF-8 and every non-ASCII code point in it
+// passes `keep`; ASCII bytes are skipped without decoding, which is what
+// makes the grid's checks on mostly-ASCII cells cheap.
+template <typename Keep>
+bool EveryNonAsciiUtf8(std::string_view s, Keep keep) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
+  for (std::size_t i = 0, length; i < n; i += length) {
+    if (p[i] < 0x80) {
+      length = 1;
+      continue;
+    }
+    const std::uint32_t cp = DecodeUtf8(p + i, n - i, length);
+    if (length == 0 || !keep(cp)) return false;
+  }
+  return true;
 }
 
 }  // namespace velotag
