@@ -27,7 +27,11 @@ TEST(Settings, BrokenAndDuplicatedValues) {
 TEST(Settings, AcoustIdScoreOutOfRangeIsTheDefault) {
   for (const auto& [text, score] : {std::pair{"", 0.5}, {"0.8", 0.8}, {"1", 1.0}, {"0", 0.5}, {"-0.2", 0.5},
                                     {"1.5", 0.5}, {"high", 0.5}})
-    EXPECT_EQ(AcoustIdMinScore(ServerSettings{.AcoustIdScore = text}), score) << text;
+  {
+    ServerSettings servers;
+    servers.AcoustIdScore = text;
+    EXPECT_EQ(AcoustIdMinScore(servers), score) << text;
+  }
 }
 
 TEST(Settings, RoundTripThroughTheFile) {
@@ -40,9 +44,9 @@ TEST(Settings, RoundTripThroughTheFile) {
   s.CmbID3v1 = "Rock";
   s.ChkID3v1AutoTrack = s.OptID3editVer = s.OptID3ver = 1;
   s.RenamePattern = "(%track:2::0%) - %title%";
-  s.Servers = {.Fingerprint = "fp.example:80", .Cddb2 = "cddb.example:8880", .MusicBrainz = "http://127.0.0.1:5000/mb",
-               .CddbEmail = "me@example.org", .AcoustIdKey = "k3Y", .AcoustId = "http://127.0.0.1:8080/acoustid",
-               .AcoustIdScore = "0.7"};
+  s.Servers = {.Fingerprint = "fp.example:80", .Cddb = "", .Cddb2 = "cddb.example:8880",
+               .MusicBrainz = "http://127.0.0.1:5000/mb", .CddbEmail = "me@example.org", .Update = "",
+               .AcoustIdKey = "k3Y", .AcoustId = "http://127.0.0.1:8080/acoustid", .AcoustIdScore = "0.7"};
   ASSERT_TRUE(SaveSettings(dir.file("r.ini"), s));
   Settings back;
   ASSERT_TRUE(LoadSettings(dir.file("r.ini"), back));

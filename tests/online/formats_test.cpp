@@ -142,10 +142,12 @@ TEST(LocalDb, FindsTheFirstSectionOfANameInRegularFilesOnly) {
     std::vector<std::string> lines = {"stale"};
     EXPECT_EQ(GetDBSection(dir.file(c.file), c.name, lines), c.count) << c.file << c.name;
     EXPECT_EQ(lines, c.lines) << c.file << c.name;
-    if (c.file != "missing.ini")
+    if (c.file != "missing.ini") {
       EXPECT_EQ(LocalDbProblem(dir.file(c.file)), device ? c.file + " is not a regular file: it is not used" : "");
-    if (device || c.file == "huge.ini")
+    }
+    if (device || c.file == "huge.ini") {
       EXPECT_EQ(AddDBSection(dir.file(c.file), "[c]\r\nart=a\r\nttl=b\r\n"), !device) << c.file;
+    }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << c.file;
   }
 }

@@ -93,7 +93,9 @@ TEST(Utf8Bytes, StrictDecoderEdges) {
     std::size_t length = 99;
     const std::uint32_t cp = DecodeUtf8(c.bytes.data(), c.bytes.size(), length);
     EXPECT_EQ(length, c.length) << std::hex << int{c.bytes[0]} << " " << int{c.bytes.back()};
-    if (c.length) EXPECT_EQ(cp, c.codePoint) << std::hex << cp;
+    if (c.length) {
+      EXPECT_EQ(cp, c.codePoint) << std::hex << cp;
+    }
   }
 }
 
