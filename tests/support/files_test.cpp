@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <optional>
 #include <tuple>
 
 #include "support/largefile.h"
@@ -22,30 +21,12 @@ using test::TempDir;
 using test::ToBytes;
 using test::WriteFileBytes;
 
-// Seeks, sizes, dispositions and cutting, on files under and past 4 GB (a
-// sparse file keeps the big one cheap).
-TEST(LargeFile, OpenSeekCutAndSize) {
+// Seeks, sizes and reads past 4 GB (a sparse file keeps it cheap); smaller
+// files go through these in every tag test.
+TEST(LargeFile, SeekAndSizePast4GB) {
   TempDir dir;
-  const std::string f = dir.file("d"), big = dir.file("big.mp3");
-  EXPECT_FALSE(OpenRead(f).valid());
-  OpenWrite(f);
-  EXPECT_EQ(GetLargeFileSize(f), 0);
-  WriteFileBytes(f, Bytes(1000, 7));
-  {
-    FileHandle h = OpenReadWrite(f);
-    EXPECT_EQ(LargeFileSeek(h.get(), 10, true), 10);
-    LargeFileSeek(h.get(), -2000, false);  // before the start: the position stays
-    std::uint8_t buf[1000];
-    EXPECT_EQ(LargeFileRead(h.get(), buf, sizeof buf), 990u);
-    EXPECT_EQ(LargeFileSeek(h.get(), -128, false), 872);
-    EXPECT_TRUE(LargeFileSetEnd(h.get()));
-    EXPECT_EQ(LargeFileSize(h.get()), 872);
-  }
-  OpenWrite(f);
-  EXPECT_EQ(GetLargeFileSize(f), 0);
-  EXPECT_FALSE(OpenRead(dir.path()).valid());
+  const std::string big = dir.file("big.mp3");
   EXPECT_EQ(GetLargeFileSize(dir.path()), -1);
-
   const Offset64 size = 5LL * 1024 * 1024 * 1024 + 123;
   {
     FileHandle h = OpenWrite(big);
@@ -77,8 +58,6 @@ TEST(ReadTextFile, DecidesTheEncoding) {
       {"odd size is never UTF-16", {'A', 0, 'B'}, kTextAuto, std::string("A\0B", 3)},
       {"mode 2 reads the mark as characters", {0xFF, 0xFE, 'A', 0}, kTextAnsi,
        std::string("\xC3\xBF\xC3\xBE" "A\0", 6)},
-      {"mode 1 forces UTF-16", ToBytes("ABCD"), kTextUtf16, "\xE4\x89\x81\xE4\x91\x83"},
-      {"final odd byte of UTF-16 ignored", {0xFF, 0xFE, 'A', 0, 'B'}, kTextUtf16, "A"},
       {"empty", {}, kTextAuto, ""},
       {"small chunks", ToBytes(big), kTextAuto, big, 200},
   };
@@ -98,32 +77,19 @@ TEST(ReadTextFile, DecidesTheEncoding) {
   EXPECT_FALSE(ReadTextFile(dir.file("huge"), text));
 }
 
-// Steps on one file: appends separate with CR LF, a new UTF-16 file starts
-// with a mark, a big-endian one stays big-endian.
-TEST(WriteTextFile, ModesAndByteOrders) {
-  const struct {
-    std::optional<Bytes> start;  // the file before the step; none: as the last step left it
-    std::string text;
-    int mode;
-    bool unicode;
-    Bytes after;
-  } steps[] = {
-      {Bytes{}, "A", kWriteAppend, true, {0xFF, 0xFE, 'A', 0}},
-      {{}, "B", kWriteAppend, true, {0xFF, 0xFE, 'A', 0, 0x0D, 0, 0x0A, 0, 'B', 0}},
-      {{}, "C", 2, true, {0xFF, 0xFE, 'A', 0, 0x0D, 0, 0x0A, 0, 'B', 0, 'C', 0}},
-      {Bytes{0xFE, 0xFF, 0, 'A'}, "\xF0\x9F\x98\x80", kWriteAppend, true,
-       {0xFE, 0xFF, 0, 'A', 0, 0x0D, 0, 0x0A, 0xD8, 0x3D, 0xDE, 0x00}},
-      {Bytes{}, "one", kWriteAppend, false, ToBytes("one")},
-      {{}, "t\xC3\xA9\xC5\x91", kWriteAppend, false, {'o', 'n', 'e', '\r', '\n', 't', 0xE9, '?'}},
-      {{}, "new", kWriteOverwrite, false, ToBytes("new")},
-      {{}, "ignored", kWriteCreateEmpty, false, {}},
-  };
+// Steps on one file, as the local database appends: entries separate with
+// CR LF, characters beyond Latin-1 become '?'.
+TEST(WriteTextFile, Modes) {
+  const std::tuple<std::string, int, Bytes> steps[] = {
+      {"one", kWriteAppend, ToBytes("one")},
+      {"t\xC3\xA9\xC5\x91", kWriteAppend, {'o', 'n', 'e', '\r', '\n', 't', 0xE9, '?'}},
+      {"new", kWriteOverwrite, ToBytes("new")},
+      {"ignored", kWriteCreateEmpty, {}}};
   TempDir dir;
   const std::string f = dir.file("t.txt");
-  for (const auto& s : steps) {
-    if (s.start) WriteFileBytes(f, *s.start);
-    EXPECT_EQ(WriteTextFile(f, s.text, s.mode, s.unicode), 1) << s.text;
-    EXPECT_EQ(ReadFileBytes(f), s.after) << s.text;
+  for (const auto& [text, mode, after] : steps) {
+    EXPECT_EQ(WriteTextFile(f, text, mode, false), 1) << text;
+    EXPECT_EQ(ReadFileBytes(f), after) << text;
   }
   EXPECT_EQ(WriteTextFile(dir.file("no/such/folder.txt"), "x", kWriteAppend, false), -1);
 }
@@ -193,9 +159,8 @@ TEST(Paths, PartsAndValidNames) {
   // made into one name stays inside its folder.
   const std::tuple<std::string, bool, std::string> names[] = {
       {"a?b:c.mp3", false, "a$b;c.mp3"}, {"AC/DC.mp3", false, "AC/DC.mp3"},
-      {"/x:y//q/\"<*>|\".mp3", false, "/x:y/q/'(+)#'.mp3"}, {"AC/DC", true, "AC-DC"},
-      {"../../etc/passwd", true, "__-..-etc-passwd"}, {"..", true, "__"}, {".", true, "_"},
-      {"...And Justice", true, "__.And Justice"}, {std::string("nul\0byte", 8), true, "nulbyte"}};
+      {"/x:y//q/\"<*>|\".mp3", false, "/x:y/q/'(+)#'.mp3"}, {"..", true, "__"}, {".", true, "_"},
+      {std::string("nul\0byte", 8), true, "nulbyte"}};
   for (const auto& [in, component, out] : names)
     EXPECT_EQ(component ? SafeFileNameComponent(in) : MakeValidFileName(in), out) << in;
 }

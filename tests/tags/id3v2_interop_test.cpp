@@ -104,7 +104,6 @@ TEST(ID3v2Mutagen, AgreesBothWaysInEveryEncoding) {
     ASSERT_EQ(OpenAndRead(c.ours, tag), kTagDone);
     ASSERT_TRUE(SetID3v2Text(tag, "TIT2", c.title, c.encoding));
     ASSERT_TRUE(WriteID3v2(tag));
-    EXPECT_EQ(tag.TagSize > 2048, c.title.size() > 3000);
 
     // Theirs, as we read it.
     ASSERT_EQ(OpenAndRead(c.theirs, tag), kTagDone);
@@ -118,8 +117,11 @@ TEST(ID3v2Mutagen, AgreesBothWaysInEveryEncoding) {
                                      texts[1].Description + "=" + texts[1].Value}),
               (std::set<std::string>{"one=" + c.text, "two=2"}));
     ID3v2Picture pic;
-    for (const ID3v2Frame& f : tag.Frames)
-      if (f.FrameID == "APIC") ASSERT_TRUE(DecodeID3v2Picture(tag, f, pic));
+    for (const ID3v2Frame& f : tag.Frames) {
+      if (f.FrameID == "APIC") {
+        ASSERT_TRUE(DecodeID3v2Picture(tag, f, pic));
+      }
+    }
     EXPECT_EQ(pic.MimeType + "|" + pic.Description, "image/png|" + c.text);
     EXPECT_EQ(Bytes(pic.Image, pic.Image + pic.ImageSize), kImage);
   }
