@@ -41,12 +41,10 @@ TEST(Utf8Bytes, LenientReadingValidWriting) {
       {{0xE2, 0x82, 0xAC}, "\xE2\x82\xAC"},
       {{0xF0, 0x9F, 0x98, 0x80}, "\xF0\x9F\x98\x80"},
       {{0xC3, 0x41}, "\xC3\x83" "A", kRead},  // the lead byte as its ANSI character
-      {{0x80}, "\xC2\x80", kRead},
       {{0xE2, 0x82}, "\xC3\xA2\xC2\x82", kRead},  // cut short at the end
       // Overlong forms and five-byte ones are bytes, never characters: an
       // overlong line break once reached a request header (found by fuzzing).
       {{0xC0, 0x8A}, "\xC3\x80\xC2\x8A", kRead},
-      {{0xF4, 0x90, 0x80, 0x80}, "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80", kRead},
       {{0xF8, 0x88, 0x80, 0x80, 0x80}, "\xC3\xB8\xC2\x88\xC2\x80\xC2\x80\xC2\x80", kRead},
       // Old writers encoded each surrogate half on its own; both read as one.
       {{0xED, 0xA0, 0xBD, 0xED, 0xB8, 0x80}, "\xF0\x9F\x98\x80", kRead},
