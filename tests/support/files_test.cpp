@@ -44,31 +44,26 @@ TEST(LargeFile, SeekAndSizePast4GB) {
 
 TEST(ReadTextFile, DecidesTheEncoding) {
   const std::string big(100000, 'q');
-  const struct {
-    const char* name;
-    Bytes bytes;
-    int mode;
-    std::string text;
-    std::int32_t chunk = 0;
-  } cases[] = {
-      {"mark little-endian", {0xFF, 0xFE, 'A', 0, 'B', 0}, kTextAuto, "AB"},
-      {"no mark, little-endian by the sums", {'A', 0, 'B', 0, 'C', 0}, kTextAuto, "ABC"},
-      {"no mark, big-endian by the sums", {0, 'A', 0, 'B'}, kTextAuto, "AB"},
-      {"latin-1 bytes", {'c', 'a', 'f', 0xE9, 'x', 'y'}, kTextAuto, "caf\xC3\xA9xy"},
-      {"odd size is never UTF-16", {'A', 0, 'B'}, kTextAuto, std::string("A\0B", 3)},
+  const std::tuple<const char*, Bytes, int, std::string, std::int32_t> cases[] = {  // ..., chunk size
+      {"mark little-endian", {0xFF, 0xFE, 'A', 0, 'B', 0}, kTextAuto, "AB", 0},
+      {"no mark, little-endian by the sums", {'A', 0, 'B', 0, 'C', 0}, kTextAuto, "ABC", 0},
+      {"no mark, big-endian by the sums", {0, 'A', 0, 'B'}, kTextAuto, "AB", 0},
+      {"latin-1 bytes", {'c', 'a', 'f', 0xE9, 'x', 'y'}, kTextAuto, "caf\xC3\xA9xy", 0},
+      {"odd size is never UTF-16", {'A', 0, 'B'}, kTextAuto, std::string("A\0B", 3), 0},
       {"mode 2 reads the mark as characters", {0xFF, 0xFE, 'A', 0}, kTextAnsi,
-       std::string("\xC3\xBF\xC3\xBE" "A\0", 6)},
-      {"empty", {}, kTextAuto, ""},
+       std::string("\xC3\xBF\xC3\xBE" "A\0", 6), 0},
+      {"empty", {}, kTextAuto, "", 0},
       {"small chunks", ToBytes(big), kTextAuto, big, 200},
   };
   TempDir dir;
-  for (const auto& c : cases) {
-    WriteFileBytes(dir.file("t"), c.bytes);
-    std::string text = "junk";
-    EXPECT_TRUE(ReadTextFile(dir.file("t"), text, c.chunk, c.mode)) << c.name;
-    EXPECT_EQ(text, c.text) << c.name;
+  std::string text;
+  for (const auto& [name, bytes, mode, read, chunk] : cases) {
+    WriteFileBytes(dir.file("t"), bytes);
+    text = "junk";
+    EXPECT_TRUE(ReadTextFile(dir.file("t"), text, chunk, mode)) << name;
+    EXPECT_EQ(text, read) << name;
   }
-  std::string text = "x";
+  text = "x";
   EXPECT_FALSE(ReadTextFile(dir.file("missing"), text));
   EXPECT_EQ(text, "");
   // A damaged settings file of 200 GB (sparse) is refused, not allocated.

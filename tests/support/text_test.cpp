@@ -32,14 +32,10 @@ TEST(Utf16Bytes, MarksOrderAndOddBytes) {
 // sequence, never two three-byte halves, and a lone half becomes U+FFFD.
 TEST(Utf8Bytes, LenientReadingValidWriting) {
   enum { kBoth, kRead, kWrite };
-  const struct {
-    Bytes bytes;
-    std::string text;
-    int way = kBoth;
-  } cases[] = {
-      {{0xC3, 0xA9}, "\xC3\xA9"},
-      {{0xE2, 0x82, 0xAC}, "\xE2\x82\xAC"},
-      {{0xF0, 0x9F, 0x98, 0x80}, "\xF0\x9F\x98\x80"},
+  const std::tuple<Bytes, std::string, int> cases[] = {
+      {{0xC3, 0xA9}, "\xC3\xA9", kBoth},
+      {{0xE2, 0x82, 0xAC}, "\xE2\x82\xAC", kBoth},
+      {{0xF0, 0x9F, 0x98, 0x80}, "\xF0\x9F\x98\x80", kBoth},
       {{0xC3, 0x41}, "\xC3\x83" "A", kRead},  // the lead byte as its ANSI character
       {{0xE2, 0x82}, "\xC3\xA2\xC2\x82", kRead},  // cut short at the end
       // Overlong forms and five-byte ones are bytes, never characters: an
@@ -51,14 +47,14 @@ TEST(Utf8Bytes, LenientReadingValidWriting) {
       {{0xED, 0xA0, 0xBD}, "\xEF\xBF\xBD", kRead},
       {{0xEF, 0xBF, 0xBD, 'x'}, "\xED\xA0\xBD" "x", kWrite},
   };
-  for (const auto& c : cases) {
+  for (const auto& [bytes, text, way] : cases) {
     Bytes b;
-    if (c.way != kWrite) {
-      EXPECT_EQ(Utf8BytesToString(c.bytes), c.text);
+    if (way != kWrite) {
+      EXPECT_EQ(Utf8BytesToString(bytes), text);
     }
-    if (c.way != kRead) {
-      EXPECT_EQ(StringToUtf8Bytes(c.text, b), std::ssize(c.bytes));
-      EXPECT_EQ(b, c.bytes);
+    if (way != kRead) {
+      EXPECT_EQ(StringToUtf8Bytes(text, b), std::ssize(bytes));
+      EXPECT_EQ(b, bytes);
     }
   }
   EXPECT_EQ(Utf8BytesToString(Bytes{'x', 'y', 0xC3, 0xA9}, 2), "\xC3\xA9");
@@ -99,17 +95,14 @@ TEST(TextCompare, CaseFoldingAndComposition) {
 }
 
 TEST(Numbers, LeadingNumberReadsLikeTheOldConversion) {
-  struct Case {
-    const char* text;
-    std::int32_t value;
-  } const cases[] = {
+  const std::pair<const char*, std::int32_t> cases[] = {
       {"2005", 2005}, {"0099", 99},     {" 1 9 9 9", 1999}, {"12abc", 12},  {"-7", -7},
       {"+8", 8},      {"x12", 0},       {"", 0},            {"2.5", 2},     {"3.5", 4},
       {"-2.5", -2},   {"1.2.3", 1},     {"2147483648", 2147483647},         {".5", 0},
       {"7/12", 7},    {"--1", 0},       {"1e3", 1000},      {"1.5E1x", 15}, {"12e", 12},
       {"&H1F", 31},   {"&o17", 15},     {"&H", 0},          {"1 2", 12},    {"\t3\n0", 30},
   };
-  for (const auto& c : cases) EXPECT_EQ(LeadingInteger(c.text), c.value) << c.text;
+  for (const auto& [text, value] : cases) EXPECT_EQ(LeadingInteger(text), value) << text;
 }
 
 // The document as "[name]key=value|key=value...".
@@ -123,12 +116,7 @@ std::string Dump(const IniDocument& doc) {
 }
 
 TEST(IniParse, SectionsKeysAndValues) {
-  const struct {
-    std::string text;
-    bool escapes;
-    int sections;
-    std::string doc;
-  } cases[] = {
+  const std::tuple<std::string, bool, int, std::string> cases[] = {  // text, escapes, sections, doc
       {"[options]\r\nLastPath=/home/u\\\\Music\r\n  Pad  =  a b  \r\na=b=c\r\n=nokey\r\n"
        "noequals\r\n;comment=1\r\n",
        true, 1, "[options]LastPath=/home/u\\Music|Pad=  a b  |a=b=c"},
@@ -138,35 +126,32 @@ TEST(IniParse, SectionsKeysAndValues) {
       {"[s]\nk=a#VBCRLF#b#vbCrLf#", false, 1, "[s]k=a\r\nb\r\n"},
       {"", true, 0, ""},
   };
-  for (const auto& c : cases) {
+  for (const auto& [text, escapes, sections, dump] : cases) {
     IniDocument doc{{"stale", {}}};
-    EXPECT_EQ(ParseIniText(c.text, doc, c.escapes), c.sections) << c.text;
-    EXPECT_EQ(Dump(doc), c.doc);
+    EXPECT_EQ(ParseIniText(text, doc, escapes), sections) << text;
+    EXPECT_EQ(Dump(doc), dump);
   }
 }
 
 TEST(IniEscape, BothWays) {
-  const struct {
-    std::string text, escaped;
-    bool both = true;  // else only read that way
-  } cases[] = {
-      {"a\\b", "a\\\\b"},
-      {"x\r\ny", "x\\r\\ny"},
-      {std::string("\0", 1), "\\0"},
-      {"\x01\x1F", "\\h01\\h1F"},
-      {"\xC5\x91", "\\x0151"},           // U+0151 beyond the code page
-      {"caf\xC3\xA9", "caf\xC3\xA9"},    // 32..255 stays
-      {"\xF0\x9F\x98\x80", "\\xD83D\\xDE00"},
+  const std::tuple<std::string, std::string, bool> cases[] = {  // false: only read that way
+      {"a\\b", "a\\\\b", true},
+      {"x\r\ny", "x\\r\\ny", true},
+      {std::string("\0", 1), "\\0", true},
+      {"\x01\x1F", "\\h01\\h1F", true},
+      {"\xC5\x91", "\\x0151", true},           // U+0151 beyond the code page
+      {"caf\xC3\xA9", "caf\xC3\xA9", true},    // 32..255 stays
+      {"\xF0\x9F\x98\x80", "\\xD83D\\xDE00", true},
       {"\xC5\x91\x01", "\\X0151\\H01", false},
       {"end", "end\\", false},
       {std::string("\0!", 2), "\\xZZZZ!", false},
       {"\n\r\t", "\\N\\R\\T", false},
   };
-  for (const auto& c : cases) {
-    if (c.both) {
-      EXPECT_EQ(EscapeIniValue(c.text), c.escaped);
+  for (const auto& [text, escaped, both] : cases) {
+    if (both) {
+      EXPECT_EQ(EscapeIniValue(text), escaped);
     }
-    EXPECT_EQ(UnescapeIniValue(c.escaped), c.text) << c.escaped;
+    EXPECT_EQ(UnescapeIniValue(escaped), text) << escaped;
   }
 }
 
