@@ -1,5 +1,7 @@
-// The grid widget over a model of its own: what a press, a drag, a key or
-// the wheel does to the rows, the columns and the events.
+// The grid widget over a model of its own: what a drag, a double-click, a
+// key or the scroll bar does to the rows, the columns and the events. Presses
+// on rows with their modifiers run through the real window in
+// main_window_test.cpp.
 #include <QApplication>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -28,7 +30,6 @@ struct Recorder : MyListviewEvents {
   void EndVertScroll() override { Note("EndVertScroll"); }
   void KeyDown(int code, int shift) override { Note("KeyDown", {code, shift}); }
   void DblClick() override { Note("DblClick"); }
-  void MouseUp(int button, int shift, int, int) override { Note("MouseUp", {button, shift}); }
   // The events since the last call that match pattern.
   QStringList Take(const QString& pattern) {
     QStringList s = seen.filter(QRegularExpression(pattern));
@@ -54,12 +55,9 @@ class GridWidgetTest : public QObject {
     model_->SetDefWidthAllCol(true);
   }
   QPoint RowPoint(int row) { return widget_->RowRect(row).center(); }
-  void Click(QPoint at, Qt::KeyboardModifiers mods = {}, Qt::MouseButton button = Qt::LeftButton) {
-    QTest::mouseClick(widget_->viewport(), button, mods, at);
-  }
   // Qt's double-click: press, release, double-click, release.
   void DoubleClick(QPoint at, Qt::KeyboardModifiers mods = {}) {
-    Click(at, mods);
+    QTest::mouseClick(widget_->viewport(), Qt::LeftButton, mods, at);
     QTest::mouseDClick(widget_->viewport(), Qt::LeftButton, mods, at);
     QTest::mouseRelease(widget_->viewport(), Qt::LeftButton, mods, at);
   }
@@ -85,36 +83,9 @@ class GridWidgetTest : public QObject {
     model_.reset();
   }
 
-  void gridFontFallsBackToFixedPitch() {
-    // "Courier New" is seldom installed: whatever stands in is fixed-pitch.
-    QCOMPARE(widget_->TextWidth("iiii", false), widget_->TextWidth("WWWW", false));
-    QCOMPARE(widget_->TextWidth("Ab\xc3\xa9", false), widget_->TextWidth("Abc", false));
-    QVERIFY(widget_->TextWidth("Column", true) >= widget_->TextWidth("Column", false));
-  }
-
-  void pressesSelectAndReport() {
-    Click(RowPoint(2));
-    QVERIFY(model_->GetItemSelected(2));
-    Click(RowPoint(2));
-    QVERIFY(!model_->GetItemSelected(2));
-    QCOMPARE(events_.Take(u"ItemClick|MouseUp"_s),
-             (QStringList{u"ItemClick 2 1"_s, u"MouseUp 1 0"_s, u"ItemClick 2 0"_s, u"MouseUp 1 0"_s}));
-    Click(RowPoint(3), Qt::ShiftModifier | Qt::ControlModifier, Qt::RightButton);
-    QVERIFY(!model_->GetItemSelected(3));  // only the left button selects
-    QCOMPARE(events_.Take(u"MouseUp"_s), QStringList{u"MouseUp 2 3"_s});
-    // A double-click is a second press, and a DblClick only without Shift.
-    DoubleClick(RowPoint(4));
-    QVERIFY(!model_->GetItemSelected(4));
-    QStringList got = events_.Take(u"ItemClick|DblClick"_s);
-    got.sort();
-    QCOMPARE(got, (QStringList{u"DblClick"_s, u"ItemClick 4 0"_s, u"ItemClick 4 1"_s}));
-    DoubleClick(RowPoint(4), Qt::ShiftModifier);
-    QCOMPARE(events_.Take(u"DblClick"_s), QStringList{});
-  }
-
-  void headerPressSortsButABorderResizes() {
+  void headerClickBorderDragAndDoubleClicks() {
     QRect cell = widget_->HeaderRect(1);
-    Click(cell.center());
+    QTest::mouseClick(widget_->viewport(), Qt::LeftButton, {}, cell.center());
     QCOMPARE(events_.Take(u"Column"_s), QStringList{u"ColumnClick 1"_s});
 
     // Drag the right border of column 1 by 30 pixels.
@@ -129,11 +100,17 @@ class GridWidgetTest : public QObject {
     QCOMPARE(events_.Take(u"ColumnClick|ColumnResizing"_s), QStringList{u"ColumnResizing 1 %1"_s.arg(before + 30)});
 
     // A double-click on that border fits the column again, and is no DblClick.
-    QPoint moved(widget_->HeaderRect(1).right() + 1, cell.center().y());
-    QTest::mouseDClick(widget_->viewport(), Qt::LeftButton, {}, moved);
-    QTest::mouseRelease(widget_->viewport(), Qt::LeftButton, {}, moved);
+    DoubleClick(QPoint(widget_->HeaderRect(1).right() + 1, cell.center().y()));
     QCOMPARE(model_->GetColumnheaderWidth(1), before);
     QCOMPARE(events_.Take(u"ColumnArrange|DblClick"_s), QStringList{u"ColumnArrange 1 %1"_s.arg(before)});
+
+    // On a row it is a second press, and a DblClick only without Shift.
+    DoubleClick(RowPoint(4));
+    QStringList got = events_.Take(u"ItemClick|DblClick"_s);
+    got.sort();
+    QCOMPARE(got, (QStringList{u"DblClick"_s, u"ItemClick 4 0"_s, u"ItemClick 4 1"_s}));
+    DoubleClick(RowPoint(4), Qt::ShiftModifier);
+    QCOMPARE(events_.Take(u"DblClick"_s), QStringList{});
   }
 
   void keysScrollWithoutMovingTheSelection() {
@@ -146,7 +123,8 @@ class GridWidgetTest : public QObject {
     for (const auto& c : cases) {
       model_->TrackVisible(c.start, true);
       QTest::keyClick(widget_.get(), Qt::Key(c.key));
-      QCOMPARE(QList<int>({model_->VSCROLL_VALUE(), widget_->verticalScrollBar()->value(), widget_->RowAt(RowPoint(c.expected))}),
+      QCOMPARE(QList<int>({model_->VSCROLL_VALUE(), widget_->verticalScrollBar()->value(),
+                           widget_->RowAt(RowPoint(c.expected))}),
                QList<int>({c.expected, c.expected, c.expected}));
       QCOMPARE(model_->GetFirstSelectedItemID(), 12);
       QCOMPARE(events_.Take(u"KeyDown"_s), QStringList{u"KeyDown %1 0"_s.arg(c.code)});
