@@ -28,7 +28,6 @@ struct Recorder : MyListviewEvents {
   void ColumnResizing(std::int32_t col, std::int32_t w) override { Note("ColumnResizing", {col, w}); }
   void StartVertScroll() override { Note("StartVertScroll"); }
   void EndVertScroll() override { Note("EndVertScroll"); }
-  void KeyDown(int code, int shift) override { Note("KeyDown", {code, shift}); }
   void DblClick() override { Note("DblClick"); }
   // The events since the last call that match pattern.
   QStringList Take(const QString& pattern) {
@@ -84,11 +83,8 @@ class GridWidgetTest : public QObject {
   }
 
   void headerClickBorderDragAndDoubleClicks() {
+    // Drag the right border of column 1 by 30 pixels: no ColumnClick, no sort.
     QRect cell = widget_->HeaderRect(1);
-    QTest::mouseClick(widget_->viewport(), Qt::LeftButton, {}, cell.center());
-    QCOMPARE(events_.Take(u"Column"_s), QStringList{u"ColumnClick 1"_s});
-
-    // Drag the right border of column 1 by 30 pixels.
     int before = model_->GetColumnheaderWidth(1);
     QPoint border(cell.right() + 1, cell.center().y()), to = border + QPoint(30, 0);
     QTest::mousePress(widget_->viewport(), Qt::LeftButton, {}, border);
@@ -116,9 +112,9 @@ class GridWidgetTest : public QObject {
   void keysScrollWithoutMovingTheSelection() {
     const int page = 10 + widget_->VisibleRows();
     const struct {
-      int start, key, expected, code;
-    } cases[] = {{10, Qt::Key_Down, 11, 40}, {10, Qt::Key_Up, 9, 38},  {0, Qt::Key_Up, 0, 38},
-                 {10, Qt::Key_PageDown, page, 34}, {10, Qt::Key_Home, 0, 36}, {10, Qt::Key_End, 49, 35}};
+      int start, key, expected;
+    } cases[] = {{10, Qt::Key_Down, 11},     {10, Qt::Key_Up, 9},   {0, Qt::Key_Up, 0},
+                 {10, Qt::Key_PageDown, page}, {10, Qt::Key_Home, 0}, {10, Qt::Key_End, 49}};
     model_->SetItemSelected(12, true, false);
     for (const auto& c : cases) {
       model_->TrackVisible(c.start, true);
@@ -127,7 +123,6 @@ class GridWidgetTest : public QObject {
                            widget_->RowAt(RowPoint(c.expected))}),
                QList<int>({c.expected, c.expected, c.expected}));
       QCOMPARE(model_->GetFirstSelectedItemID(), 12);
-      QCOMPARE(events_.Take(u"KeyDown"_s), QStringList{u"KeyDown %1 0"_s.arg(c.code)});
     }
   }
 
