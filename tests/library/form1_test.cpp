@@ -45,10 +45,6 @@ class Form1Test : public ::testing::Test {
     return out;
   }
 
-  void SelectOnly(std::initializer_list<int> rows) {
-    form_->Grid().SetAllItemSelectCheckbox(kBulkClear, kBulkLeave, false);
-    for (int r : rows) form_->Grid().SetItemSelected(r, true, false);
-  }
   void SetField(int box, const std::string& text) {
     form_->Panel().ChkID3v1[static_cast<std::size_t>(box)] = 1;
     form_->Panel().TxtID3[static_cast<std::size_t>(box)] = text;
@@ -88,7 +84,7 @@ TEST_F(Form1Test, BatchRefusalsAndTheirMessages) {
   EXPECT_EQ(ui_.texts.back(), "Changed 0 MP3(s)");
   // Loading a file without an ID3v2 tag empties the whole panel.
   form_->SetModes(1, 1);
-  SelectOnly({0});
+  form_->Grid().SetItemSelected(0, true, false);
   form_->CmdInput_Click(kCmdLoadID3);
   EXPECT_EQ(form_->Panel().TxtID3[1], "");
 }
@@ -157,40 +153,22 @@ TEST_F(Form1Test, BatchCountsOnlyFilesReallyReplaced) {
 
 // ---- field panel ----
 
-TEST_F(Form1Test, FieldToolsAndModes) {
+// ID3v1 editing cuts the panel's texts to the ID3v1 widths, on the switch and
+// on each tick of the timer, and leaves the ID3v2-only inputs alone; under
+// ID3v2 editing the timer cuts nothing.
+TEST_F(Form1Test, ID3v1EditingCutsTheTexts) {
   auto& p = form_->Panel();
   for (int k = 0; k < 16; ++k) p.TxtID3[static_cast<std::size_t>(k)] = std::string(40, 'x');
-  p.CmbID3v1 = "Rock";
-  form_->OptID3editVer_Click(0);  // ID3v1 widths cut the texts
-  EXPECT_EQ(p.TxtID3[1].size() * 100 + p.TxtID3[6].size(), 3040u);
-  form_->CmdID3v1_Click(kCmdClearAllFields);  // ID3v2-only inputs stay in ID3v1 mode
-  EXPECT_EQ(p.TxtID3[5] + p.CmbID3v1 + "|" + std::to_string(p.TxtID3[6].size()), "|40");
-  form_->OptID3editVer_Click(1);
-  form_->CmdID3v1_Click(kCmdClearAllFields);
-  p.TxtID3[0] = "1234";  // the timer cuts what is typed in ID3v1 mode only
-  form_->Timer1_Timer();
-  EXPECT_EQ(p.TxtID3[6] + "|" + p.TxtID3[0], "|1234");
-  p.ChkID3 = 1;
   form_->OptID3editVer_Click(0);
-  form_->ChkID3_Click();
-  EXPECT_EQ(p.ChkID3v1[6] * 10 + p.ChkID3v1[7], 10);
+  EXPECT_EQ(p.TxtID3[1].size() * 100 + p.TxtID3[6].size(), 3040u);
+  form_->OptID3editVer_Click(1);
+  p.TxtID3[0] = "1234";
+  form_->Timer1_Timer();
+  EXPECT_EQ(p.TxtID3[0], "1234");
+  form_->OptID3editVer_Click(0);
   p.TxtID3[0] = "1234";
   EXPECT_TRUE(form_->Timer1_Timer() && !form_->StopEnabled());
   EXPECT_EQ(p.TxtID3[0], "123");
-}
-
-// ---- selection, search ----
-
-// A search starts at the top row and goes round once.
-TEST_F(Form1Test, SearchGoesRoundOnce) {
-  AddSorted({"alpha.mp3", "beta.mp3", "delta.mp3", "gamma.mp3"});
-  // "beta" lies above the top row then: the second pass finds it.
-  for (const auto& [text, top] : {std::pair{"GAMMA", 3}, std::pair{"beta", 1}, std::pair{"zeta", 1}}) {
-    form_->SearchText() = text;
-    form_->CmdInput_Click(kCmdSearch);
-    EXPECT_EQ(form_->Grid().VSCROLL_VALUE(), top) << text;
-  }
-  EXPECT_TRUE(!ui_.messages.empty() && ui_.messages.back().ends_with(": Can't find 'zeta'"));
 }
 
 // ---- life cycle ----
