@@ -54,7 +54,6 @@ class GridWidgetTest : public QObject {
     for (int c = 0; c < 3; ++c) model_->SetColumnheaderValue(c, "Column " + std::to_string(c), false);
     model_->SetMultiselect(true);
     model_->SetHasCheckBox(false);
-    model_->SetFont(GridFont{"Courier New", 8, false, false});
     model_->SetEventSink(&events_);
     widget_ = std::make_unique<GridWidget>(*model_);
     widget_->resize(500, 300);

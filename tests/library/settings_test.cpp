@@ -13,7 +13,7 @@ using test::WriteFileText;
 
 // Broken values read as their defaults, a repeated section or key as its
 // last; an AcoustID score is used only within (0, 1].
-TEST(Settings, BrokenAndDuplicatedValues) {
+TEST(Settings, TheSettingsFile) {
   TempDir dir;
   WriteFileText(dir.file("v.ini"), "[options]\r\nOptID3ver=7\r\nChkID3v1(3)=abc\r\nChkID3v1(4)=2\r\n"
                 "RenamePattern=no variables\r\nTxtID3(0)=first\r\n"
@@ -30,11 +30,8 @@ TEST(Settings, BrokenAndDuplicatedValues) {
     scores += std::to_string(AcoustIdMinScore(s.Servers)).substr(0, 3) + " ";
   }
   EXPECT_EQ(scores, "0.5 0.8 1.0 0.5 0.5 0.5 0.5 ");
-}
 
-TEST(Settings, RoundTripThroughTheFile) {
-  TempDir dir;
-  Settings s;
+  // Every value travels through the file and back.
   s.LastPath = "/home/u/Zene/Ősz";
   for (int i = 0; i < 16; ++i) s.TxtID3[static_cast<std::size_t>(i)] = "v" + std::to_string(i);
   s.TxtID3[5] = "multi\r\nline € \\ comment";
