@@ -2,7 +2,6 @@
 // scripted CDDB server: opened from the main window, the image chosen, the
 // disc looked up and read, every track ripped, and a rip stopped by closing
 // the window.
-#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>

@@ -15,9 +15,9 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
-#include <algorithm>
 #include <cstdio>
 #include <deque>
+#include <tuple>
 #include <utility>
 
 #include "gui/dialogs.h"

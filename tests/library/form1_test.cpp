@@ -4,7 +4,6 @@
 
 #include "fake_ui.h"
 #include "support/paths.h"
-#include "tags/id3v1.h"
 #include "tags/id3v2.h"
 #include "tags/id3v2_frames.h"
 #include "testutil.h"
