@@ -139,7 +139,8 @@ struct Window {
 std::string MakeTones(const std::string& folder, int count) {
   CreatePath(folder);
   vt::Bytes tone = vt::ReadFileBytes(std::string(VELOTAG_DEMO_SOURCE) + "/tone.mp3");
-  for (int i = 0; i < count; ++i) vt::WriteFileBytes(folder + QString::asprintf("%03d.mp3", i).toStdString(), tone);
+  for (int i = 0; i < count; ++i)
+    vt::WriteFileBytes(folder + QString::asprintf("%03d.mp3", i).toStdString(), tone);
   return folder;
 }
 

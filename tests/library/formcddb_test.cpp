@@ -121,7 +121,8 @@ TEST_F(FormCDDBTest, ClosingTheProgramStopsARip) {
     closing = n >= 3;
   };
   form->CmdCDDB_Click(kCddbRip);
-  EXPECT_EQ(form->TxtCDrip + "|" + ui.messages.back() + "|" + std::to_string(ui.opened.size() + form->RipCounter()),
+  EXPECT_EQ(form->TxtCDrip + "|" + ui.messages.back() + "|" +
+                std::to_string(ui.opened.size() + form->RipCounter()),
             "0 AudioTrack(s) ripped|RIP selected: Still working... 5000|0");
   std::vector<FolderEntry> files;
   ListFolder(form->RipFolder(), files);
