@@ -2,7 +2,6 @@
 // scripted CDDB server: opened from the main window, the image chosen, the
 // disc looked up and read, every track ripped, and a rip stopped by closing
 // the window.
-#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -29,10 +28,9 @@ namespace vt = velotag::test;
 
 class ScriptedDialogs : public DialogProvider {
  public:
-  std::deque<bool> answers;
   std::deque<QString> files;
   std::vector<QUrl> opened;
-  bool AskYesNo(QWidget*, const QString&, const QString&) override { return vt::PopFront(answers); }
+  bool AskYesNo(QWidget*, const QString&, const QString&) override { return false; }
   void ShowMessage(QWidget*, const QString&, const QString&, MessageIcon) override {}
   QString ChooseFile(QWidget*, const QString&, const QString&, const QString& filter) override {
     return filter.contains(u"*.cue"_s) ? vt::PopFront(files) : QString();
@@ -71,7 +69,6 @@ class CdWindowTest : public QObject {
     click(u"CmdImage"_s);
     QCOMPARE(cd->findChild<QListWidget*>(u"LstTracks"_s)->count(), 4);
     QTest::keyClicks(cd->findChild<QLineEdit*>(u"TxtEmail"_s), u"ripper@example.org"_s);
-    QCOMPARE(main.form().Options().Servers.CddbEmail, std::string("ripper@example.org"));
     click(u"CmdCDDB_1"_s);
     QCOMPARE(cd->findChild<QListWidget*>(u"LstCDDB_0"_s)->count(), 3);
     QVERIFY(QString::fromStdString(server.Requests()[0]["path"].string).contains(u"hello=ripper%20example.org"_s));

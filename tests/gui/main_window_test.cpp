@@ -4,7 +4,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
-#include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,15 +15,14 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
-#include <algorithm>
 #include <cstdio>
 #include <deque>
-#include <functional>
+#include <tuple>
+#include <utility>
 
 #include "gui/dialogs.h"
 #include "gui/gridwidget.h"
 #include "gui/mainwindow.h"
-#include "library/renamer.h"
 #include "support/paths.h"
 #include "testutil.h"
 
@@ -41,19 +39,18 @@ using vt::TempDir;
 // texts in order (No, none and a cancel when none is left).
 class ScriptedDialogs : public DialogProvider {
  public:
-  struct Shown {
-    QString text, title;
-  };
   std::deque<bool> answers;
   std::deque<QString> folders, texts;
-  std::vector<Shown> questions, messages;
+  QStringList questions, messages;  // "title: text"
   std::vector<QUrl> opened;
 
   bool AskYesNo(QWidget*, const QString& text, const QString& title) override {
-    questions.push_back({text, title});
+    questions << title + u": "_s + text;
     return vt::PopFront(answers);
   }
-  void ShowMessage(QWidget*, const QString& text, const QString& title, MessageIcon) override { messages.push_back({text, title}); }
+  void ShowMessage(QWidget*, const QString& text, const QString& title, MessageIcon) override {
+    messages << title + u": "_s + text;
+  }
   QString ChooseFolder(QWidget*, const QString&, const QString&) override { return vt::PopFront(folders); }
   QString ChooseFile(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
   void OpenExternally(const QUrl& url) override { opened.push_back(url); }
@@ -101,6 +98,15 @@ struct Window {
   void ClickRow(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier, Qt::MouseButton button = Qt::LeftButton) {
     QTest::mouseClick(grid()->viewport(), button, modifiers, grid()->RowRect(row).center());
   }
+  void ClickHeader(int col) {
+    QTest::mouseClick(grid()->viewport(), Qt::LeftButton, Qt::NoModifier, grid()->HeaderRect(col).center());
+  }
+  void TypeInto(const QString& box, const QString& text) {
+    auto* edit = Find<QLineEdit>(box);
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, text);
+  }
   // The log as the list shows it, without the "[hh:mm:ss] " stamps.
   QStringList Log() {
     QStringList lines;
@@ -114,46 +120,33 @@ struct Window {
     for (int i = 0; i < window->form().Grid().ItemCount(); ++i) texts << grid()->CellText(i, col);
     return texts;
   }
-  std::vector<int> SelectedRows() {
-    std::vector<int> rows;
+  // The selected rows' numbers, "0 3".
+  QString Selected() {
+    QStringList rows;
     for (int i = 0; i < window->form().Grid().ItemCount(); ++i)
-      if (window->form().Grid().GetItemSelected(i)) rows.push_back(i);
-    return rows;
+      if (window->form().Grid().GetItemSelected(i)) rows << QString::number(i);
+    return rows.join(u' ');
   }
   bool IniHas(const std::string& line) {
     auto ini = vt::ReadFileBytes(home + "velotag.ini");
     return std::string(ini.begin(), ini.end()).find(line) != std::string::npos;
   }
   QString Caption(const QString& frame) { return Find<QLabel>(frame + u"Caption"_s)->text(); }
+  QString Text(const QString& box) { return Find<QLineEdit>(box)->text(); }
 };
 
 // A new folder of count untagged copies of the demo tone: 000.mp3, 001.mp3, ...
 std::string MakeTones(const std::string& folder, int count) {
   CreatePath(folder);
   vt::Bytes tone = vt::ReadFileBytes(std::string(VELOTAG_DEMO_SOURCE) + "/tone.mp3");
-  for (int i = 0; i < count; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%03d.mp3", i);
-    vt::WriteFileBytes(folder + name, tone);
-  }
+  for (int i = 0; i < count; ++i)
+    vt::WriteFileBytes(folder + QString::asprintf("%03d.mp3", i).toStdString(), tone);
   return folder;
 }
 
 const QStringList kDemoNames = {
     u"01 - Morning Light.mp3"_s, u"02 - Harbour Lights.mp3"_s, u"03 - Árvíztűrő tükörfúrógép.mp3"_s,
     u"04 - Stacked.mp3"_s,       u"05 untagged.mp3"_s,         u"06 - Encore.mp3"_s};
-
-// Runs once, the first time the frame's progress bar moves: in the middle
-// of the command, between two files.
-void OnFirstProgress(Window& w, const QString& frame, std::function<void()> action) {
-  auto* bar = w.Find<QProgressBar>(frame + u"Progress"_s);
-  auto done = std::make_shared<bool>(false);
-  QObject::connect(bar, &QProgressBar::valueChanged, bar, [done, action](int) {
-    if (*done) return;
-    *done = true;
-    action();
-  });
-}
 
 // Whether the whole widget shows: no parent up to top clips any of it.
 bool InView(QWidget* widget, QWidget* top) {
@@ -178,14 +171,7 @@ class MainWindowTest : public QObject {
   // The demo library in the list, sorted by file name with a header click.
   void AddDemo(Window& w) {
     w.AddFolder(demo_, true);
-    QTest::mouseClick(w.grid()->viewport(), Qt::LeftButton, Qt::NoModifier,
-                      w.grid()->HeaderRect(kColFileName).center());
-  }
-  void TypeInto(Window& w, const QString& box, const QString& text) {
-    auto* edit = w.Find<QLineEdit>(box);
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Delete);
-    QTest::keyClicks(edit, text);
+    w.ClickHeader(kColFileName);
   }
 
  private slots:
@@ -200,26 +186,19 @@ class MainWindowTest : public QObject {
 
   void opensOnceAddsTheDemoSelectsAndRemembers() {
     Window w("");
-    QCOMPARE(w->windowTitle(), u"Hollowcrag - Velotag - velotag - Ver.:0.1.0"_s);
-    QCOMPARE(w.Find<QComboBox>(u"CmbID3v1"_s)->count(), 256);
     // ID3v1 editing: the ID3v2-only inputs are off.
     QVERIFY(!w.Find<QLineEdit>(u"TxtID3_6"_s)->isEnabled());
     // One window per program folder and executable name: a second start
     // hands its files to the first and ends without a word.
     {
       Window second(w.home, {demo_ + "Live/"});
-      QVERIFY(!second->isVisible());
-      QVERIFY(second.dialogs.messages.empty());
+      QVERIFY(!second->isVisible() && second.dialogs.messages.isEmpty());
       QTRY_COMPARE(w->form().Grid().ItemCount(), 1);
     }
     w.Click(u"CmdInput_4"_s);
-
-    w.AddFolder(demo_, false);
-    QCOMPARE(w.dialogs.questions[0].title + u": "_s + w.dialogs.questions[0].text, u"Add media folder: Search in subfolders?"_s);
-    QCOMPARE(w.Column(kColFileName), kDemoNames.mid(0, 5));
-    w.Click(u"CmdInput_4"_s);
-    QCOMPARE(w.Log().last(), u"Delete all media file(s) (5)"_s);
+    QCOMPARE(w.Log().last(), u"Delete all media file(s) (1)"_s);
     AddDemo(w);
+    QCOMPARE(w.dialogs.questions, QStringList{u"Add media folder: Search in subfolders?"_s});
     QCOMPARE(w.Column(kColFileName), kDemoNames);
     QCOMPARE(w.Column(kColTrack), (QStringList{"001", "", "003", "004", "", "006"}));
     QCOMPARE(w.Column(kColID3v1), (QStringList{"1", "0", "1", "1", "0", "1"}));
@@ -230,17 +209,17 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.Column(kColID3v2), (QStringList{"0", "3", "p4", "0", "0", "3"}));
     QCOMPARE(w.grid()->CellText(2, kColAlbum), u"Ősz / 秋"_s);
 
-    // Clicks select rows: Shift makes a range, Ctrl+Shift does not.
-    w.ClickRow(0);
-    w.ClickRow(3, Qt::ShiftModifier | Qt::ControlModifier);  // not a range
-    QCOMPARE(w.SelectedRows(), (std::vector<int>{0, 3}));
-    w.ClickRow(5, Qt::ShiftModifier);
-    QCOMPARE(w.SelectedRows(), (std::vector<int>{0, 1, 2, 3, 4, 5}));
-    w.Click(u"CmdInput_0"_s);  // Invert selection
-    QCOMPARE(w.SelectedRows(), std::vector<int>{});
-    w.ClickRow(1);
-    w.ClickRow(4, Qt::ShiftModifier);
-    QCOMPARE(w.SelectedRows(), (std::vector<int>{1, 2, 3, 4}));
+    // Clicks select rows: Shift makes a range, Ctrl+Shift does not; row -1
+    // stands for "Invert selection".
+    const Qt::KeyboardModifiers shift = Qt::ShiftModifier, ctrlShift = Qt::ShiftModifier | Qt::ControlModifier;
+    const std::tuple<int, Qt::KeyboardModifiers, QString> clicks[] = {
+        {0, {}, u"0"_s},  {3, ctrlShift, u"0 3"_s}, {5, shift, u"0 1 2 3 4 5"_s},
+        {-1, {}, u""_s},  {1, {}, u"1"_s},          {4, shift, u"1 2 3 4"_s}};
+    for (const auto& [row, modifiers, selected] : clicks) {
+      if (row < 0) w.Click(u"CmdInput_0"_s);
+      else w.ClickRow(row, modifiers);
+      QCOMPARE(w.Selected(), selected);
+    }
     // A right click opens the first selected file: the range's first row.
     w.ClickRow(5, Qt::NoModifier, Qt::RightButton);
     QCOMPARE(w.dialogs.opened, std::vector<QUrl>{PathToUrl(demo_ + kDemoNames[1].toStdString())});
@@ -252,9 +231,14 @@ class MainWindowTest : public QObject {
     QTest::qWait(50);  // the new arrangement may need more room
     const QSize size = w->size();
     QVERIFY(size.width() < 1000);
+    // And the AcoustID key set from the Tags menu, trimmed.
+    w.dialogs.texts.push_back(u" K3y "_s);
+    for (QAction* a : w->findChildren<QAction*>())
+      if (a->text() == u"AcoustID key..."_s) a->trigger();
+    QCOMPARE(w.Log().last(), u"AcoustID key set: Auto tag asks AcoustID"_s);
     w.dialogs.answers.push_back(true);
     w->close();
-    QVERIFY(w->Closed());
+    QVERIFY(w->Closed() && w.IniHas("acoustid_key=K3y\r\n"));
     w.window.reset();
     Window again(w.home);
     QCOMPARE(again->Arrangement(), 1);
@@ -301,20 +285,19 @@ class MainWindowTest : public QObject {
     AddDemo(w);
     w.Click(u"OptID3editVer_1"_s);
     w.Click(u"OptID3ver_1"_s);
-    QCOMPARE(w.Find<QPushButton>(u"CmdID3v1_31"_s)->text(), u"Change ID3v2 tag (Sel MP3)"_s);
     QVERIFY(w.Find<QLineEdit>(u"TxtID3_6"_s)->isEnabled());
 
     // Load a file into the panel, then change two fields of two files.
     w.ClickRow(2);
     w.Click(u"CmdInput_5"_s);
-    QCOMPARE(w.Find<QLineEdit>(u"TxtID3_1"_s)->text(), u"Árvíztűrő tükörfúrógép"_s);
-    QCOMPARE(w.Find<QLineEdit>(u"TxtID3_4"_s)->text(), u"2011"_s);  // the box after the album's
-    QCOMPARE(w.Find<QLineEdit>(u"TxtID3_7"_s)->text(), u"Sigur Rós"_s);
+    // Title, the year in the box after the album's, and an ID3v2-only field.
+    QCOMPARE(w.Text(u"TxtID3_1"_s) + u"|"_s + w.Text(u"TxtID3_4"_s) + u"|"_s + w.Text(u"TxtID3_7"_s),
+             u"Árvíztűrő tükörfúrógép|2011|Sigur Rós"_s);
     QCOMPARE(w.Log().last(), u"The file contain picture(s) "_s + kDemoNames[2]);
     QTest::keyClick(w.grid(), Qt::Key_Home);  // the load scrolled the row to the top
     w.ClickRow(2);                            // deselect
-    TypeInto(w, u"TxtID3_1"_s, u"Neue Straße"_s);
-    TypeInto(w, u"TxtID3_2"_s, u"Velo"_s);
+    w.TypeInto(u"TxtID3_1"_s, u"Neue Straße"_s);
+    w.TypeInto(u"TxtID3_2"_s, u"Velo"_s);
     w.Click(u"ChkID3v1_1"_s);
     w.Click(u"ChkID3v1_2"_s);
     w.ClickRow(1);
@@ -322,8 +305,7 @@ class MainWindowTest : public QObject {
     w.Click(u"CmdID3v1_31"_s);
     QCOMPARE(w.Log().last(), u"Changed 2 MP3(s)"_s);
     QCOMPARE(w.Column(kColTitle), (QStringList{"", "Neue Straße", "Árvíztűrő tükörfúrógép", "", "Neue Straße", "Encore"}));
-    QCOMPARE(w.Column(kColArtist)[4], u"Velo"_s);
-    QCOMPARE(w.Column(kColID3v2)[4], u"4"_s);  // a new tag for the untagged file
+    QCOMPARE(w.Column(kColArtist)[4] + w.Column(kColID3v2)[4], u"Velo4"_s);  // a new tag for the untagged file
     QCOMPARE(vt::MutagenFields(demo_ + "05 untagged.mp3")["title"].string, std::string("Neue Straße"));
     QCOMPARE(vt::MutagenFields(demo_ + "02 - Harbour Lights.mp3")["artist"].string, std::string("Velo"));
   }
@@ -331,47 +313,49 @@ class MainWindowTest : public QObject {
   void stopAndCloseDuringALongBatch() {
     Window w("");
     w.AddFolder(MakeTones(music_->path() + "tones/", 120), false);
-    TypeInto(w, u"TxtID3_1"_s, u"Stopped"_s);
+    w.ClickHeader(kColSize);  // the sizes are equal: a sort swaps every row
+    QCOMPARE(w.Column(kColFileName)[0], u"119.mp3"_s);
+    w.TypeInto(u"TxtID3_1"_s, u"Stopped"_s);
     w.Click(u"ChkID3v1_1"_s);
     w.dialogs.answers.push_back(false);  // No to "QUIT?" leaves everything as it was
     w->close();
     QVERIFY(w->isVisible());
 
-    bool stopWasOn = false, refused = false;
-    QString caption, title, text;
-    OnFirstProgress(w, u"Frame2"_s, [&] {
+    // The first time the progress bar moves: in the middle of the command.
+    bool stopWasOn = false, refused = false, fired = false;
+    QString caption, box;
+    auto* bar = w.Find<QProgressBar>(u"Frame2Progress"_s);
+    QObject::connect(bar, &QProgressBar::valueChanged, bar, [&](int) {
+      if (std::exchange(fired, true)) return;
       QTest::qWait(1300);  // the timer turns Stop on within a second of the start
       stopWasOn = w.Find<QPushButton>(u"CmdSTOP"_s)->isEnabled();
       caption = w.Caption(u"Frame2"_s);
       w.dialogs.answers.push_back(true);
       w->close();
       refused = w->isVisible() && !w->Closed();
-      if (TimedMessageBox* box = w->TimedMessage()) {
-        title = box->windowTitle();
-        text = box->text();
-      }
-      w.Click(u"CmdInput_4"_s);  // Delete all: refused while busy
+      if (TimedMessageBox* b = w->TimedMessage()) box = b->windowTitle() + u": "_s + b->text();
+      // Refused while busy: Delete all, and a sort that would move the rows under the command.
+      w.Click(u"CmdInput_4"_s);
+      w.ClickHeader(kColSize);
       w.Click(u"CmdSTOP"_s);
       w.Click(u"CmdSTOP"_s);  // a second Stop changes nothing
     });
     w.Click(u"CmdID3v1_30"_s);
     QVERIFY(stopWasOn);
     QVERIFY2(caption.startsWith(u"WORKING: "_s) && caption.endsWith(u" %"_s) && refused, qPrintable(caption));
-    QCOMPARE(w.dialogs.questions.back().title + u": "_s + w.dialogs.questions.back().text, u"QUIT: QUIT?"_s);
-    QCOMPARE(title + u": "_s + text, u"[02.0 s] QUIT: Still working..."_s);
-    QVERIFY(w.Log().contains(u"Process killed"_s) && w.Log().contains(u"Still working..."_s));
-    QCOMPARE(w->form().Grid().ItemCount(), 120);
-    QCOMPARE(w->form().BusyCount(), 0);
+    QCOMPARE(w.dialogs.questions.back(), u"QUIT: QUIT?"_s);
+    QCOMPARE(box, u"[02.0 s] QUIT: Still working..."_s);
+    QVERIFY(w.Log().contains(u"Process killed"_s) && w.Log().count(u"Still working..."_s) >= 2);
+    QCOMPARE(u"%1 %2 %3 %4"_s.arg(w.Column(kColFileName)[0]).arg(w->form().Grid().ItemCount())
+                 .arg(w->form().BusyCount()).arg(w.Caption(u"Frame2"_s)),
+             u"119.mp3 120 0 ID3 multi tag editor"_s);
     int changed = w.Log().last().section(QLatin1Char(' '), 1, 1).toInt();
     QVERIFY2(changed >= 1 && changed < 120, qPrintable(w.Log().last()));
-    QCOMPARE(w.Caption(u"Frame2"_s), u"ID3 multi tag editor"_s);
-    QVERIFY(!w.Find<QProgressBar>(u"Frame2Progress"_s)->isVisible());
     // The command has ended: the timer turns Stop off and closes the window
     // without asking again.
-    std::size_t asked = w.dialogs.questions.size();
+    qsizetype asked = w.dialogs.questions.size();
     QTRY_VERIFY_WITH_TIMEOUT(!w.Find<QPushButton>(u"CmdSTOP"_s)->isEnabled(), 3000);
     QTRY_VERIFY_WITH_TIMEOUT(w->Closed(), 4000);
-    QVERIFY(!w->isVisible());
     QCOMPARE(w.dialogs.questions.size(), asked);
     QVERIFY(w.IniHas("ChkID3v1(1)=1"));
   }
@@ -379,21 +363,17 @@ class MainWindowTest : public QObject {
   void patternWindowPresetRenameAndCsv() {
     Window w("");
     AddDemo(w);
-    QString example, pattern;
+    QString example;
     QTimer::singleShot(0, this, [&] {
       auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
       QVERIFY(dialog);
-      QCOMPARE(dialog->windowTitle(), u"File renaming pattern"_s);
       QTest::mouseClick(dialog->findChild<QPushButton*>(u"CmdRenamer_2"_s), Qt::LeftButton);
-      pattern = dialog->findChild<QLineEdit*>(u"TxtPattern"_s)->text();
       example = dialog->findChild<QLineEdit*>(u"TxtExample"_s)->text();
       QTest::mouseClick(dialog->findChild<QPushButton*>(u"CmdRenamer_0"_s), Qt::LeftButton);
     });
     w.Click(u"CmdInput_10"_s);
-    QCOMPARE(pattern, QString::fromLatin1(kRenamePresets[1]));
     QVERIFY2(QRegularExpression(u"^\\(0\\d\\) - Artist - Title - \\(\\d{4}\\)\\.mp3$"_s).match(example).hasMatch(),
              qPrintable(example));
-    QCOMPARE(w->form().Options().RenamePattern, std::string(kRenamePresets[1]));
 
     w.ClickRow(0);
     w.dialogs.answers.push_back(true);
@@ -436,48 +416,18 @@ class MainWindowTest : public QObject {
     std::vector<std::string> row;
     QVERIFY(w->form().Grid().GetItem(6, row));
     QCOMPARE(row[kColPath], latin1);
-    w->AddPaths({demo_ + "04 - Stacked.mp3"});
-    QCOMPARE(w.grid()->toolTip(), u"8 element(s)"_s);
-    QCOMPARE(w.grid()->CellText(7, kColFileName), kDemoNames[3]);
-    // The menu's shortcuts on those rows.
+    // The menu's shortcuts on those rows: the rows go, the files stay.
     w->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
     w.grid()->setFocus();
     QTest::keyClick(w.grid(), Qt::Key_A, Qt::ControlModifier);
-    QCOMPARE(w.SelectedRows().size(), std::size_t{8});
-    QTest::keyClick(w.grid(), Qt::Key_I, Qt::ControlModifier);
-    QCOMPARE(w.SelectedRows().size(), std::size_t{0});
-    QVERIFY(w->form().Grid().GetItem(0, row));
+    QCOMPARE(w.Selected(), u"0 1 2 3 4 5 6"_s);
     w.ClickRow(0);
     w.ClickRow(1);
     QTest::keyClick(w.grid(), Qt::Key_Delete);
-    QCOMPARE(w.Log().last(), u"2 media file(s) deleted"_s);
-    QCOMPARE(w.grid()->toolTip(), u"6 element(s)"_s);
-    QCOMPARE(GetPathType(row[kColPath]), kPathFile);  // rows only: the files stay
-  }
-
-  void eraseDownloadFolderButton() {
-    Window w("");
-    QVERIFY(CreatePath(w->form().DownloadFolder()));
-    vt::WriteFileText(w->form().DownloadFolder() + kDownloadMarker, "");
-    w.Click(u"CmdUpdate_2"_s);
-    QCOMPARE(w.Log().last(), u"Erase download folder SUCCESSFUL..."_s);
-    QCOMPARE(GetPathType(w->form().DownloadFolder()), kPathMissing);
-  }
-
-  void acoustIdKeyFromTheTagsMenu() {
-    Window w("");
-    QList<QAction*> actions = w->findChildren<QAction*>();
-    auto entry = std::find_if(actions.begin(), actions.end(), [](QAction* a) { return a->text() == u"AcoustID key..."_s; });
-    QVERIFY(entry != actions.end());
-    w.dialogs.texts.push_back(u" K3y "_s);
-    (*entry)->trigger();
-    QCOMPARE(w.Log().last(), u"AcoustID key set: Auto tag asks AcoustID"_s);
-    QCOMPARE(w->form().Options().Servers.AcoustIdKey, std::string("K3y"));
-    w.dialogs.answers.push_back(true);
-    w->close();
-    QVERIFY(w->Closed());
-    QVERIFY(w.IniHas("acoustid_key=K3y\r\n"));
+    QCOMPARE(w.Log().last() + u" "_s + w.Column(kColFileName).join(u'|'),
+             u"5 media file(s) deleted "_s + kDemoNames.mid(0, 2).join(u'|'));
+    QCOMPARE(GetPathType(latin1), kPathFile);
   }
 };
 

@@ -22,8 +22,7 @@ class FakeUI : public UserInterface {
   // "title: text" of questions and messages ("title: text ms" when timed).
   std::vector<std::string> questions, messages, opened;
   std::vector<std::string> texts;  // status lines without their "[hh:mm:ss] " stamps
-  int pumps = 0, searchFocus = 0;
-  bool handOver = false;  // a running instance takes a second start's files
+  int pumps = 0;
 
   bool AskYesNo(const std::string& text, const std::string& title) override {
     questions.push_back(title + ": " + text);
@@ -37,14 +36,12 @@ class FakeUI : public UserInterface {
   }
   std::string ChooseFolder(const std::string&, const std::string&) override { return PopFront(folders); }
   bool PumpEvents() override {
-    if (onPump) onPump(++pumps);
-    else ++pumps;
+    ++pumps;
+    if (onPump) onPump(pumps);
     return true;
   }
   void StatusLineAdded(const std::string& line) override { texts.push_back(line.size() >= 11 ? line.substr(11) : line); }
   void OpenExternally(const std::string& path) override { opened.push_back(path); }
-  void FocusSearchBox() override { ++searchFocus; }
-  bool HandToRunningInstance() override { return handOver; }
 
   bool Logged(const std::string& text) const { return std::find(texts.begin(), texts.end(), text) != texts.end(); }
 };
