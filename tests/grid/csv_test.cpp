@@ -73,7 +73,6 @@ TEST(CsvWrite, ByteForByte) {
       // One byte per character, "?" for what has none, and never a mark.
       {{{"T\xC3\xAFtle"}, {{{"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"}, 2}}}, false, true,
        test::ToBytes("\"T\xEFtle\"\r\n\xE9??;2\r\n")},
-      {{{"a", "b"}}, false, false, test::ToBytes("\"a\";\"b\"\r\n")},
   };
   test::TempDir dir;
   for (const Case& c : cases) {
@@ -123,21 +122,17 @@ TEST(CsvRoundTrip, AwkwardCellsInEveryFormAndPieceSize) {
   MyListview grid;
   Build(grid, table);
   test::TempDir dir;
-  const std::string mark = dir.file("mark.csv"), le = dir.file("le.csv"), be = dir.file("be.csv"),
-                    ansi = dir.file("ansi.csv");
+  // Big-endian files differ only in how a unit is put together (see CsvLoad).
+  const std::string mark = dir.file("mark.csv"), le = dir.file("le.csv"), ansi = dir.file("ansi.csv");
   ASSERT_TRUE(grid.SaveCSV(mark, true, true) && grid.SaveCSV(le, true, false) &&
               grid.SaveCSV(ansi, false, true));
-  Bytes bytes = test::ReadFileBytes(le), swapped = {0xFE, 0xFF};
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-    swapped.insert(swapped.end(), {bytes[i + 1], bytes[i]});
-  test::WriteFileBytes(be, swapped);
-  for (const std::string& file : {mark, le, be, ansi}) {
+  for (const std::string& file : {mark, le, ansi}) {
     Table want = expected;
     if (file == ansi)  // one byte per character
       for (Row& r : want.rows)
         for (std::string& cell : r.cols)
           if (auto at = cell.find(emoji); at != std::string::npos) cell.replace(at, 4, "?");
-    for (std::int32_t size : {-5, 1, 3, 128, 129, 130, 1000, 5001, 2000000}) {
+    for (std::int32_t size : {-5, 129, 1000, 5001, 2000000}) {  // the least read is 128 bytes
       MyListview back;
       back.SetColumnCount(9);
       ASSERT_TRUE(back.LoadCSV(file, size, file != ansi)) << file << " " << size;
@@ -168,16 +163,21 @@ TEST(CsvLoad, MarksByteOrdersCodePagesAndFields) {
       {"big-endian with mark", Utf16(u"\xFEFF" + text, true), true, true, loaded},
       {"single-byte", test::ToBytes("\"h\xE9\"\r\nv\xE9;1\r\n"), false, true,
        {{"h\xC3\xA9"}, {{{"v\xC3\xA9"}, 1}}}},
-      // Blank lines skipped; fields beyond the header dropped, missing ones
-      // empty; the last field the Flags (a number at its start); a quote never
-      // closed takes the rest.
+      // Blank lines skipped; a final separator adds nothing; fields beyond the
+      // header dropped, missing ones empty; the last field the Flags (a number
+      // at its start); blanks skipped only after a separator; text after a
+      // closing quote dropped, or without a separator the next field; a quote
+      // never closed takes the rest, only doubled ones up to the end.
       {"more and fewer fields",
-       Utf16(u"\r\n\r\n\"c0\";\"c1\";\"c2\"\r\na;b;c;3;junk\r\n\r\np;q\r\nx;y;z\r\n"
-             u"u;v;w; 2.6xyz\r\n;\r\n\"open;no close;1\r\nlast;1;2;1"),
+       Utf16(u"\r\n\r\n\"c0\";\"c1\";\"c2\";\r\na;b;c;3;junk\r\n\r\np;q\r\nx;y;z\r\n"
+             u"u;v;w; 2.6xyz\r\n;\r\n  a;  b ;c\r\na; \"b;c\";\"say \"\"hi\"\"\"\r\n\"ab\"cd;ef\r\n"
+             u"\"ab\"cd\r\n\"abc\"\"\r\n\"open;no close;1\r\nlast;1;2;1"),
        true, true,
        {{"c0", "c1", "c2"},
         {{{"a", "b", "c"}, 3}, {{"p", "q", ""}}, {{"x", "y", "z"}}, {{"u", "v", "w"}, 3},
-         {{"", "", ""}}, {{"\"open;no close;1", "", ""}}, {{"last", "1", "2"}, 1}}}},
+         {{"", "", ""}}, {{"  a", "b ", "c"}}, {{"a", "b;c", "say \"hi\""}}, {{"ab", "ef", ""}},
+         {{"ab", "cd", ""}}, {{"abc\"", "", ""}}, {{"\"open;no close;1", "", ""}},
+         {{"last", "1", "2"}, 1}}}},
       {"line ends only", Utf16(u"\r\n\r\n"), true, true, {{"", ""}}},  // emptied, columns kept
       {"an odd last byte",  // dropped: it cannot be a character
        [] { Bytes b = Utf16(u"\"h\"\r\nx;1\r\n"); b.push_back(0x41); return b; }(), true, true,
@@ -198,34 +198,6 @@ TEST(CsvLoad, MarksByteOrdersCodePagesAndFields) {
   EXPECT_FALSE(grid.LoadCSV(dir.file("missing.csv"), 4096, true));
   EXPECT_FALSE(grid.LoadCSV(dir.path(), 4096, true));
   EXPECT_TRUE(Dump(grid) == before);
-}
-
-// ---- The field parser -------------------------------------------------------------------
-
-TEST(CsvFields, ParserRules) {
-  struct Case {
-    std::string line, separator;
-    Cols fields;
-  } const cases[] = {
-      {"", ";", {}},
-      {"a;b", "", {}},
-      {"a;b;", ";", {"a", "b"}},  // a final separator adds nothing
-      {"  a;  b ;c", ";", {"  a", "b ", "c"}},
-      {"a; \"b;c\"", ";", {"a", "b;c"}},
-      {"\"say \"\"hi\"\"\";x", ";", {"say \"hi\"", "x"}},
-      {"\"abc;d;e", ";", {"\"abc;d;e"}},  // never closed: the rest, quote and all
-      {"\"abc\"\"", ";", {"abc\""}},       // only doubled quotes: up to the end
-      {"\"ab\"cd;ef", ";", {"ab", "ef"}},  // text after the closing quote dropped
-      {"\"ab\"cd", ";", {"ab", "cd"}},     // ... or, without a separator, a field
-      {"a::b::", "::", {"a", "b"}},
-  };
-  for (const Case& c : cases) {
-    Cols fields = {"stale", "stale", "stale", "stale", "stale"};
-    EXPECT_EQ(SplitCsvFields(c.line, c.separator, fields),
-              static_cast<std::int32_t>(c.fields.size()))
-        << c.line;
-    EXPECT_EQ(fields, c.fields) << c.line;
-  }
 }
 
 }  // namespace
