@@ -17,7 +17,7 @@ namespace {
 using Cols = std::vector<std::string>;
 
 // Measures 10 pixels per byte, 13 in bold, lines 20 high; counts repaints and
-// logs property notices and events.
+// logs property notices and clicks.
 class Host : public GridSurface, public MyListviewEvents {
  public:
   std::int32_t TextWidth(std::string_view text, bool bold) override {
@@ -26,14 +26,10 @@ class Host : public GridSurface, public MyListviewEvents {
   std::int32_t TextHeight(std::string_view, bool) override { return 20; }
   void Repaint() override { ++repaints; }
   void PropertyChanged(std::string_view name) override { log.emplace_back(name); }
-  void ItemClick(std::int32_t id, bool on) override { Log("click", id, on ? " on" : " off"); }
-  void ItemCheck(std::int32_t id, bool on) override { Log("check", id, on ? " on" : " off"); }
-  void ColumnArrange(std::int32_t col, std::int32_t w) override {
-    Log("arrange", col, " " + std::to_string(w));
-  }
-  void Terminate() override { log.push_back("terminate"); }
-  void Log(const std::string& what, std::int32_t id, const std::string& how) {
-    log.push_back(what + " " + std::to_string(id) + how);
+  void ItemClick(std::int32_t id, bool on) override { log.push_back(Said("click", id, on)); }
+  void ItemCheck(std::int32_t id, bool on) override { log.push_back(Said("check", id, on)); }
+  static std::string Said(const char* what, std::int32_t id, bool on) {
+    return what + (" " + std::to_string(id)) + (on ? " on" : " off");
   }
   int repaints = 0;
   Cols log;
@@ -111,44 +107,6 @@ TEST(ItemIds, ManyInsertsRemovalsAndSearchesMatchAPlainList) {
   check();
 }
 
-TEST(ItemIds, TheAnchorAndTheViewFollowRowsUntilASortForgetsTheAnchor) {
-  MyListview grid;
-  grid.SetMultiselect(true);
-  Fill(grid, {{"r0"}, {"r1"}, {"r2"}, {"r3"}, {"r4"}});
-  grid.SetItemSelected(3, true, false);
-  grid.SetItemCheckbox(4, true, false);
-  struct Step {
-    bool insert;
-    std::int32_t at, anchor;
-  } const steps[] = {
-      {true, 1, 4},   // before the anchor
-      {true, 4, 5},   // at the anchor
-      {true, -1, 5},  // appended
-      {false, 0, 4},
-  };
-  for (const Step& s : steps) {
-    s.insert ? grid.InsertItem({"new"}, s.at, false) : grid.RemoveItem(s.at, false);
-    EXPECT_EQ(grid.GetFirstSelectedItemID(), s.anchor) << s.insert << " " << s.at;
-  }
-  EXPECT_EQ(Row(grid, 4), Cols{"r3"});
-  // A sort forgets the anchor; the flags stay with their rows.
-  grid.SortByCol(0, false, false);
-  EXPECT_EQ(Column(grid, 0), (Cols{"r4", "r3", "r2", "r1", "new", "new", "new"}));
-  EXPECT_EQ(grid.GetItemFlags(0), kRowChecked);
-  EXPECT_EQ(grid.GetItemFlags(1), kRowSelected);
-  EXPECT_EQ(grid.GetFirstSelectedItemID(), 1);  // found again by the scan
-  grid.RemoveItem(1, false);                   // the anchor row itself
-  EXPECT_EQ(grid.GetFirstSelectedItemID(), -1);
-  grid.SetMultiselect(false);
-  grid.SetItemSelected(2, true, false);
-  grid.SortByCol(0, true, false);
-  EXPECT_EQ(grid.GetFirstSelectedItemID(), -1);
-  // A removal pulls the view back into range.
-  ASSERT_TRUE(grid.TrackVisible(5, false));
-  grid.RemoveItem(0, false);
-  EXPECT_EQ(grid.VSCROLL_VALUE(), 4);
-}
-
 // ---- Cells and columns ---------------------------------------------------------------
 
 // Rows store only the cells they were given; the rest read as empty but are
@@ -214,7 +172,9 @@ TEST(Selection, BulkSelectAndCheck) {
 // Set and pressed: in multiselect the last row set selected is the anchor,
 // a press moves it only upwards, deselecting the anchor (or, by setting, any
 // row) forgets it and the first selected row is found again; single mode
-// holds one row, not in the Flags.
+// holds one row, not in the Flags. The anchor follows inserts and removals
+// before it; a sort forgets it (the Flags stay with their rows), removing its
+// row too.
 TEST(Selection, AnchorRulesForSetsAndPresses) {
   Host host;
   MyListview grid(&host);
@@ -222,20 +182,25 @@ TEST(Selection, AnchorRulesForSetsAndPresses) {
   Fill(grid, {{"0"}, {"1"}, {"2"}, {"3"}, {"4"}, {"5"}, {"6"}});
   struct Step {
     bool multi;
-    char op;  // set, deselect, press, press on the check box, reset
+    char op;  // set, deselect, press, press on the check box, reset, insert, remove, sort
     std::int32_t row, anchor;
   } const steps[] = {
+      {true, 's', 3, 3},  {true, 'i', 1, 4},  {true, 'i', 4, 5},  {true, 'i', -1, 5}, {true, 'x', 0, 4},
+      {true, 'o', 0, 6},  {true, 'x', 0, 5},  {true, 'x', 5, -1},  // 7 rows again, none selected
       {true, 's', 2, 2},  {true, 's', 5, 5},  {true, 's', 4, 4},  {true, 'd', 6, 2},
       {true, 's', 7, 2},  {true, 'r', 0, -1}, {true, 'p', 3, 3},  {true, 'p', 4, 3},
       {true, 'p', 1, 1},  {true, 'p', 4, 1},  {true, 'p', 1, 3},  {true, 'c', 2, 3},
       {true, 'p', 9, 3},  {false, 'p', 0, 0}, {false, 'p', 0, 0}, {false, 'c', 4, 4},
-      {false, 's', 3, 3}, {false, 's', 1, 1}, {false, 'd', 6, -1},
+      {false, 's', 3, 3}, {false, 's', 1, 1}, {false, 'd', 6, -1}, {false, 's', 2, 2}, {false, 'o', 0, -1},
   };
   for (const Step& s : steps) {
     grid.SetMultiselect(s.multi);
     if (s.op == 's' || s.op == 'd') grid.SetItemSelected(s.row, s.op == 's', false);
     if (s.op == 'p' || s.op == 'c') grid.PressRow(s.row, s.op == 'c');
     if (s.op == 'r') grid.SetAllItemSelectCheckbox(kBulkClear, kBulkLeave, false);
+    if (s.op == 'i') grid.InsertItem({"n"}, s.row, false);
+    if (s.op == 'x') grid.RemoveItem(s.row, false);
+    if (s.op == 'o') grid.SortByCol(0, false, false);
     EXPECT_EQ(grid.GetFirstSelectedItemID(), s.anchor) << s.op << s.row;
     for (std::int32_t r : {0, 1, 3})
       EXPECT_TRUE(s.multi || grid.GetItemSelected(r) == (r == s.anchor)) << s.op << s.row << r;
@@ -248,6 +213,10 @@ TEST(Selection, AnchorRulesForSetsAndPresses) {
   EXPECT_EQ(host.log, (Cols{"Multiselect", "click 3 on", "click 4 on", "click 1 on", "click 4 off",
                             "click 1 off", "check 2 on", "Multiselect", "click 0 on", "click 0 on",
                             "click 4 on", "check 4 on", "HasCheckBox", "click 2 on"}));
+  // A removal pulls the view back into range.
+  ASSERT_TRUE(grid.TrackVisible(6, false));
+  grid.RemoveItem(0, false);
+  EXPECT_EQ(grid.VSCROLL_VALUE(), 5);
 }
 
 // ---- Sort ------------------------------------------------------------------------------------
