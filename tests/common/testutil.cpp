@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
@@ -57,12 +58,11 @@ void WriteFileText(const std::string& path, const std::string& text) {
 }
 
 Bytes ReadFileBytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary | std::ios::ate);
+  std::ifstream f(path, std::ios::binary);
   if (!f) throw std::runtime_error("cannot read " + path);
-  Bytes bytes(static_cast<std::size_t>(f.tellg()));
-  f.seekg(0);
-  f.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return bytes;
+  std::ostringstream text;
+  text << f.rdbuf();
+  return ToBytes(text.str());
 }
 
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -187,13 +187,12 @@ struct JsonParser {
     } else if (Eat('"')) {
       v.type = Json::Type::String;
       v.string = String();
-    } else if (s.compare(i, 4, "null") == 0 || s.compare(i, 4, "true") == 0) {
-      v.type = s[i] == 'n' ? Json::Type::Null : Json::Type::Bool;
-      v.boolean = s[i] == 't';
+    } else if (s.compare(i, 4, "null") == 0) {
       i += 4;
-    } else if (s.compare(i, 5, "false") == 0) {
+    } else if (s.compare(i, 4, "true") == 0 || s.compare(i, 5, "false") == 0) {
       v.type = Json::Type::Bool;
-      i += 5;
+      v.boolean = s[i] == 't';
+      i += v.boolean ? 4 : 5;
     } else {
       const std::size_t start = i;
       while (i < s.size() && std::strchr("+-0123456789.eE", s[i])) ++i;
