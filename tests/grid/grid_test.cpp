@@ -353,10 +353,10 @@ TEST(CsvWrite, ByteForByte) {
   } const cases[] = {
       // Quoting, missing cells, line breaks, the mark.
       {{{"a\"b", "x;y", ""},
-        {{{"a;b", "say \"hi\"", "  lead"}, 1}, {{"x"}, 3}, {{"", "\"", "line\r\nbreak"}, 0},
+        {{{"a;b", "say \"hi\"", "  lead"}, 1}, {{"x;y"}, 3}, {{"", "\"", "line\r\nbreak"}, 0},
          {{"q\";\"", "-"}, -1}}},
        true, true,
-       Utf16(u"\xFEFF\"a\"\"b\";\"x;y\";\"\"\r\n\"a;b\";\"say \"\"hi\"\"\";  lead;1\r\nx;;;3\r\n"
+       Utf16(u"\xFEFF\"a\"\"b\";\"x;y\";\"\"\r\n\"a;b\";\"say \"\"hi\"\"\";  lead;1\r\n\"x;y\";;;3\r\n"
              u";\"\"\"\";line\r\nbreak;0\r\n\"q\"\";\"\"\";-;;-1\r\n")},
       // One byte per character, "?" for what has none, and never a mark.
       {{{"T\xC3\xAFtle"}, {{{"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"}, 2}}}, false, true,
