@@ -4,9 +4,8 @@
 
 #include "support/textenc.h"
 
-#include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <ftw.h>
 #include <spawn.h>
@@ -16,9 +15,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -26,11 +27,9 @@ namespace velotag::test {
 
 TempDir::TempDir() {
   const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/velotag-test-XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (::mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = std::string(buf.data()) + "/";
+  path_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/velotag-test-XXXXXX";
+  if (::mkdtemp(path_.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ += "/";
 }
 
 TempDir::~TempDir() {
@@ -58,91 +57,63 @@ void WriteFileText(const std::string& path, const std::string& text) {
 }
 
 Bytes ReadFileBytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary | std::ios::ate);
+  std::ifstream f(path, std::ios::binary);
   if (!f) throw std::runtime_error("cannot read " + path);
-  Bytes bytes(static_cast<std::size_t>(f.tellg()));
-  f.seekg(0);
-  f.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return bytes;
+  std::ostringstream text;
+  text << f.rdbuf();
+  return ToBytes(text.str());
 }
 
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
                          const std::map<std::string, std::string>& env) {
-  int inPipe[2], outPipe[2], errPipe[2];
-  if (::pipe2(inPipe, O_CLOEXEC) || ::pipe2(outPipe, O_CLOEXEC) || ::pipe2(errPipe, O_CLOEXEC))
+  // Pipes, not files: a file size limit set for the child must not cut its messages short.
+  int in[2], out[2], err[2];
+  if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC))
     throw std::runtime_error("pipe failed");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   std::vector<std::string> envStrings;
-  for (char** e = environ; *e; ++e) {
-    std::string entry = *e;
-    std::string key = entry.substr(0, entry.find('='));
-    if (!env.count(key)) envStrings.push_back(entry);
-  }
+  for (char** e = environ; *e; ++e)
+    if (const std::string entry = *e; !env.count(entry.substr(0, entry.find('='))))
+      envStrings.push_back(entry);
   for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
   std::vector<char*> envp;
   for (std::string& s : envStrings) envp.push_back(s.data());
   envp.push_back(nullptr);
   pid_t pid = 0;
-  int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  const int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  ::close(inPipe[0]);
-  ::close(outPipe[1]);
-  ::close(errPipe[1]);
+  for (int fd : {in[0], out[1], err[1]}) ::close(fd);
+  // A thread for each stream, so that a child blocked on one never waits for us on another.
   ProcessResult result;
-  if (rc != 0) {
-    ::close(inPipe[1]);
-    ::close(outPipe[0]);
-    ::close(errPipe[0]);
-    result.err = std::string("spawn failed: ") + std::strerror(rc);
-    return result;
-  }
-  std::size_t written = 0;
-  if (input.empty()) {
-    ::close(inPipe[1]);
-    inPipe[1] = -1;
-  }
-  ::fcntl(inPipe[1], F_SETFL, O_NONBLOCK);
-  bool outOpen = true, errOpen = true;
-  while (outOpen || errOpen) {
-    pollfd fds[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {inPipe[1], POLLOUT, 0}};
-    if (!outOpen) fds[0].fd = -1;
-    if (!errOpen) fds[1].fd = -1;
-    ::poll(fds, 3, -1);
+  auto drain = [](int fd, std::string& to) {
     char buf[65536];
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
-        ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-        if (n <= 0) {
-          (i == 0 ? outOpen : errOpen) = false;
-        } else {
-          (i == 0 ? result.out : result.err).append(buf, static_cast<std::size_t>(n));
-        }
-      }
-    }
-    if (inPipe[1] >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      ssize_t n = ::write(inPipe[1], input.data() + written, input.size() - written);
-      if (n > 0) written += static_cast<std::size_t>(n);
-      if (n < 0 || written == input.size()) {
-        ::close(inPipe[1]);
-        inPipe[1] = -1;
-      }
-    }
-  }
-  if (inPipe[1] >= 0) ::close(inPipe[1]);
-  ::close(outPipe[0]);
-  ::close(errPipe[0]);
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
+      to.append(buf, static_cast<std::size_t>(n));
+    ::close(fd);
+  };
+  std::thread feed([&] {
+    std::string_view rest = rc == 0 ? std::string_view(input) : "";
+    for (ssize_t n; !rest.empty() && (n = ::write(in[1], rest.data(), rest.size())) > 0;)
+      rest.remove_prefix(static_cast<std::size_t>(n));
+    ::close(in[1]);
+  });
+  std::thread errors(drain, err[0], std::ref(result.err));
+  drain(out[0], result.out);
+  feed.join();
+  errors.join();
   int status = 0;
-  ::waitpid(pid, &status, 0);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (rc == 0) ::waitpid(pid, &status, 0);
+  result.exitCode = rc ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (rc != 0) result.err = std::string("spawn failed: ") + std::strerror(rc);
   return result;
 }
 
@@ -215,13 +186,12 @@ struct JsonParser {
     } else if (Eat('"')) {
       v.type = Json::Type::String;
       v.string = String();
-    } else if (s.compare(i, 4, "null") == 0 || s.compare(i, 4, "true") == 0) {
-      v.type = s[i] == 'n' ? Json::Type::Null : Json::Type::Bool;
-      v.boolean = s[i] == 't';
+    } else if (s.compare(i, 4, "null") == 0) {
       i += 4;
-    } else if (s.compare(i, 5, "false") == 0) {
+    } else if (s.compare(i, 4, "true") == 0 || s.compare(i, 5, "false") == 0) {
       v.type = Json::Type::Bool;
-      i += 5;
+      v.boolean = s[i] == 't';
+      i += v.boolean ? 4 : 5;
     } else {
       const std::size_t start = i;
       while (i < s.size() && std::strchr("+-0123456789.eE", s[i])) ++i;
@@ -275,13 +245,8 @@ Json ParseJson(const std::string& text) {
 Json MutagenFields(const std::string& path) {
   ProcessResult r = RunProcess({PythonPath(), ToolPath("mutagen_id3v2.py"), "fields", path});
   if (r.exitCode != 0) throw std::runtime_error("mutagen: " + r.err);
-  Json all = ParseJson(r.out);
-  return all[path].has("fields") ? all[path]["fields"] : Json();
+  return ParseJson(r.out)[path]["fields"];
 }
-
-}  // namespace velotag::test
-
-namespace velotag::test {
 
 unsigned long InodeOf(const std::string& path) {
   struct stat st {};
