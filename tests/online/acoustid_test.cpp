@@ -131,13 +131,16 @@ TEST_F(AcoustId, LookupsAgainstAScriptedService) {
   Serve("garbage", "<html>not JSON</html>");
   Serve("oddtypes", R"({"status": "ok", "results": [{"id": 5, "score": "high",
                         "recordings": {"title": "x"}}, 7]})");
+  test::WriteFileText(dir.file("fake.mp3"), std::string(4096, 'x'));
   struct Case {
     std::string prefix;
     int timeoutMs;
     Lines lines;
-    std::string lastError;
+    std::string lastError, file = Mp3();  // a file that cannot be printed asks nothing
   };
   const Case cases[] = {
+      {"best", 5000, {}, kAcoustIdNoPrint, dir.file("fake.mp3")},
+      {"best", 5000, {}, kAcoustIdNoPrint, dir.file("missing.mp3")},
       {"best", 5000, kBestLines, "SUCCESS"},
       {"slow/best", 5000, kBestLines, "SUCCESS"},
       {"weak", 5000, {}, "Can't find any music information"},
@@ -150,18 +153,28 @@ TEST_F(AcoustId, LookupsAgainstAScriptedService) {
   };
   std::size_t requests = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.prefix + " in " + std::to_string(c.timeoutMs) + " ms");
+    SCOPED_TRACE(c.prefix + " in " + std::to_string(c.timeoutMs) + " ms: " + c.file);
     FileDelete(db);
     ClassAcoustId lookup(Options(c.prefix, c.timeoutMs));
     Lines lines;
-    EXPECT_EQ(lookup.GetID3infoByFinger(Mp3(), lines, db), static_cast<int>(c.lines.size()));
+    EXPECT_EQ(lookup.GetID3infoByFinger(c.file, lines, db), static_cast<int>(c.lines.size()));
     EXPECT_EQ(lines, c.lines);
     EXPECT_EQ(lookup.Last_Error(), c.lastError);
-    EXPECT_EQ(server.Requests().size(), ++requests);
+    EXPECT_EQ(server.Requests().size(), requests += c.file == Mp3());
     // Only a song found is kept.
     EXPECT_EQ(GetPathType(db) == kPathFile, !c.lines.empty());
   }
   EXPECT_GT(pumps, 0);
+  // A song found once is found again without asking, under any name.
+  Lines lines;
+  ASSERT_EQ(ClassAcoustId(Options("best")).GetID3infoByFinger(Mp3(), lines, db), 5);
+  ASSERT_EQ(::link(Mp3().c_str(), dir.file("copy.mp3").c_str()), 0);
+  ClassAcoustId nextRun(Options("best"));
+  for (const std::string& file : {Mp3(), dir.file("copy.mp3")}) {
+    EXPECT_EQ(nextRun.GetID3infoByFinger(file, lines, db), 5);
+    EXPECT_EQ(lines, kBestLines);
+  }
+  EXPECT_EQ(server.Requests().size(), requests + 1);
 
   const test::Json request = server.Requests()[0];
   const std::string& raw = request["raw"].string;
@@ -172,37 +185,6 @@ TEST_F(AcoustId, LookupsAgainstAScriptedService) {
   ASSERT_TRUE(ComputeAudioPrint(Mp3(), PrintOptions(program, mpg123), print));
   EXPECT_EQ(request["body"].string, "client=K3y&duration=130&fingerprint=" + print.fingerprint +
                                         "&format=json&meta=recordings+releasegroups");
-}
-
-TEST_F(AcoustId, ASongFoundOnceIsFoundAgainWithoutAsking) {
-  Serve("best", kBest);
-  Lines lines;
-  ASSERT_EQ(ClassAcoustId(Options("best")).GetID3infoByFinger(Mp3(), lines, db), 5);
-  // The libofa answers' file, under a name of its own, escaped as they are.
-  const test::Bytes bytes = test::ReadFileBytes(db);
-  const std::string stored(bytes.begin(), bytes.end());
-  EXPECT_EQ(stored.rfind("[acoustid:", 0), 0u);
-  EXPECT_EQ(stored.substr(10 + 40),
-            "]\r\naid=aid-1\r\nrid=rid-1\r\nart=Bj\xf6rk feat. \\x5742\\x672C\\x9F8D\\x4E00\r\n"
-            "ttl=\\x041F\\x0435\\x0441\\x043D\\x044F \\x2116 5\r\nalb=D\xe9" "but\r\n");
-  // The next run asks nothing, nor for a copy of the file under another name.
-  ClassAcoustId nextRun(Options("best"));
-  ASSERT_EQ(::link(Mp3().c_str(), dir.file("copy.mp3").c_str()), 0);
-  for (const std::string& file : {Mp3(), dir.file("copy.mp3")}) {
-    EXPECT_EQ(nextRun.GetID3infoByFinger(file, lines, db), 5);
-    EXPECT_EQ(lines, kBestLines);
-  }
-  EXPECT_EQ(server.Requests().size(), 1u);
-}
-
-TEST_F(AcoustId, WhatCannotBePrintedAsksNothing) {
-  test::WriteFileText(dir.file("fake.mp3"), std::string(4096, 'x'));
-  ClassAcoustId lookup(Options("best"));
-  Lines lines;
-  for (const std::string& file : {dir.file("fake.mp3"), dir.file("missing.mp3")})
-    EXPECT_EQ(lookup.GetID3infoByFinger(file, lines, db) == 0 ? lookup.Last_Error() : file,
-              "Can't make a fingerprint of the file");
-  EXPECT_TRUE(server.Requests().empty());
 }
 
 }  // namespace

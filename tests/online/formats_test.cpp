@@ -46,8 +46,6 @@ TEST(Url, EncodingAndParts) {
   for (const auto& c : encoded) EXPECT_EQ(UrlEncode(c.text, c.reserved, c.marks, c.unsafe), c.out) << c.text;
   const std::vector<NameValue> pairs = {{" cmd ", "cddb query"}, {"", "skipped"}, {"a&b", "x=y"}};
   EXPECT_EQ(BuildQueryString(pairs, true), "cmd=cddb%20query&a%26b=x%3Dy");
-  // Base64 pads the last group and works on single-byte codes (ÿþ is FF FE).
-  EXPECT_EQ(Base64Encode("f") + Base64Encode("foo") + Base64Encode("\xc3\xbf\xc3\xbe"), "Zg==Zm9v//4=");
 
   const std::pair<std::string, std::string> names[] = {
       {"http://host:81/a/b.mp3?x=1#f", "b.mp3 http://host:81"}, {"http://host/a/b.mp3%3Fx=1", "b.mp3 http://host"},
@@ -199,31 +197,6 @@ TEST(Wave, HeaderChunksDurationAndRefusals) {
     EXPECT_EQ(info.dataOffset, c.dataOffset) << c.what;
     EXPECT_EQ(info.frameCount, c.frames) << c.what;
     EXPECT_FLOAT_EQ(info.durationMs, c.frames * 1000.0f / c.spec.rate) << c.what;
-  }
-}
-
-TEST(Wave, ReadsInUnitsAndNeverPastTheData) {
-  test::TempDir dir;
-  // 1000 Hz mono 16-bit: a frame is 2 bytes, a second 2000 bytes; a fact
-  // chunk promises ten times the frames the data chunk holds.
-  test::WriteWav(dir.file("a.wav"), {.rate = 1000, .channels = 1, .seconds = 3, .factFrames = 30000,
-                                     .chunkAfterData = Chunk("LIST", std::string(50000, 'x'))});
-  const struct {
-    double start, length;
-    int unit;
-    std::int64_t bytes;
-  } cases[] = {
-      {1, 1, kWaveSeconds, 2000},   {0, 135, kWaveSeconds, 6000}, {0, 250, kWaveMilliseconds, 500},
-      {-5, 10, kWaveFrames, 20},    {0, -1, kWaveFrames, 6000},   {2.5, 10, kWaveSeconds, 1000},
-      {3, 1, kWaveSeconds, 0},      {2999, 100, kWaveFrames, 2},
-      {1e15, 1, kWaveSeconds, 0},  // far past the data: no offset overflows (found by fuzzing)
-  };
-  WaveInfo info;
-  ASSERT_EQ(OpenWave(dir.file("a.wav"), info), 0);
-  for (const auto& c : cases) {
-    std::vector<std::uint8_t> bytes;
-    EXPECT_EQ(ReadWaveSamples(info, bytes, c.start, c.length, c.unit), c.bytes) << c.start << "+" << c.length;
-    EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), c.bytes);
   }
 }
 

@@ -196,15 +196,7 @@ TEST_F(HttpTest, RefusedUrlsSendNothing) {
 
 TEST(Https, VerifiesTheServerCertificate) {
   TempDir dir;
-  // Self-signed certificates for 127.0.0.1, made with the openssl command.
-  for (std::string name : {"cert", "other"}) {
-    ASSERT_EQ(test::RunProcess({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                                "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-keyout",
-                                dir.file(name + ".key"), "-out", dir.file(name + ".pem"), "-subj",
-                                "/CN=velotag test", "-addext", "subjectAltName=IP:127.0.0.1"})
-                  .exitCode,
-              0);
-  }
+  for (std::string name : {"cert", "other"}) ASSERT_TRUE(test::MakeCertificate(dir.path(), name));
   ScriptServer server(dir.file("log"), dir.file("cert.pem"), dir.file("cert.key"));
   ASSERT_TRUE(server.ok());
   const std::string port = std::to_string(server.port());

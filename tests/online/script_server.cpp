@@ -19,12 +19,8 @@ ScriptServer::ScriptServer(const std::string& logFile, const std::string& cert,
                            const std::string& key, const std::string& root)
     : log_(logFile), tls_(!cert.empty()) {
   int in[2], out[2];
-  if (::pipe2(in, O_CLOEXEC) != 0) return;
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
   stdinFd_ = in[1];  // the server leaves when this closes
-  if (::pipe2(out, O_CLOEXEC) != 0) {
-    ::close(in[0]);
-    return;
-  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
@@ -65,6 +61,13 @@ std::vector<Json> ScriptServer::Requests() const {
   for (std::string line; std::getline(f, line);)
     if (!line.empty()) out.push_back(ParseJson(line));
   return out;
+}
+
+bool MakeCertificate(const std::string& folder, const std::string& name) {
+  return RunProcess({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                     "-nodes", "-days", "2", "-keyout", folder + name + ".key", "-out", folder + name + ".pem",
+                     "-subj", "/CN=velotag test", "-addext", "subjectAltName=IP:127.0.0.1"})
+             .exitCode == 0;
 }
 
 }  // namespace velotag::test

@@ -37,6 +37,9 @@ class ScriptServer {
   int port_ = 0;
 };
 
+// A self-signed certificate for 127.0.0.1, made by openssl: folder + name + ".pem" and ".key".
+bool MakeCertificate(const std::string& folder, const std::string& name);
+
 // Sets an environment variable for one scope.
 class ScopedEnv {
  public:

@@ -188,12 +188,7 @@ TEST(EndToEnd, UpgradesACopyOfTheProgram) {
   test::MakeArchive(www + "id3/Velotag.zip", "zip",
                     {"file:velotag-cli:755:" + dir.file("new-cli"), "text:NEWS:2.0"});
   WriteFileText(www + "id3/index.html", Page("Velotag v99.0", FileSha256(www + "id3/Velotag.zip")));
-  ASSERT_EQ(test::RunProcess({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                              "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-keyout",
-                              dir.file("cert.key"), "-out", dir.file("cert.pem"), "-subj",
-                              "/CN=velotag test", "-addext", "subjectAltName=IP:127.0.0.1"})
-                .exitCode,
-            0);
+  ASSERT_TRUE(test::MakeCertificate(dir.path(), "cert"));
   test::ScriptServer server(dir.file("log"), dir.file("cert.pem"), dir.file("cert.key"), www);
   ASSERT_TRUE(server.ok());
   test::ProcessResult r = test::RunProcess(
