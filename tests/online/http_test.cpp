@@ -180,8 +180,7 @@ TEST_F(HttpTest, FileNamesInAFolder) {
     EXPECT_TRUE(d.ok) << path;
     EXPECT_EQ(d.file, folder + name) << path;
   }
-  std::vector<FolderEntry> entries;
-  EXPECT_EQ(ListFolder(folder, entries), 4);
+  EXPECT_EQ(test::FolderNames(folder).size(), 4u);
 }
 
 
