@@ -140,7 +140,6 @@ TEST_F(AcoustId, LookupsAgainstAScriptedService) {
       {"best", 5000, {}, kAcoustIdNoPrint, dir.file("fake.mp3")},
       {"best", 5000, {}, kAcoustIdNoPrint, dir.file("missing.mp3")},
       {"best", 5000, kBestLines, "SUCCESS"},
-      {"slow/best", 5000, kBestLines, "SUCCESS"},
       {"weak", 5000, {}, "Can't find any music information"},
       {"none", 5000, {}, "Can't find any music information"},
       {"oddtypes", 5000, {}, "Can't find any music information"},

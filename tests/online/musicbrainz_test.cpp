@@ -94,7 +94,6 @@ TEST_F(MusicBrainz, LookupsAgainstAScriptedService) {
     std::string message;
   } cases[] = {
       {"found", 5000, MbStatus::Found, 200, "2 release(s)"},
-      {"slow/found", 5000, MbStatus::Found, 200, "2 release(s)"},
       {"empty", 5000, MbStatus::NotFound, 200, "Not found"},
       {"garbage", 5000, MbStatus::Unreadable, 200, "XML parse error"},
       {"slow/found", 500, MbStatus::ConnectionError, 0, "Connection error"},
