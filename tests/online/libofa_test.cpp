@@ -47,10 +47,6 @@ class Fingerprint : public ::testing::Test {
   }
   std::string Service() const { return "127.0.0.1:" + std::to_string(server.port()); }
 
-  std::int32_t Lookup(ClassLibofa& ofa, const std::string& file, Lines& lines) {
-    return ofa.GetID3infoByFinger(file, lines, db, "", "");
-  }
-
   // Temporary files go, whatever way a lookup ends.
   void ExpectNoTemporaryFiles() {
     EXPECT_TRUE(test::FolderNames(temp).empty());
@@ -71,7 +67,7 @@ TEST_F(Fingerprint, AnMp3IsIdentifiedOnceAndThenFromTheLocalDatabase) {
   ClassLibofa ofa(Options(Service()));
   const Lines want = {"uid=" + kPuid, "art=" + kArtist, "ttl=" + kTitle};
   Lines lines;
-  ASSERT_EQ(Lookup(ofa, mp3, lines), 3) << ofa.Last_Error();
+  ASSERT_EQ(ofa.GetID3infoByFinger(mp3, lines, db, "", ""), 3) << ofa.Last_Error();
   EXPECT_EQ(lines, want);
   EXPECT_EQ(ofa.Last_Error(), "SUCCESS");
   EXPECT_GT(pumps, 0);
@@ -101,7 +97,7 @@ TEST_F(Fingerprint, AnMp3IsIdentifiedOnceAndThenFromTheLocalDatabase) {
     if (name != "tones.mp3") {
       ASSERT_EQ(::link(mp3.c_str(), dir.file(name).c_str()), 0);
     }
-    EXPECT_EQ(Lookup(ofa, name, lines), 3) << name;
+    EXPECT_EQ(ofa.GetID3infoByFinger(name, lines, db, "", ""), 3) << name;
     EXPECT_EQ(lines, want) << name;
   }
   EXPECT_EQ(::chdir(cwd), 0);
@@ -139,7 +135,7 @@ TEST_F(Fingerprint, DecoderFailuresAndCancelLeaveNothingBehind) {
     });
     Lines lines;
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Lookup(ofa, mp3, lines), 0) << c.what;
+    EXPECT_EQ(ofa.GetID3infoByFinger(mp3, lines, db, "", ""), 0) << c.what;
     EXPECT_EQ(ofa.Last_Error(), c.lastError) << c.what;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << c.what;
     ExpectNoTemporaryFiles();
