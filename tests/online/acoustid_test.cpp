@@ -30,6 +30,10 @@ std::vector<std::uint32_t> RawPrint(const std::string& encoded) {
   return print;
 }
 
+AudioPrintOptions Printing(const std::string& program, const Mpg123Library& mpg123) {
+  return {.programFolder = program, .mpg123 = &mpg123, .pump = {}, .keepGoing = {}};
+}
+
 // One real MP3 for the whole suite, longer than the two minutes printed.
 class AcoustId : public ::testing::Test {
  protected:
@@ -87,7 +91,7 @@ TEST_F(AcoustId, PrintAgreesWithFpcalcWhicheverDecoderRuns) {
   for (const char* library : {"libmpg123.so.0", "libmpg123-missing.so.0"}) {
     Mpg123Library mpg123(program, library);
     AudioPrint print;
-    ASSERT_TRUE(ComputeAudioPrint(Mp3(), {.programFolder = program, .mpg123 = &mpg123}, print)) << library;
+    ASSERT_TRUE(ComputeAudioPrint(Mp3(), Printing(program, mpg123), print)) << library;
     EXPECT_EQ(print.decodedBy, mpg123.Loaded() ? "libmpg123" : "lame");
     EXPECT_EQ(std::to_string(print.durationSeconds), value("DURATION"));
     // Two MP3 decoders round a sample differently now and then: a bit or
@@ -172,7 +176,7 @@ TEST_F(AcoustId, LookupsAgainstAScriptedService) {
   EXPECT_NE(raw.find("\r\nUser-Agent: Velotag/test ( test@example )\r\n"), std::string::npos);
   AudioPrint print;
   Mpg123Library mpg123(program);
-  ASSERT_TRUE(ComputeAudioPrint(Mp3(), {.programFolder = program, .mpg123 = &mpg123}, print));
+  ASSERT_TRUE(ComputeAudioPrint(Mp3(), Printing(program, mpg123), print));
   EXPECT_EQ(request["body"].string, "client=K3y&duration=130&fingerprint=" + print.fingerprint +
                                         "&format=json&meta=recordings+releasegroups");
 }

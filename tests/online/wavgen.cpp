@@ -15,7 +15,7 @@ void Put(std::string& s, std::uint32_t v, int bytes) {
 }  // namespace
 
 void WriteWav(const std::string& path, const WavSpec& w) {
-  const std::uint32_t align = w.channels * 2u;
+  const std::uint32_t align = w.channels * ((w.bits + 7u) / 8u);
   const auto frames = static_cast<std::uint64_t>(std::llround(w.seconds * w.rate));
   std::string data;
   for (std::uint64_t f = 0; f < frames; ++f) {
@@ -23,17 +23,23 @@ void WriteWav(const std::string& path, const WavSpec& w) {
     // A melody of changing tones, so the sound is not the same all through.
     double freq = 220.0 * std::pow(2.0, static_cast<int>(t * 4) % 12 / 12.0);
     double v = 0.4 * std::sin(2 * M_PI * freq * t) + 0.2 * std::sin(2 * M_PI * 3 * freq * t);
-    for (std::uint16_t c = 0; c < w.channels; ++c)
-      Put(data, static_cast<std::uint16_t>(static_cast<std::int16_t>(v * 32767)), 2);
+    for (std::uint16_t c = 0; c < w.channels; ++c) {
+      if (w.bits == 8) {
+        Put(data, static_cast<std::uint32_t>(128 + static_cast<int>(v * 127)), 1);
+      } else {
+        Put(data, static_cast<std::uint16_t>(static_cast<std::int16_t>(v * 32767)), 2);
+        data.append(align / w.channels - 2, '\0');
+      }
+    }
   }
   std::string fmt;
   Put(fmt, w.fmtSize, 4);
-  Put(fmt, 1, 2);  // PCM
+  Put(fmt, w.format, 2);
   Put(fmt, w.channels, 2);
   Put(fmt, w.rate, 4);
   Put(fmt, w.rate * align, 4);
   Put(fmt, align, 2);
-  Put(fmt, 16, 2);
+  Put(fmt, w.bits, 2);
   fmt.append(w.fmtSize > 16 ? w.fmtSize - 16 + (w.fmtSize & 1) : 0, '\0');
   if (w.factFrames >= 0) {
     fmt += "fact";

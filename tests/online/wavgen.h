@@ -1,4 +1,4 @@
-// Writes 16-bit PCM WAV files of changing tones for the tests, with optional extra chunks.
+// Writes WAV files of changing tones for the tests, with optional extra chunks.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,8 @@ namespace velotag::test {
 struct WavSpec {
   std::uint32_t rate = 44100;
   std::uint16_t channels = 2;
+  std::uint16_t bits = 16;
+  std::uint16_t format = 1;
   double seconds = 1;
   std::uint32_t fmtSize = 16;
   std::int32_t factFrames = -1;   // -1: no fact chunk
