@@ -5,10 +5,8 @@
 #include <unistd.h>
 
 #include <bit>
-#include <chrono>
 
 #include "online/decoder.h"
-#include "online/libofa.h"
 #include "script_server.h"
 #include "support/paths.h"
 #include "testutil.h"

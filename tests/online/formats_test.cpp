@@ -128,12 +128,6 @@ TEST(LocalDb, FindsTheFirstSectionOfANameInRegularFilesOnly) {
   }
 }
 
-std::string Chunk(const std::string& id, const std::string& body) {
-  std::string c = id;
-  for (int i = 0; i < 4; ++i) c.push_back(static_cast<char>((body.size() >> (8 * i)) & 0xff));
-  return c + body;
-}
-
 // Headers of every shape, sound or broken; reading one never makes it writable.
 TEST(Wave, HeaderChunksDurationAndRefusals) {
   const test::WavSpec tiny{.rate = 8000, .channels = 1, .seconds = 0.1};
@@ -148,7 +142,7 @@ TEST(Wave, HeaderChunksDurationAndRefusals) {
   } cases[] = {
       {"mono", {.rate = 8000, .channels = 1, .seconds = 0.5}, 44, 4000},
       {"fmt with extra bytes", {.fmtSize = 18}, 46, 44100},
-      {"a chunk before the data", {.chunkBeforeData = Chunk("LIST", "abcd")}, 56, 44100},
+      {"a chunk before the data", {.chunkBeforeData = std::string("LIST\4\0\0\0abcd", 12)}, 56, 44100},
       {"a fact chunk tells the frames", {.factFrames = 11025}, 56, 11025},
       {"not RIFF", tiny, -1, 0, 0, "RIFX"},
       {"rate 0", tiny, -1, 0, 24, std::string(4, '\0')},
