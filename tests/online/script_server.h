@@ -33,7 +33,7 @@ class ScriptServer {
   std::string log_;
   bool tls_ = false;
   int pid_ = -1;
-  int stdinFd_ = -1;
+  int channel_ = -1;
   int port_ = 0;
 };
 
