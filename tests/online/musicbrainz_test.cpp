@@ -62,30 +62,23 @@ TEST(MusicBrainzDiscId, OfAnEnhancedCd) {
   EXPECT_EQ(MusicBrainzTocDiscId(toc, 1), kDiscId);
 }
 
-const std::string kFound = test::MusicBrainzFoundAnswer(kDiscId);
-
-class MusicBrainz : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(server.ok()); }
-  void Serve(const std::string& prefix, const std::string& xml) {
+TEST(MusicBrainz, LookupsAgainstAScriptedService) {
+  test::TempDir dir;
+  const std::string root = dir.path() + "root/";
+  test::ScriptServer server{dir.file("requests.jsonl"), "", "", root};
+  ASSERT_TRUE(server.ok());
+  for (const auto& [prefix, xml] : std::vector<std::pair<std::string, std::string>>{
+           {"found", test::MusicBrainzFoundAnswer(kDiscId)},
+           {"empty", R"(<metadata><disc id="x"><release-list count="0"></release-list></disc></metadata>)"},
+           {"garbage", "this is no XML at all"}}) {
     ASSERT_TRUE(CreatePath(root + prefix + "/ws/2/discid"));
     test::WriteFileText(root + prefix + "/ws/2/discid/" + kDiscId, xml);
   }
-  MusicBrainzOptions Options(const std::string& prefix, int timeoutMs = 5000) {
-    return {server.url("/" + prefix), MusicBrainzUserAgent("0.1.0", "test@example"), timeoutMs,
-            [this] { ++pumps; }};
-  }
-
-  test::TempDir dir;
-  std::string root = dir.path() + "root/";
-  test::ScriptServer server{dir.file("requests.jsonl"), "", "", root};
   int pumps = 0;
-};
-
-TEST_F(MusicBrainz, LookupsAgainstAScriptedService) {
-  Serve("found", kFound);
-  Serve("empty", R"(<metadata><disc id="x"><release-list count="0"></release-list></disc></metadata>)");
-  Serve("garbage", "this is no XML at all");
+  auto client = [&](const std::string& prefix, int timeoutMs) {
+    return MusicBrainzClient({server.url("/" + prefix), MusicBrainzUserAgent("0.1.0", "test@example"),
+                              timeoutMs, [&pumps] { ++pumps; }});
+  };
   const struct {
     std::string prefix;
     int timeoutMs;
@@ -100,8 +93,7 @@ TEST_F(MusicBrainz, LookupsAgainstAScriptedService) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.prefix + " in " + std::to_string(c.timeoutMs) + " ms");
-    MusicBrainzClient client(Options(c.prefix, c.timeoutMs));
-    MbLookup found = client.LookupDisc(kDiscId);
+    MbLookup found = client(c.prefix, c.timeoutMs).LookupDisc(kDiscId);
     EXPECT_EQ(found.status, c.status);
     EXPECT_EQ(found.httpStatus, c.httpStatus);
     EXPECT_EQ(found.message, c.message);
@@ -112,9 +104,8 @@ TEST_F(MusicBrainz, LookupsAgainstAScriptedService) {
   EXPECT_EQ(raw.rfind("GET /found/ws/2/discid/" + kDiscId + "?inc=recordings+artist-credits HTTP/1.1\r\n", 0), 0u);
   EXPECT_NE(raw.find("\r\nUser-Agent: Velotag/0.1.0 ( test@example )\r\n"), std::string::npos);
   // An ID that is no disc ID never reaches the URL.
-  MusicBrainzClient client(Options("found"));
   std::size_t asked = server.Requests().size();
-  EXPECT_EQ(client.LookupDisc("../../x?y").status, MbStatus::NotFound);
+  EXPECT_EQ(client("found", 5000).LookupDisc("../../x?y").status, MbStatus::NotFound);
   EXPECT_EQ(server.Requests().size(), asked);
 }
 
