@@ -32,24 +32,24 @@ AudioPrintOptions Printing(const std::string& program, const Mpg123Library& mpg1
   return {.programFolder = program, .mpg123 = &mpg123, .pump = {}, .keepGoing = {}};
 }
 
-// One real MP3 for the whole suite, longer than the two minutes printed.
 class AcoustId : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    if (FindExecutable("", "lame").empty()) return;
-    shared_ = new test::TempDir;
-    test::WriteWav(shared_->file("song.wav"), {.seconds = 130});
-    test::RunProcess({"lame", "--quiet", "-b", "128", shared_->file("song.wav"), Mp3()});
+  // One real MP3 for the whole suite, longer than the two minutes printed;
+  // "" without lame.
+  static const std::string& Mp3() {
+    static test::TempDir shared;
+    static const std::string mp3 = [] {
+      const std::string wav = shared.file("song.wav"), made = shared.file("song.mp3");
+      test::WriteWav(wav, {.seconds = 130});
+      const bool ok = !FindExecutable("", "lame").empty() &&
+                      test::RunProcess({"lame", "--quiet", "-b", "128", wav, made}).exitCode == 0;
+      return ok ? made : "";
+    }();
+    return mp3;
   }
-  static void TearDownTestSuite() {
-    delete shared_;
-    shared_ = nullptr;
-  }
-  static std::string Mp3() { return shared_->file("song.mp3"); }
 
   void SetUp() override {
-    if (!shared_ || GetPathType(Mp3()) != kPathFile)
-      GTEST_SKIP() << "lame is not on PATH (install lame)";
+    if (Mp3().empty()) GTEST_SKIP() << "lame is not on PATH (install lame)";
     ASSERT_TRUE(server.ok());
     ASSERT_TRUE(CreatePath(program));
   }
@@ -69,7 +69,6 @@ class AcoustId : public ::testing::Test {
     test::WriteFileText(root + prefix + "/v2/lookup", json);
   }
 
-  static inline test::TempDir* shared_ = nullptr;
   test::TempDir dir;
   std::string program = dir.path() + "program/", root = dir.path() + "root/";
   std::string db = program + "LocalDB.ini";
