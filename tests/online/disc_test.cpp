@@ -1,12 +1,16 @@
-#include "online/musicbrainz.h"
-
+// The disc services' clients: CDDB and MusicBrainz disc IDs against known
+// tables and libdiscid, the CDDB answer parser, and MusicBrainz lookups on a
+// scripted service (the CD window's tests and the CLI's ask a scripted CDDB
+// server).
+#include <discid/discid.h>
 #include <gtest/gtest.h>
 
-#include <discid/discid.h>
-
 #include <cstdlib>
+#include <random>
 
 #include "mb_answer.h"
+#include "online/cddb.h"
+#include "online/musicbrainz.h"
 #include "script_server.h"
 #include "support/paths.h"
 #include "testutil.h"
@@ -14,16 +18,86 @@
 namespace velotag {
 namespace {
 
+// A TOC from addresses in frames as a drive reports them, the last the
+// lead-out; a negative address is a data track's.
+std::vector<TocEntry> Toc(const std::vector<int>& frames) {
+  std::vector<TocEntry> toc;
+  for (int f : frames) {
+    const int a = std::abs(f);
+    toc.push_back({std::uint8_t(f < 0 ? kTocDataBit : 0), std::uint8_t(a / 4500), std::uint8_t(a / 75 % 60),
+                   std::uint8_t(a % 75)});
+  }
+  return toc;
+}
+
+TEST(CddbId, KnownTablesAndLibdiscid) {
+  EXPECT_EQ(CddbQueryText(Toc({150, 15000, 31500})), "cddb query 0401a202 2 150 15000 420");
+  EXPECT_EQ(CddbQueryText(Toc({150, 31538})), "cddb query 0201a201 1 150 421");  // rounded
+  EXPECT_EQ(CddbDiscId(Toc({150})), "");
+  // libdiscid computes the same ID from random tables (digit sums beyond 255
+  // among them) and an 80-minute track.
+  std::vector<std::vector<int>> tables = {{150, 4500 * 80 + 74}};
+  std::mt19937 random(12);
+  for (int n = 0; n < 60; ++n) {
+    std::vector<int> t = {150 + static_cast<int>(random() % 20000)};
+    for (int i = 1 + static_cast<int>(random() % 99); i > 0; --i)
+      t.push_back(t.back() + 300 + static_cast<int>(random() % 6000));
+    if (t.back() < 400000) tables.push_back(t);  // libdiscid takes up to 90 minutes
+  }
+  DiscId* disc = discid_new();
+  for (const std::vector<int>& t : tables) {
+    std::vector<int> offsets = {t.back()};
+    offsets.insert(offsets.end(), t.begin(), t.end() - 1);
+    ASSERT_TRUE(discid_put(disc, 1, static_cast<int>(t.size()) - 1, offsets.data()));
+    EXPECT_EQ(CddbDiscId(Toc(t)), discid_get_freedb_id(disc));
+  }
+  discid_free(disc);
+}
+
+std::string Lines(const CddbResponse& r) {
+  std::string out;
+  for (const auto& [key, value] : r.lines) out += key + "|" + value + "\n";
+  return out;
+}
+
+TEST(CddbParse, Answers) {
+  struct Case {
+    std::string text;
+    int code;
+    std::string lines;
+  } cases[] = {
+      {"211 Found\r\nrock 1 A / B\r\n jazz 2 C \r\n# note\r\n\r\n.\r\nrock 4 late\r\n", 211,
+       "|rock 1 A / B\n|jazz 2 C\n"},
+      // A value over several lines of one key, in any case; a key that is no
+      // xmcd key is a line of its own; an empty value is still a line.
+      {"210 r\r\nTTITLE0=Part one\r\nFOO=bar\r\nttitle0= and two\r\nEXTD=\r\n.", 210,
+       "TTITLE0|TTITLE0=Part one and two\n|FOO=bar\nEXTD|EXTD=\n"},
+      // UTF-8 in following lines too, and Latin-1 from an old server.
+      {"210 r\r\nTTITLE0=\xd0\x9f\xd1\x80\r\nTTITLE0=\xd0\xb5\r\nDTITLE=Caf\xe9\r\n.", 210,
+       "TTITLE0|TTITLE0=\xd0\x9f\xd1\x80\xd0\xb5\nDTITLE|DTITLE=Caf\xc3\xa9\n"},
+      {"211 m\nrock 1 A\n.\n", 211, "|rock 1 A\n"},  // line feeds alone
+      {"401 not found.\r\nDTITLE=x\r\n", 401, ""},
+      {"<html>busy</html>", 0, ""},
+  };
+  for (const Case& c : cases) {
+    CddbResponse r = ParseCddbResponse(c.text);
+    EXPECT_EQ(r.code, c.code) << c.text;
+    EXPECT_EQ(r.message, c.code ? c.text.substr(0, c.text.find_first_of("\r\n")) : kCddbInternalError);
+    EXPECT_EQ(Lines(r), c.lines) << c.text;
+  }
+}
+
+
 const std::string kDiscId = "49HHV7Eb8UKF3aQiNmu1GR8vKTY-";
 
-struct Toc {
+struct TocTable {
   int first, last;
   std::int32_t leadOut;
   std::vector<std::int32_t> offsets;
 };
 
 // libdiscid's ID of the same table.
-std::string LibdiscidId(const Toc& toc) {
+std::string LibdiscidId(const TocTable& toc) {
   std::vector<int> offsets(100, 0);
   offsets[0] = toc.leadOut;
   for (std::size_t i = 0; i < toc.offsets.size(); ++i) offsets[static_cast<std::size_t>(toc.first) + i] = toc.offsets[i];
@@ -39,7 +113,7 @@ TEST(MusicBrainzDiscId, FromTablesOfContents) {
   EXPECT_EQ(MusicBrainzDiscId(1, 6, 95462, {150, 15363, 32314, 46592, 63414, 80489}), kDiscId);
   std::vector<std::int32_t> full;
   for (int i = 0; i < 99; ++i) full.push_back(150 + i * 4000);
-  const std::pair<Toc, bool> cases[] = {
+  const std::pair<TocTable, bool> cases[] = {
       {{1, 1, 20000, {150}}, true},          {{3, 5, 60000, {150, 20000, 40000}}, true},
       {{1, 99, 400000, full}, true},         {{0, 2, 30000, {150, 15000, 20000}}, false},
       {{2, 1, 30000, {}}, false},            {{1, 3, 30000, {150, 15000}}, false},
@@ -55,11 +129,8 @@ TEST(MusicBrainzDiscId, FromTablesOfContents) {
 // An enhanced CD's data session stays out of its ID (its table as a drive
 // reports it, in MSF frames; a negative number is the data track).
 TEST(MusicBrainzDiscId, OfAnEnhancedCd) {
-  std::vector<TocEntry> toc;
-  for (int f : {150, 15363, 32314, 46592, 63414, 80489, -(95462 + 11400), 130000})
-    toc.push_back({std::uint8_t(f < 0 ? kTocDataBit : 0), std::uint8_t(std::abs(f) / 4500),
-                   std::uint8_t(std::abs(f) / 75 % 60), std::uint8_t(std::abs(f) % 75)});
-  EXPECT_EQ(MusicBrainzTocDiscId(toc, 1), kDiscId);
+  EXPECT_EQ(MusicBrainzTocDiscId(Toc({150, 15363, 32314, 46592, 63414, 80489, -(95462 + 11400), 130000}), 1),
+            kDiscId);
 }
 
 TEST(MusicBrainz, LookupsAgainstAScriptedService) {
