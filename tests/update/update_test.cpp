@@ -107,9 +107,8 @@ TEST(Extract, UnpacksPlainFilesAndRefusesTheRest) {
   test::TempDir dir;
   test::WriteFileText(dir.file("prog"), "#!/bin/sh\n");
   Extraction good = ExtractUpgradeArchive(
-      MakeArchive(dir.file("a.zip"),
-                        {"file:velotag:4755:" + dir.file("prog"), "dir:lib", "text:lib/x:hi",
-                         "text:./doc/read me:doc"}),
+      MakeArchive(dir.file("a.zip"), {"file:velotag:4755:" + dir.file("prog"), "dir:lib", "text:lib/x:hi",
+                                      "text:./doc/read me:doc"}),
       dir.file("out"), "velotag");
   ASSERT_TRUE(good.ok) << good.error;
   EXPECT_EQ(good.names, (std::vector<std::string>{"velotag", "lib", "doc"}));
@@ -320,8 +319,7 @@ TEST(EndToEnd, UpgradesACopyOfTheProgram) {
   test::WriteFileBytes(dir.file("new-cli"), newer);
   test::WriteFileBytes(program + "velotag-cli", cli);
   ::chmod((program + "velotag-cli").c_str(), 0755);
-  MakeArchive(www + "id3/Velotag.zip",
-                    {"file:velotag-cli:755:" + dir.file("new-cli"), "text:NEWS:2.0"});
+  MakeArchive(www + "id3/Velotag.zip", {"file:velotag-cli:755:" + dir.file("new-cli"), "text:NEWS:2.0"});
   WriteFileText(www + "id3/index.html", Page("Velotag v99.0", FileSha256(www + "id3/Velotag.zip")));
   ASSERT_TRUE(test::MakeCertificate(dir.path(), "cert"));
   test::ScriptServer server(dir.file("log"), dir.file("cert.pem"), dir.file("cert.key"), www);
