@@ -9,7 +9,6 @@
 
 #include "online/http.h"
 #include "online/localdb.h"
-#include "online/socket.h"
 #include "online/url.h"
 #include "online/wave.h"
 #include "support/paths.h"
@@ -19,35 +18,13 @@
 namespace velotag {
 namespace {
 
-std::string FileText(const std::string& path) {
-  test::Bytes b = test::ReadFileBytes(path);
-  return std::string(b.begin(), b.end());
-}
-
-mode_t Mode(const std::string& path) {
-  struct stat st {};
-  ::stat(path.c_str(), &st);
-  return st.st_mode & 0777;
-}
-
 TEST(Url, EncodingAndParts) {
-  const struct {
-    std::string text;
-    bool reserved, marks, unsafe;
-    std::string out;
-  } encoded[] = {
-      {"a b&c", false, false, false, "a b&c"},
-      {"$&+,/:;=?@", true, false, false, "%24%26%2B%2C%2F%3A%3B%3D%3F%40"},
-      {"!$'()*+,-._", false, true, false, "%21%24%27%28%29%2A%2B%2C%2D%2E%5F"},
-      {" \"#%<>[\\]^`{|}~", false, false, true, "%20%22%23%25%3C%3E%5B%5C%5D%5E%60%7B%7C%7D%7E"},
-      {"\xc3\xa9", false, false, false, "%E9"},                 // é by its single-byte code
-      {"\xe2\x82\xac", true, false, true, "%3F"},               // € has none: "?"
-  };
-  for (const auto& c : encoded) EXPECT_EQ(UrlEncode(c.text, c.reserved, c.marks, c.unsafe), c.out) << c.text;
-  const std::vector<NameValue> pairs = {{" cmd ", "cddb query"}, {"", "skipped"}, {"a&b", "x=y"}};
-  EXPECT_EQ(BuildQueryString(pairs, true), "cmd=cddb%20query&a%26b=x%3Dy");
-  // Base64 pads the last group and works on single-byte codes (ÿþ is FF FE).
-  EXPECT_EQ(Base64Encode("f") + Base64Encode("foo") + Base64Encode("\xc3\xbf\xc3\xbe"), "Zg==Zm9v//4=");
+  // A query's names and values: reserved, unsafe and control characters
+  // encoded, marks not; é by its single-byte code, € (which has none) as "?".
+  const std::vector<NameValue> pairs = {
+      {" cmd ", "cddb query"}, {"", "skipped"}, {"a&b", "$&+,/:;=?@\"#%<>[\\]^`{|}~\t!'()*-._\xc3\xa9\xe2\x82\xac"}};
+  EXPECT_EQ(BuildQueryString(pairs, true), "cmd=cddb%20query&a%26b=%24%26%2B%2C%2F%3A%3B%3D%3F%40%22%23%25%3C%3E"
+                                           "%5B%5C%5D%5E%60%7B%7C%7D%7E%09!'()*-._%E9%3F");
 
   const std::pair<std::string, std::string> names[] = {
       {"http://host:81/a/b.mp3?x=1#f", "b.mp3 http://host:81"}, {"http://host/a/b.mp3%3Fx=1", "b.mp3 http://host"},
@@ -64,7 +41,7 @@ TEST(Url, EncodingAndParts) {
   }
 }
 
-TEST(ResponseHeaders, StatusLineKnownHeadersAndHostNames) {
+TEST(ResponseHeaders, StatusLineAndKnownHeaders) {
   HttpResult r = ParseResponseHeaders(
       "HTTP/1.1 301 Moved Permanently\r\nContent-Length: 1234\r\nContent-Type: Text/XML\r\n"
       "Location:   /new  \r\nContent-Length : 5\r\nNoColonHere\r\n\r\nX-After-The-End: ignored");
@@ -78,9 +55,6 @@ TEST(ResponseHeaders, StatusLineKnownHeadersAndHostNames) {
   EXPECT_EQ(ParseResponseHeaders("HTTP/1.0 99999 Huge\r\n").status, 0);
   EXPECT_EQ(ParseResponseHeaders("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n").contentLength,
             9000000000000000000LL);
-  EXPECT_EQ(ResolveHost("127.1"), "127.1");  // what inet_addr accepts stays as written
-  EXPECT_EQ(ResolveHost("localhost"), "127.0.0.1");
-  EXPECT_EQ(PickHostAddress(""), kNoAddress);
 }
 
 TEST(LocalDb, AppendsOnlyValidSectionsOfAnswerLines) {
@@ -96,13 +70,15 @@ TEST(LocalDb, AppendsOnlyValidSectionsOfAnswerLines) {
   // separated by an empty line.
   const std::string title = "Ttl=\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd \xc3\xa9t\xc3\xa9";  // Иван été
   EXPECT_TRUE(AddDBSection(db, "  [FP2]  \r\n\r\n ART=AC\\DC\nLive \r\nalb=x\r\nnoise\r\n" + title));
-  EXPECT_EQ(FileText(db), "[FP1]\r\nuid=p1\r\nart=Artist\r\nttl=Title\r\n\r\n[FP2]\r\n"
-                          "ART=AC\\\\DC\\nLive\r\nTtl=\\x0418\\x0432\\x0430\\x043D \xe9t\xe9\r\n");
+  const test::Bytes stored = test::ReadFileBytes(db);
+  EXPECT_EQ(std::string(stored.begin(), stored.end()),
+            "[FP1]\r\nuid=p1\r\nart=Artist\r\nttl=Title\r\n\r\n"
+            "[FP2]\r\nART=AC\\\\DC\\nLive\r\nTtl=\\x0418\\x0432\\x0430\\x043D \xe9t\xe9\r\n");
   ::chmod(db.c_str(), 0444);
   std::vector<std::string> lines;
   ASSERT_EQ(GetDBSection(db, "fp2", lines), 2);
   EXPECT_EQ(lines, std::vector<std::string>({"ART=AC\\DC\nLive", title}));
-  EXPECT_EQ(Mode(db), 0444u);  // a lookup only reads
+  EXPECT_EQ(test::ModeOf(db), 0444u);  // a lookup only reads
 }
 
 // The first section of a name; only a regular file is read, and of a line
@@ -152,12 +128,6 @@ TEST(LocalDb, FindsTheFirstSectionOfANameInRegularFilesOnly) {
   }
 }
 
-std::string Chunk(const std::string& id, const std::string& body) {
-  std::string c = id;
-  for (int i = 0; i < 4; ++i) c.push_back(static_cast<char>((body.size() >> (8 * i)) & 0xff));
-  return c + body;
-}
-
 // Headers of every shape, sound or broken; reading one never makes it writable.
 TEST(Wave, HeaderChunksDurationAndRefusals) {
   const test::WavSpec tiny{.rate = 8000, .channels = 1, .seconds = 0.1};
@@ -172,7 +142,7 @@ TEST(Wave, HeaderChunksDurationAndRefusals) {
   } cases[] = {
       {"mono", {.rate = 8000, .channels = 1, .seconds = 0.5}, 44, 4000},
       {"fmt with extra bytes", {.fmtSize = 18}, 46, 44100},
-      {"a chunk before the data", {.chunkBeforeData = Chunk("LIST", "abcd")}, 56, 44100},
+      {"a chunk before the data", {.chunkBeforeData = std::string("LIST\4\0\0\0abcd", 12)}, 56, 44100},
       {"a fact chunk tells the frames", {.factFrames = 11025}, 56, 11025},
       {"not RIFF", tiny, -1, 0, 0, "RIFX"},
       {"rate 0", tiny, -1, 0, 24, std::string(4, '\0')},
@@ -194,36 +164,11 @@ TEST(Wave, HeaderChunksDurationAndRefusals) {
     WaveInfo info;
     EXPECT_EQ(OpenWave(file, info), c.dataOffset < 0 ? -1 : 0) << c.what;
     EXPECT_EQ(info.file.valid(), c.dataOffset >= 0) << c.what;
-    EXPECT_EQ(Mode(file), 0444u) << c.what;
+    EXPECT_EQ(test::ModeOf(file), 0444u) << c.what;
     if (c.dataOffset < 0) continue;
     EXPECT_EQ(info.dataOffset, c.dataOffset) << c.what;
     EXPECT_EQ(info.frameCount, c.frames) << c.what;
     EXPECT_FLOAT_EQ(info.durationMs, c.frames * 1000.0f / c.spec.rate) << c.what;
-  }
-}
-
-TEST(Wave, ReadsInUnitsAndNeverPastTheData) {
-  test::TempDir dir;
-  // 1000 Hz mono 16-bit: a frame is 2 bytes, a second 2000 bytes; a fact
-  // chunk promises ten times the frames the data chunk holds.
-  test::WriteWav(dir.file("a.wav"), {.rate = 1000, .channels = 1, .seconds = 3, .factFrames = 30000,
-                                     .chunkAfterData = Chunk("LIST", std::string(50000, 'x'))});
-  const struct {
-    double start, length;
-    int unit;
-    std::int64_t bytes;
-  } cases[] = {
-      {1, 1, kWaveSeconds, 2000},   {0, 135, kWaveSeconds, 6000}, {0, 250, kWaveMilliseconds, 500},
-      {-5, 10, kWaveFrames, 20},    {0, -1, kWaveFrames, 6000},   {2.5, 10, kWaveSeconds, 1000},
-      {3, 1, kWaveSeconds, 0},      {2999, 100, kWaveFrames, 2},
-      {1e15, 1, kWaveSeconds, 0},  // far past the data: no offset overflows (found by fuzzing)
-  };
-  WaveInfo info;
-  ASSERT_EQ(OpenWave(dir.file("a.wav"), info), 0);
-  for (const auto& c : cases) {
-    std::vector<std::uint8_t> bytes;
-    EXPECT_EQ(ReadWaveSamples(info, bytes, c.start, c.length, c.unit), c.bytes) << c.start << "+" << c.length;
-    EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), c.bytes);
   }
 }
 

@@ -33,9 +33,12 @@ class ScriptServer {
   std::string log_;
   bool tls_ = false;
   int pid_ = -1;
-  int stdinFd_ = -1;
+  int channel_ = -1;
   int port_ = 0;
 };
+
+// A self-signed certificate for 127.0.0.1, made by openssl: folder + name + ".pem" and ".key".
+bool MakeCertificate(const std::string& folder, const std::string& name);
 
 // Sets an environment variable for one scope.
 class ScopedEnv {

@@ -49,8 +49,8 @@ void WriteWav(const std::string& path, const WavSpec& w) {
   fmt += w.chunkBeforeData + "data";
   Put(fmt, static_cast<std::uint32_t>(data.size()), 4);
   std::string riff = "RIFF";  // the size of what follows: "WAVEfmt " and the rest
-  Put(riff, static_cast<std::uint32_t>(8 + fmt.size() + data.size() + w.chunkAfterData.size()), 4);
-  WriteFileText(path, riff + "WAVEfmt " + fmt + data + w.chunkAfterData);
+  Put(riff, static_cast<std::uint32_t>(8 + fmt.size() + data.size()), 4);
+  WriteFileText(path, riff + "WAVEfmt " + fmt + data);
 }
 
 }  // namespace velotag::test

@@ -15,7 +15,6 @@ struct WavSpec {
   std::uint32_t fmtSize = 16;
   std::int32_t factFrames = -1;   // -1: no fact chunk
   std::string chunkBeforeData{};  // a whole chunk (id + size + body) put before "data"
-  std::string chunkAfterData{};
 };
 
 void WriteWav(const std::string& path, const WavSpec& spec);

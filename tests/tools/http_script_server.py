@@ -16,6 +16,7 @@
 # Usage: http_script_server.py --log FILE [--tls CERT KEY] [--root DIR]
 # Prints "PORT n" once listening; exits when its standard input closes.
 
+import argparse
 import itertools
 import json
 import os
@@ -38,17 +39,10 @@ def answer(status, body=b"", *headers):
     return ("\r\n".join(head) + "\r\nConnection: close\r\n\r\n").encode() + body
 
 
-def track(inner):
-    return answer(200, ('<?xml version="1.0" encoding="UTF-8"?>\n<metadata xmlns="http://'
-                        'musicbrainz.org/ns/mmd-1.0#"><track id="7e1b">%s</track></metadata>\n'
-                        % inner).encode(), "Content-Type: text/xml")
-
-
 def endless(head, block):
     return itertools.chain([head], itertools.repeat(block))
 
 
-PUID_LIST = '<puid-list><puid id="%s"/></puid-list>' % PUID
 BIG = bytes(range(256)) * 4096  # one chunk of 1 MiB, sent in pieces
 SCRIPTS = {
     "/chunked-split": [CHUNKED + b"5\r\nhel", 0.2, b"lo\r\n6\r\n wor", 0.2, b"ld\r\n0\r\n\r\n"],
@@ -90,8 +84,11 @@ SCRIPTS = {
     # A line break inside a cookie must not become a header of the next hop.
     "/cookie-lf": [answer(302, b"", "Set-Cookie: a=1\nX-Injected: yes", "Set-Cookie: b=2",
                           "Location: /echo")],
-    "/ofa/1/track": [track('<title>Tones &amp; Silence</title><artist id="a1"><name>'
-                           'Bj\u00f6rk \u0418\u0432\u0430\u043d</name></artist>' + PUID_LIST)],
+    "/ofa/1/track": [answer(200, ('<?xml version="1.0" encoding="UTF-8"?>\n<metadata xmlns="http://'
+                                  'musicbrainz.org/ns/mmd-1.0#"><track id="7e1b"><title>Tones &amp; '
+                                  'Silence</title><artist id="a1"><name>Bj\u00f6rk \u0418\u0432\u0430'
+                                  '\u043d</name></artist><puid-list><puid id="%s"/></puid-list></track>'
+                                  '</metadata>\n' % PUID).encode(), "Content-Type: text/xml")],
     "/badkey/v2/lookup": [answer(400, b'{"status": "error", "error": {"code": 4, "message": '
                                       b'"invalid API key"}}', "Content-Type: application/json")],
 }
@@ -209,18 +206,15 @@ def handle(conn, log, base, context):
 
 def main():
     global ROOT
-    args, log, context = sys.argv[1:], None, None
-    while args:
-        if args[0] == "--log":
-            log, args = args[1], args[2:]
-        elif args[0] == "--tls":
-            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-            context.load_cert_chain(args[1], args[2])
-            args = args[3:]
-        elif args[0] == "--root":
-            ROOT, args = os.path.realpath(args[1]), args[2:]
-        else:
-            sys.exit("unknown argument " + args[0])
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--log", required=True)
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--root")
+    args, context = parser.parse_args(), None
+    if args.tls:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(*args.tls)
+    ROOT, log = args.root and os.path.realpath(args.root), args.log
     listener = socket.create_server(("127.0.0.1", 0), backlog=64)
     port = listener.getsockname()[1]
     base = "http%s://127.0.0.1:%d" % ("s" if context else "", port)

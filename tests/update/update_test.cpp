@@ -1,5 +1,6 @@
-#include "update/upgrade.h"
-
+// Self-update: the upgrade scripts (run by a real shell), the archives they
+// install, made by Python's zipfile (tools/make_archive.py), hostile ones too,
+// and the whole way from the home host's page to the new program.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,15 +10,148 @@
 #include <thread>
 
 #include "../online/script_server.h"
-#include "helpers.h"
 #include "library/form1.h"
 #include "online/http.h"
+#include "support/paths.h"
+#include "support/textenc.h"
+#include "testutil.h"
+#include "update/extract.h"
+#include "update/mirror.h"
+#include "update/script.h"
+#include "update/upgrade.h"
 
 namespace velotag {
 namespace {
 
-using test::ReadText;
 using test::WriteFileText;
+
+// "" when there is no such file.
+std::string ReadText(const std::string& path) {
+  if (GetPathType(path) != kPathFile) return {};
+  test::Bytes b = test::ReadFileBytes(path);
+  return std::string(b.begin(), b.end());
+}
+
+std::string MakeArchive(const std::string& path, const std::vector<std::string>& entries) {
+  std::vector<std::string> argv = {test::PythonPath(), test::ToolPath("make_archive.py"), path, "zip"};
+  argv.insert(argv.end(), entries.begin(), entries.end());
+  test::ProcessResult r = test::RunProcess(argv);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return path;
+}
+
+// The Windows batch text, in code page 852 bytes, with the rename lines of an
+// archive whose program has another name.
+TEST(BatchScript, TextRenameLinesAndCodePage) {
+  BatchScriptInput in{"", "C:\\Zen\xC3\xA9k", " \xC3\x9Aj.exe ", "Velotag", "", true, ""};
+  const Bytes bytes = StringToAnsi(BuildUpgradeScript(in));
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()),
+            "@echo off\r\ncd /d %~dp0\r\ntaskkill /F /IM Velotag.exe\r\necho wscript.sleep 3000 > wait.vbs\r\n"
+            "echo waiting 3 sec\r\nwscript.exe wait.vbs\r\ndel Wait.vbs\r\n"
+            "copy extracted\\*.* C:\\Zen\x82k\\\r\nrmdir /S /Q extracted\r\ndel /Q C:\\Zen\x82k\\Velotag.exe\r\n"
+            "rename C:\\Zen\x82k\\\xE9j.exe Velotag.exe\r\nstart C:\\Zen\x82k\\Velotag.exe\r\n");
+  in.systemExtracted = false;
+  EXPECT_EQ(BuildUpgradeScript(in), "");  // nothing can unpack the archive
+}
+
+// upgrade.sh run by /bin/sh in a program folder whose name needs every
+// kind of quoting.
+TEST(ShellScript, ReplacesRenamesRestoresAndWaits) {
+  struct Case {
+    std::string running, failing;
+    bool waitsOnUs;
+    int exitCode;
+    std::string logged, started;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"velotag 2", "", false, 0, "upgraded", "new --a b\n"},
+           {"velotag", "missing", false, 1, "cannot copy missing: the old program stays", ""},
+           {"velotag", "", true, 1, "the program did not end; nothing was replaced", ""}}) {
+    test::TempDir dir;
+    const std::string program = dir.file("it's a \"q\" $HOME `id` \\/");
+    const std::string extracted = dir.file("dl/extracted/");
+    ASSERT_TRUE(CreatePath(program + "lib/") && CreatePath(extracted + "lib/"));
+    // Programs that note they were started, and with what.
+    for (const auto& [path, which] : {std::pair{program + c.running, "old"},
+                                      std::pair{extracted + "velotag", "new"}}) {
+      WriteFileText(path, "#!/bin/sh\necho \"" + std::string(which) +
+                              " $*\" > \"$(dirname \"$0\")/started\"\n");
+      ::chmod(path.c_str(), 0755);
+    }
+    WriteFileText(program + "lib/x", "old lib");
+    WriteFileText(extracted + "lib/x", "new lib");
+    ShellUpgradePlan p{program, extracted, dir.file("dl/old/"), dir.file("log"),
+                       {"velotag", "lib"}, "velotag", c.running, {"--a b"}, ::getpid(), "1", 0, 1};
+    if (!c.failing.empty()) p.names.push_back(c.failing);
+    // Our own process, or one that had our id before (another start time).
+    if (c.waitsOnUs) p.startTime = ProcessStartTime(::getpid());
+    std::string script = BuildUpgradeShellScript(p);
+    EXPECT_EQ(script.find("mv -f") != std::string::npos, c.running != "velotag");
+    WriteFileText(dir.file("upgrade.sh"), script);
+    EXPECT_EQ(test::RunProcess({"/bin/sh", dir.file("upgrade.sh")}).exitCode, c.exitCode);
+    std::string log = ReadText(dir.file("log"));
+    EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    const bool done = c.exitCode == 0;
+    EXPECT_EQ(ReadText(program + "lib/x"), done ? "new lib" : "old lib");
+    EXPECT_NE(ReadText(program + c.running).find(done ? "new" : "old"), std::string::npos);
+    EXPECT_EQ(GetPathType(program + "velotag"), done && c.running != "velotag" ? kPathMissing : kPathFile);
+    EXPECT_EQ(GetPathType(program + "missing"), kPathMissing);
+    for (int i = 0; i < 100 && done && GetPathType(program + "started") != kPathFile; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(done ? ReadText(program + "started") : "", c.started);
+    EXPECT_EQ(GetPathType(program + "started") == kPathFile, done);
+  }
+}
+
+TEST(Extract, UnpacksPlainFilesAndRefusesTheRest) {
+  test::TempDir dir;
+  test::WriteFileText(dir.file("prog"), "#!/bin/sh\n");
+  Extraction good = ExtractUpgradeArchive(
+      MakeArchive(dir.file("a.zip"), {"file:velotag:4755:" + dir.file("prog"), "dir:lib", "text:lib/x:hi",
+                                      "text:./doc/read me:doc"}),
+      dir.file("out"), "velotag");
+  ASSERT_TRUE(good.ok) << good.error;
+  EXPECT_EQ(good.names, (std::vector<std::string>{"velotag", "lib", "doc"}));
+  EXPECT_EQ(ReadText(dir.file("out/doc/read me")), "doc");
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.file("out/velotag").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);  // no set-id bit from a download
+
+  for (const std::vector<std::string>& entries : std::vector<std::vector<std::string>>{
+           {"text:ok:1", "text:../x:evil"}, {"text:ok:1", "text:sub/../../x:evil"},
+           {"text:/tmp/velotag-abs-test:evil"}, {"text:ok:1", "link:l:/etc/passwd"},
+           {}}) {  // none: an error page where the archive should be
+    SCOPED_TRACE(entries.empty() ? "html" : entries.back());
+    const std::string archive = dir.file(entries.empty() ? "bad.html" : "bad.zip");
+    if (entries.empty()) WriteFileText(archive, "<html>Not Found</html>");
+    else MakeArchive(archive, entries);
+    Extraction x = ExtractUpgradeArchive(archive, dir.file("sub/out"), "velotag");
+    EXPECT_FALSE(x.ok);
+    EXPECT_FALSE(x.error.empty());
+    // Nothing written: not the good entries, nothing outside.
+    for (const std::string& path :
+         {dir.file("sub/out"), dir.file("sub/x"), dir.file("x"), std::string("/tmp/velotag-abs-test")})
+      EXPECT_EQ(GetPathType(path), kPathMissing) << path;
+  }
+}
+
+TEST(DownloadedFile, KindByFirstBytesAndTheOfferText) {
+  test::TempDir dir;
+  for (const auto& [bytes, offer] : std::vector<std::pair<std::string, std::string>>{
+           {"PK\x03\x04", "File: f\r\nOpen archived file?"},
+           {"Rar!\x1a\x07", "File: f\r\nOpen archived file?"},
+           {"MZ\x90", "File: f\r\n\r\nOpen Directory?"},
+           // Its version read from its bytes, never by running it (built
+           // here: as one literal it would stamp this test program).
+           {"\x7F" "ELF " + std::string(kVersionStampPrefix) + std::string("\0 ", 2) +
+                kVersionStampPrefix + "2.3.4-rc1\n",
+            "File: f\r\nVer: 2.3.4-rc1\r\nOpen Directory?"}}) {
+    test::WriteFileText(dir.file("f"), bytes);
+    DownloadKind kind;
+    EXPECT_EQ(OfferDownloadedText(dir.file("f"), kind), offer);
+  }
+}
+
 
 std::string Page(const std::string& title, const std::string& sha256) {
   return "<html><head><title>" + title + "</title>\n<meta name=\"sha256\" content=\"" + sha256 +
@@ -53,7 +187,7 @@ class HomeHost : public ::testing::Test {
   }
   std::string Zip(const std::string& name, const std::string& program) {
     WriteFileText(dir.file(name + ".bin"), program);
-    return test::MakeArchive(dir.file(name), "zip", {"file:velotag:755:" + dir.file(name + ".bin")});
+    return MakeArchive(dir.file(name), {"file:velotag:755:" + dir.file(name + ".bin")});
   }
   std::vector<std::string> Requested() {
     std::vector<std::string> paths;
@@ -185,15 +319,9 @@ TEST(EndToEnd, UpgradesACopyOfTheProgram) {
   test::WriteFileBytes(dir.file("new-cli"), newer);
   test::WriteFileBytes(program + "velotag-cli", cli);
   ::chmod((program + "velotag-cli").c_str(), 0755);
-  test::MakeArchive(www + "id3/Velotag.zip", "zip",
-                    {"file:velotag-cli:755:" + dir.file("new-cli"), "text:NEWS:2.0"});
+  MakeArchive(www + "id3/Velotag.zip", {"file:velotag-cli:755:" + dir.file("new-cli"), "text:NEWS:2.0"});
   WriteFileText(www + "id3/index.html", Page("Velotag v99.0", FileSha256(www + "id3/Velotag.zip")));
-  ASSERT_EQ(test::RunProcess({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                              "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-keyout",
-                              dir.file("cert.key"), "-out", dir.file("cert.pem"), "-subj",
-                              "/CN=velotag test", "-addext", "subjectAltName=IP:127.0.0.1"})
-                .exitCode,
-            0);
+  ASSERT_TRUE(test::MakeCertificate(dir.path(), "cert"));
   test::ScriptServer server(dir.file("log"), dir.file("cert.pem"), dir.file("cert.key"), www);
   ASSERT_TRUE(server.ok());
   test::ProcessResult r = test::RunProcess(
