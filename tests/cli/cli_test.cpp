@@ -54,8 +54,8 @@ class CliTest : public ::testing::Test {
     EXPECT_EQ(r.exitCode, status) << r.err;
     return r;
   }
-  // A real MP3 file with an ID3v2.3 tag of these frames and an ID3v1 tag,
-  // written by our own tag code.
+  // A real MP3 file with an ID3v2.3 tag of these frames (APIC: a picture
+  // file) and an ID3v1 tag, written by our own tag code.
   std::string Mp3(const std::string& name, const std::map<std::string, std::string>& v2 = {},
                   std::optional<ID3v1Tag> v1 = {}) {
     std::string path = music_.file(name);
@@ -63,7 +63,9 @@ class CliTest : public ::testing::Test {
     if (!v2.empty()) {
       ID3v2Tag tag;
       OpenID3v2(path, tag, 3);
-      for (const auto& [id, text] : v2) SetID3v2Text(tag, id, text, kID3Utf8, false);
+      for (const auto& [id, text] : v2)
+        EXPECT_TRUE(id == "APIC" ? SetID3v2Picture(tag, "", text, kID3Utf8, false)
+                                 : SetID3v2Text(tag, id, text, kID3Utf8, false));
       EXPECT_TRUE(WriteID3v2(tag));
     }
     if (v1) {
@@ -71,23 +73,9 @@ class CliTest : public ::testing::Test {
     }
     return path;
   }
-  // An ID3v2.3 title and the demo cover.
-  std::string CoveredMp3(const std::string& name) {
-    std::string path = Mp3(name, {{"TIT2", "Title"}});
-    ID3v2Tag tag;
-    OpenAndRead(path, tag);
-    EXPECT_TRUE(SetID3v2Picture(tag, "", kCover, kID3Utf8, false) && WriteID3v2(tag));
-    return path;
-  }
   static ID3v1Tag V1(std::string title, int track = 0, int year = 0, int genre = 255, std::string comment = "") {
     return {std::move(title), "", "", year, std::move(comment), static_cast<std::uint8_t>(genre),
             static_cast<std::uint8_t>(track)};
-  }
-  static bool Pictured(const std::string& file) {
-    ID3v2Tag tag;
-    OpenID3v2(file, tag, 4);
-    ReadID3v2Frames(tag);
-    return HasID3v2Picture(tag);
   }
   // A real MP3 of generated tones made by lame; "" when lame is missing.
   std::string LameMp3(double seconds) {
@@ -122,6 +110,7 @@ class CliTest : public ::testing::Test {
   }
 
   const std::string kCover = std::string(VELOTAG_SOURCE_DIR) + "/tools/demo/cover.png";
+  const std::map<std::string, std::string> kCovered = {{"TIT2", "Title"}, {"APIC", kCover}};
   TempDir music_, home_;
   const Bytes audio_ = ReadFileBytes(DataPath("peers/mutagen/no-tags.mp3"));
 };
@@ -230,7 +219,6 @@ TEST_F(CliTest, FoldersListTheirMp3FilesAndFailuresGiveOne) {
   auto paths = [](const ProcessResult& r) {
     std::vector<std::string> out;
     for (const Json& f : ParseJson(r.out).array) out.push_back(f["path"].string);
-    std::sort(out.begin(), out.end());
     return out;
   };
   // As in the window, an extension found inside "*.mp3" qualifies, and x.mp
@@ -274,9 +262,6 @@ TEST_F(CliTest, TextsAndNamesInEveryFormat) {
                   "\tLine\\nbreak \\\\ slash\tTab\\t" + shown + "\t\t\t\t\t/"));
   Json j = ParseJson(Run(0, {"--show", "v2", "--format", "json", "list", music_.path()}).out);
   EXPECT_EQ(j[0]["Title"].string + "|" + j[0]["Artist"].string, "Tab\t" + evil + "|Line\nbreak \\ slash");
-  r = Run(0, {"list", "--format", "csv", music_.path()});
-  EXPECT_TRUE(r.out.starts_with("\"filename\";\"Track\";\"Artist\";") && Has(r.out, ".mp3;004;;V1 title;;0999;Rock;"))
-      << r.out;
   const std::string check =
       "import json, os, sys\n"
       "files = json.loads(sys.stdin.buffer.read().decode('utf-8'))\n"
@@ -292,38 +277,18 @@ TEST_F(CliTest, TextsAndNamesInEveryFormat) {
   r = Run(1, {"-y", "rename", "%album%", music_.path()});
   EXPECT_TRUE(Logged(r, "File doesn't contain enough ID3 tag: a" + shown + ".mp3")) << r.err;
   ProcessResult tty = RunProcess({"script", "-qec", std::string("'") + VELOTAG_CLI + "' --home '" + home_.path() +
-                                      "' --show v2 --format csv list '" + music_.path() + "'", "/dev/null"});
+                                      "' --format csv list '" + music_.path() + "'", "/dev/null"});
   // There the progress line is shown too; it never goes into a pipe.
-  EXPECT_TRUE(!Has(tty.out, "\x1B[2J") && Has(tty.out, "Tab\t" + shown) && Has(tty.out, "\r0/2 files  0.0 %  "))
+  EXPECT_TRUE(tty.out.starts_with("\r0/2 files  0.0 %  ") && !Has(tty.out, "\x1B[2J") &&
+              Has(tty.out, "\"filename\";\"Track\";\"Artist\";") && Has(tty.out, "a" + shown + ".mp3;004;;V1 title;;0999;Rock;"))
       << tty.out;
   EXPECT_FALSE(Has(r.err, "\r")) << r.err;
 }
 
-TEST_F(CliTest, ChangeID3v2AsMutagenSeesItOrSaysWhyNot) {
-  std::string a = Mp3("01 first.mp3", {{"TALB", "Kept"}}), b = Mp3("02 second.mp3");
-  // Every field's frame is checked below; here unusual values and auto-track.
-  ProcessResult r = Run(0, {"--edit", "v2", "change", "--auto-track", "title=Árvíztűrő tükörfúrógép 😀",
-                            "genre=Post-rock", "comment=two\nlines", music_.path()});
-  EXPECT_TRUE(Logged(r, "Changed 2 MP3(s)")) << r.err;
-  for (const auto& [file, track] : {std::pair{a, "1"}, std::pair{b, "2"}})
-    ExpectFields(file, {{"title", "Árvíztűrő tükörfúrógép 😀"}, {"genre", "Post-rock"}, {"comment", "two\nlines"},
-                        {"track", track}, {"album", file == a ? "Kept" : ""}});
-
-  // A file that cannot be written: said, exit 1, the file unchanged.
-  OpenToEveryone(music_.path());
-  OpenToEveryone(home_.path());
-  std::string ro = Mp3("ro.mp3", {{"TIT2", "old"}});
-  ::chmod(ro.c_str(), 0444);
-  // As nobody when the tests run as root, so that the permission holds.
-  EXPECT_TRUE(RunUnprivileged([&] {
-    ProcessResult c = Cli({"--edit", "v2", "change", "title=new", ro});
-    return c.exitCode == 1 && Has(c.err, "File write error: " + ro) && Has(c.err, "Changed 0 MP3(s)");
-  }));
-  ExpectFields(ro, {{"title", "old"}});
-}
-
 // Every FIELD of change reaches the frame mutagen names it by, and load
 // reads each back under its own name (a swapped frame or input box would not).
+// A second change takes unusual values and leaves the other fields alone; an
+// image too big to load is said, and the pictures stay.
 TEST_F(CliTest, EveryFieldReachesItsFrameAndLoadsBack) {
   // FIELD, mutagen's name of its frame.
   const std::vector<std::pair<std::string, std::string>> kFields = {
@@ -331,11 +296,11 @@ TEST_F(CliTest, EveryFieldReachesItsFrameAndLoadsBack) {
       {"genre", "genre"}, {"comment", "comment"}, {"disc", "partofset"}, {"albumartist", "band"},
       {"composer", "composer"}, {"publisher", "publisher"}, {"origartist", "origartist"},
       {"copyright", "copyright"}, {"url", "url"}, {"encoded", "encodedby"}, {"bpm", "bpm"}};
-  const std::string a = Mp3("a.mp3");
-  std::vector<std::string> args = {"--edit", "v2", "change"}, set, written;
+  const std::string a = Mp3("07 a.mp3", kCovered), huge = music_.file("huge.png");
+  std::vector<std::string> args = {"--edit", "v2", "change"}, written;
   // A distinct year-like number each, which every frame takes as it is.
-  for (std::size_t i = 0; i < kFields.size(); ++i) set.push_back(kFields[i].first + "=" + std::to_string(1001 + i));
-  args.insert(args.end(), set.begin(), set.end());
+  for (std::size_t i = 0; i < kFields.size(); ++i) args.push_back(kFields[i].first + "=" + std::to_string(1001 + i));
+  const std::vector<std::string> set(args.begin() + 3, args.end());
   args.push_back(a);
   Run(0, args);
   Json m = MutagenFields(a);
@@ -343,6 +308,17 @@ TEST_F(CliTest, EveryFieldReachesItsFrameAndLoadsBack) {
   EXPECT_EQ(written, set);
   const std::vector<std::string> loaded = Lines(Run(0, {"--edit", "v2", "load", a}).out);
   for (const std::string& line : set) EXPECT_NE(std::find(loaded.begin(), loaded.end(), line), loaded.end()) << line;
+
+  auto pictured = [&] { return Has(Cli({"frames", a}).out, "\n  APIC "); };
+  WriteFileText(huge, "");
+  ASSERT_EQ(::truncate(huge.c_str(), 300L << 20), 0);  // beyond any tag, and sparse
+  ProcessResult r = Run(1, {"--edit", "v2", "change", "--auto-track", "title=Árvíztűrő tükörfúrógép 😀",
+                            "genre=Post-rock", "comment=two\nlines", "picture=" + huge, music_.path()});
+  EXPECT_TRUE(Logged(r, "File open error: " + huge) && pictured()) << r.err;
+  ExpectFields(a, {{"title", "Árvíztűrő tükörfúrógép 😀"}, {"genre", "Post-rock"}, {"comment", "two\nlines"},
+                   {"track", "7"}, {"album", "1004"}});
+  Run(0, {"--edit", "v2", "change", "picture=", a});  // an empty path removes them
+  EXPECT_FALSE(pictured());
 }
 
 TEST_F(CliTest, ChangeID3v1CopyBothWaysAndClear) {
@@ -373,9 +349,7 @@ TEST_F(CliTest, RenameFromTheShownTag) {
   Mp3("z.mp3", {{"TRCK", "5"}, {"TPE1", "X"}, {"TIT2", "Same"}});
   Mp3("05 - X - Same.mp3");
   ProcessResult r = Run(1, {"-y", "--show", "v2", "rename", "%track:2::0% - %artist% - %title%", music_.path()});
-  for (const char* line : {"File renaming pattern: %track:2::0% - %artist% - %title%",
-                           "File exist: 05 - X - Same.mp3", "Renamed file(s): 1"})
-    EXPECT_TRUE(Logged(r, line)) << line << "\n" << r.err;
+  EXPECT_TRUE(Logged(r, "File exist: 05 - X - Same.mp3") && Logged(r, "Renamed file(s): 1")) << r.err;
   // "/" from the tag stays inside the folder.
   EXPECT_EQ(FolderNames(music_.path()),
             (std::vector<std::string>{"03 - AC-DC - Song.mp3", "05 - X - Same.mp3", "z.mp3"}));
@@ -462,25 +436,24 @@ TEST_F(CliTest, AnAutotagEndedBySignalsLeavesNoFiles) {
   auto names = [](const std::string& folder, const std::string& prefix) {
     return std::ranges::count_if(FolderNames(folder), [&](const std::string& n) { return n.starts_with(prefix); });
   };
-  const struct {
-    const char* when;  // the file whose appearance marks the moment
-    std::vector<int> signals;
-  } cases[] = {{"libofa_tmp_", {SIGTERM}}, {"QRN", {SIGTERM}}, {"QRN", {SIGINT, SIGINT}}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.when << " " << c.signals.size());
+  // The file whose appearance marks the moment, the signals then.
+  const std::pair<std::string, std::vector<int>> cases[] = {
+      {"libofa_tmp_", {SIGTERM}}, {"QRN", {SIGTERM}}, {"QRN", {SIGINT, SIGINT}}};
+  for (const auto& [when, signals] : cases) {
+    SCOPED_TRACE(testing::Message() << when << " " << signals.size());
     const pid_t pid = Spawn({VELOTAG_CLI, "--home", home_.path(), "-q", "--fingerprint-server", server, "autotag", mp3},
                             tmp.path());
-    const std::string& folder = c.when[0] == 'Q' ? tmp.path() : home_.path();
+    const std::string& folder = when == "QRN" ? tmp.path() : home_.path();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (names(folder, c.when) == 0 && std::chrono::steady_clock::now() < deadline)
+    while (names(folder, when) == 0 && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    for (int sig : c.signals) {
+    for (int sig : signals) {
       ::kill(pid, sig);
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signals.back()) << status;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signals.back()) << status;
     EXPECT_EQ(names(home_.path(), "libofa_tmp_") + names(tmp.path(), ""), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(RunProcess({"pgrep", "-f", "--", "--decode " + mp3}).out, "") << "the decoder runs on";
@@ -489,28 +462,11 @@ TEST_F(CliTest, AnAutotagEndedBySignalsLeavesNoFiles) {
 
 // ---- failures lose nothing ----
 
-TEST_F(CliTest, AnImageThatCannotBeLoadedKeepsThePictures) {
-  const std::string song = CoveredMp3("song.mp3");
-  const std::string empty = music_.file("empty.png"), huge = music_.file("huge.png");
-  WriteFileText(empty, "");
-  WriteFileText(huge, "");
-  ASSERT_EQ(::truncate(huge.c_str(), 300L << 20), 0);  // beyond any tag, and sparse
-  for (const std::string& image : {empty, huge, music_.file("missing.png")}) {
-    ProcessResult r = Run(1, {"--edit", "v2", "change", "picture=" + image, song});
-    EXPECT_TRUE(Logged(r, "File open error: " + image) && Pictured(song)) << image << r.err;
-  }
-  // Other fields of the same command are still written.
-  Run(1, {"--edit", "v2", "change", "picture=" + empty, "artist=Someone", song});
-  ExpectFields(song, {{"artist", "Someone"}});
-  EXPECT_TRUE(Pictured(song));
-  Run(0, {"--edit", "v2", "change", "picture=", song});  // an empty path removes them
-  EXPECT_FALSE(Pictured(song));
-}
-
 // On a full disk every write fails cleanly and says so: no MP3, export or
-// picture is left cut short, and an older export survives.
-TEST_F(CliTest, AFullDiskLosesNothing) {
-  const std::string song = CoveredMp3("song.mp3"), csv = music_.file("list.csv");
+// picture is left cut short, and an older export survives. Nor is a
+// read-only MP3 written.
+TEST_F(CliTest, WriteFailuresLoseNothing) {
+  const std::string song = Mp3("song.mp3", kCovered), csv = music_.file("list.csv");
   const Bytes mp3 = ReadFileBytes(song);
   WriteFileText(csv, "the older export");
   const std::pair<std::vector<std::string>, long> cases[] = {
@@ -525,6 +481,16 @@ TEST_F(CliTest, AFullDiskLosesNothing) {
   EXPECT_EQ(ReadFileBytes(csv), ToBytes("the older export"));
   EXPECT_EQ(FolderNames(music_.path()), (std::vector<std::string>{"list.csv", "song.mp3"}))
       << "a cut picture or a temporary file was left";
+
+  OpenToEveryone(music_.path());
+  OpenToEveryone(home_.path());
+  ::chmod(song.c_str(), 0444);
+  // As nobody when the tests run as root, so that the permission holds.
+  EXPECT_TRUE(RunUnprivileged([&] {
+    ProcessResult c = Cli({"--edit", "v2", "change", "title=new", song});
+    return c.exitCode == 1 && Has(c.err, "File write error: " + song) && Has(c.err, "Changed 0 MP3(s)");
+  }));
+  EXPECT_EQ(ReadFileBytes(song), mp3);
 }
 
 // A batch that rewrites 200 files (every tag outgrows its room), killed with
@@ -572,9 +538,7 @@ TEST_F(CliTest, CdCommands) {
   ASSERT_TRUE(CreatePath(music_.path() + "mb/ws/2/discid"));
   WriteFileText(music_.path() + "mb/ws/2/discid/" + mbId, MusicBrainzFoundAnswer(mbId));
   ExpectUsage({
-      {{"cd", "read", "rock", "1", "--server", "musicbrainz"}, "cd read reads CDDB records"},
       {{"cd", "rip", "--server", "musicbrainz", "--category", "rock", "--discid", "1"}, "not both"},
-      {{"cd", "read", "rock"}, "cd read takes CATEGORY and DISCID"},
       {{"cd", "toc", "--drive", music_.file("none.cue")}, "no such device or image: "},
       {{"cd", "rip", "--drive", cue, "--tracks", "9"}, "the disc has no track 9"},
       {{"--cddb-email", "nobody", "cd", "drives"}, "--cddb-email takes an e-mail address"}});
