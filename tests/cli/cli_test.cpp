@@ -55,7 +55,8 @@ class CliTest : public ::testing::Test {
     return r;
   }
   // A real MP3 file with an ID3v2.3 tag of these frames (APIC: a picture
-  // file) and an ID3v1 tag, written by our own tag code.
+  // file) and an ID3v1 tag {title, artist, album, year, comment, genre,
+  // track}, written by our own tag code.
   std::string Mp3(const std::string& name, const std::map<std::string, std::string>& v2 = {},
                   std::optional<ID3v1Tag> v1 = {}) {
     std::string path = music_.file(name);
@@ -72,10 +73,6 @@ class CliTest : public ::testing::Test {
       EXPECT_EQ(WriteID3v1(path, *v1), kTagDone);
     }
     return path;
-  }
-  static ID3v1Tag V1(std::string title, int track = 0, int year = 0, int genre = 255, std::string comment = "") {
-    return {std::move(title), "", "", year, std::move(comment), static_cast<std::uint8_t>(genre),
-            static_cast<std::uint8_t>(track)};
   }
   // A real MP3 of generated tones made by lame; "" when lame is missing.
   std::string LameMp3(double seconds) {
@@ -188,7 +185,6 @@ TEST_F(CliTest, FramesAsJsonAndAsText) {
   EXPECT_EQ(n(tag["offset"]) + " " + n(tag["version"]) + " " + n(tag["size"]) + " " +
                 std::to_string(fields.object.size()) + " " + std::to_string(frames.array.size()),
             "0 3 " + std::to_string(RichFile().size() - 1010) + " 16 9");
-  ASSERT_EQ(frames.array.size(), 9u);
   EXPECT_EQ(fields["title"].string + "|" + fields["artist"].string + "|" + fields["comment"].string + "|" +
                 fields["url"].string, "Title \xC3\xA9|Art\"ist|Line1 Line2|http://x.org/");
   // Each kind of body decoded; a compressed body (the last) is not.
@@ -252,7 +248,7 @@ TEST_F(CliTest, TextsAndNamesInEveryFormat) {
   const std::string evil = "\x1B[2J\x07\xC2\x9B", shown = "\\x1B[2J\\x07\\u009B";
   const std::string bytes = "bad\xe9name\xed\xa0\x80 \xf0\x9f\x98\x80.mp3", b = Mp3(bytes);
   Mp3("a" + evil + ".mp3", {{"TIT2", "Tab\t" + evil}, {"TPE1", "Line\nbreak \\ slash"}},
-      V1("V1 title", 4, 999, 17));
+      ID3v1Tag{"V1 title", "", "", 999, "", 17, 4});
   ProcessResult r = Run(0, {"list", music_.path()});
   EXPECT_TRUE(r.out.starts_with("filename\tTrack\tArtist\tTitle\tAlbum\tYear\tGenre\tComment\tpath\tSize\tID3v1\tID3v2\n"))
       << r.out;
@@ -269,11 +265,9 @@ TEST_F(CliTest, TextsAndNamesInEveryFormat) {
       "    assert os.path.isfile(o['path'].encode('utf-8', 'surrogateescape')), o\n"
       "    assert o.get('filename', os.path.basename(o['path'])) == os.path.basename(o['path']), o\n"
       "print(len(files))\n";
-  for (const char* command : {"list", "frames"}) {
-    r = Run(0, {command, "--format", "json", music_.path()});
-    ProcessResult back = RunProcess({PythonPath(), "-c", check}, r.out);
-    EXPECT_EQ(back.out, "2\n") << back.err << r.out;
-  }
+  r = Run(0, {"list", "--format", "json", music_.path()});
+  ProcessResult back = RunProcess({PythonPath(), "-c", check}, r.out);
+  EXPECT_EQ(back.out, "2\n") << back.err << r.out;
   r = Run(1, {"-y", "rename", "%album%", music_.path()});
   EXPECT_TRUE(Logged(r, "File doesn't contain enough ID3 tag: a" + shown + ".mp3")) << r.err;
   ProcessResult tty = RunProcess({"script", "-qec", std::string("'") + VELOTAG_CLI + "' --home '" + home_.path() +
@@ -322,7 +316,7 @@ TEST_F(CliTest, EveryFieldReachesItsFrameAndLoadsBack) {
 }
 
 TEST_F(CliTest, ChangeID3v1CopyBothWaysAndClear) {
-  std::string a = Mp3("a.mp3"), b = Mp3("b.mp3", {}, V1("Only", 0, 0, 255, "note"));
+  std::string a = Mp3("a.mp3"), b = Mp3("b.mp3", {}, ID3v1Tag{"Only", "", "", 0, "note", 255, 0});
   Run(0, {"change", "track=7", "year=1999abc", "genre=Rock", "title=T", a});
   EXPECT_TRUE(Logged(Run(0, {"copy", a, b}), "Copied 2 ID3(s)"));
   // What the change wrote into ID3v1, in ID3v2; no number, no frame.
@@ -384,10 +378,16 @@ TEST_F(CliTest, PicturesLoadAndCsv) {
   EXPECT_EQ(second, first.substr(0, first.size() - 5) + "(001).csv\n");
 }
 
-// The lookup end to end through AcoustID (with a key): a real MP3 made by
-// lame, Chromaprint over it decoded in process, a scripted JSON answer on
-// 127.0.0.1, and what it names written into the tag, the album too.
+// Without a service, auto tag says so at once, without waiting for a
+// time-out; nor does a cache that links to a device hold it up. With a key
+// it asks AcoustID, end to end: a real MP3 made by lame, Chromaprint over it
+// decoded in process, a scripted JSON answer on 127.0.0.1, and what it
+// names written into the tag, the album too.
 TEST_F(CliTest, AutotagAgainstAScriptedService) {
+  ASSERT_EQ(::symlink("/dev/urandom", home_.file("LocalDB.ini").c_str()), 0);
+  ProcessResult r = Run(1, {"autotag", Mp3("a.mp3")});
+  EXPECT_TRUE(Logged(r, "LocalDB.ini is not a regular file: it is not used") &&
+              r.err.ends_with("] Auto tagged file(s): 0\n")) << r.err;
   const std::string mp3 = LameMp3(20);
   if (mp3.empty()) GTEST_SKIP() << "lame is not on PATH (install lame)";
   TempDir web;
@@ -397,20 +397,11 @@ TEST_F(CliTest, AutotagAgainstAScriptedService) {
                 R"({"status": "ok", "results": [{"id": "aid-1", "score": 0.9, "recordings": [
                    {"id": "rid-1", "title": "Ének", "artists": [{"name": "Иван"}],
                     "releasegroups": [{"title": "四季", "type": "Album"}]}]}]})");
-  ProcessResult r = Run(0, {"--acoustid-key", "K3y", "--acoustid-server", server.url("/best"),
+  r = Run(0, {"--acoustid-key", "K3y", "--acoustid-server", server.url("/best"),
                             "--show", "v2", "autotag", mp3});
   EXPECT_TRUE(Logged(r, "tones.mp3: Иван - Ének") && Logged(r, "Auto tagged file(s): 1")) << r.err;
   ExpectFields(mp3, {{"title", "Ének"}, {"artist", "Иван"}, {"album", "四季"}});
   EXPECT_EQ(server.Requests().size(), 1u);
-}
-
-// Without a service it is said at once, without waiting for a time-out; nor
-// does a cache that links to a device hold it up.
-TEST_F(CliTest, AutotagWithoutAServiceSaysSo) {
-  ASSERT_EQ(::symlink("/dev/urandom", home_.file("LocalDB.ini").c_str()), 0);
-  ProcessResult r = Run(1, {"autotag", Mp3("a.mp3")});
-  EXPECT_TRUE(Logged(r, "LocalDB.ini is not a regular file: it is not used")) << r.err;
-  EXPECT_TRUE(r.err.ends_with("] Auto tagged file(s): 0\n")) << r.err;
 }
 
 // An auto tag (through libofa) ended by a signal while the decoder writes
@@ -565,15 +556,13 @@ TEST_F(CliTest, CdCommands) {
         "Пётр Чайковский & Orchestra - Времена года & 四季/02 Февраль.wav"}}};
   for (auto [args, files] : rips) {
     args.insert(args.end(), {"--drive", cue});
-    ProcessResult r = Run(0, args);
-    EXPECT_TRUE(Logged(r, std::to_string(files.size()) + " AudioTrack(s) ripped")) << r.err;
-    std::vector<std::string> printed = Lines(r.out);
-    ASSERT_EQ(printed.size(), files.size()) << r.out;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-      const std::string rel = printed[i].substr(home_.path().size() + 6);  // after "CDRIP/"
-      if (files[i][0] == '*') files[i].replace(0, 1, rel.substr(0, rel.find('/')));
-      EXPECT_TRUE(rel == files[i] && GetLargeFileSize(printed[i]) > 300 * 2352) << rel;
+    std::vector<std::string> printed;
+    for (std::string path : Lines(Run(0, args).out)) {
+      EXPECT_GT(GetLargeFileSize(path), 300 * 2352) << path;
+      path.erase(0, home_.path().size() + 6);  // after "CDRIP/"
+      printed.push_back(files[0][0] == '*' ? "*" + path.substr(path.find('/')) : path);
     }
+    EXPECT_EQ(printed, files);
     DeleteTree(home_.path() + "CDRIP/");
   }
 }
