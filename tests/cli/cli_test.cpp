@@ -551,6 +551,9 @@ TEST_F(CliTest, CdCommands) {
       {{"-y", "cd", "rip", "--tracks", "1,3"}, {"*/AudioTrack01 [ 00;00;13 ].wav", "*/AudioTrack03 [ 00;00;04 ].wav"}},
       {{"--cddb-server", host, "cd", "rip", "--fast", "--category", "data", "--discid", "1"},
        {"*/01 Same.wav", "*/02 Same.wav", "*/AudioTrack03 [ 00;00;04 ].wav"}},
+      // A title the record continues over several lines.
+      {{"--cddb-server", host, "cd", "rip", "--tracks", "2", "--server", "freedb"},
+       {"T\u00ebst \u00c1rtist - \u0410\u043b\u044c\u0431\u043e\u043c/02 AC-DC; Back In Black.wav"}},
       {{"--musicbrainz-server", mb, "cd", "rip", "--tracks", "1-2", "--server", "musicbrainz"},
        {"Пётр Чайковский & Orchestra - Времена года & 四季/01 久石 譲 - Январь; У камелька.wav",
         "Пётр Чайковский & Orchestra - Времена года & 四季/02 Февраль.wav"}}};
