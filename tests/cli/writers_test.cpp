@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "id3v2_builder.h"
+#include "../tags/id3v2_builder.h"
 #include "support/paths.h"
 #include "testutil.h"
 
