@@ -194,8 +194,8 @@ TEST_F(CliTest, FramesAsJsonAndAsText) {
 
   const std::string o = Run(0, {"frames", f, bad}).out;
   EXPECT_TRUE(o.starts_with(f + "\n  ID3v2.3.0 at offset 0, flags 0x00, size ")) << o;
-  EXPECT_TRUE(Has(o, "  TIT2        9  0x0000  \"Title \xC3\xA9\"\n") &&
-              Has(o, "[eng] \"d\": \"Line1\\r\\nLine2\"") && Has(o, "image/png, Cover (front), \"cover\", 50 bytes") && Has(o, bad + "\n  no usable ID3v2 tag"))
+  EXPECT_TRUE(Has(o, "  TIT2        9  0x0000  \"Title \xC3\xA9\"\n") && Has(o, "[eng] \"d\": \"Line1\\r\\nLine2\"") &&
+              Has(o, "image/png, Cover (front), \"cover\", 50 bytes") && Has(o, bad + "\n  no usable ID3v2 tag"))
       << o;
 }
 
@@ -253,7 +253,8 @@ TEST_F(CliTest, TextsAndNamesInEveryFormat) {
   const std::string check =
       "import json, os, sys\n"
       "for o in json.loads(sys.stdin.buffer.read().decode('utf-8')):\n"
-      "    print(os.path.isfile(o['path'].encode('utf-8', 'surrogateescape')), o['filename'] == os.path.basename(o['path']))\n";
+      "    print(os.path.isfile(o['path'].encode('utf-8', 'surrogateescape')),\n"
+      "          o['filename'] == os.path.basename(o['path']))\n";
   r = Run(0, {"list", "--format", "json", music_.path()});
   ProcessResult back = RunProcess({PythonPath(), "-c", check}, r.out);
   EXPECT_EQ(back.out, "True True\nTrue True\n") << back.err << r.out;
