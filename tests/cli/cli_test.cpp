@@ -1,7 +1,6 @@
 // velotag-cli as scripts see it: the real binary's standard output, standard
 // error and exit status, on real MP3 files, with mutagen reading what it wrote.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -14,21 +13,18 @@
 #include <chrono>
 #include <optional>
 #include <random>
-#include <regex>
 #include <sstream>
 #include <thread>
 
 #include "../online/mb_answer.h"
 #include "../online/script_server.h"
 #include "../online/wavgen.h"
+#include "../tags/id3v2_builder.h"
 #include "cdimage.h"
-#include "id3v2_builder.h"
-#include "online/decoder.h"
 #include "online/libofa.h"
 #include "online/musicbrainz.h"
 #include "support/largefile.h"
 #include "support/paths.h"
-#include "support/textenc.h"
 #include "tags/id3v1.h"
 #include "tags/id3v2.h"
 #include "tags/id3v2_frames.h"
@@ -41,23 +37,24 @@ using namespace test;
 
 class CliTest : public ::testing::Test {
  protected:
-
-  ProcessResult Cli(std::vector<std::string> args, const std::string& input = "") {
+  // The CLI; under a limit on the size of any file it writes when one is
+  // given (SIGXFSZ ignored, so that writes fail as on a full disk).
+  ProcessResult Cli(std::vector<std::string> args, long fileSizeLimit = 0) {
     args.insert(args.begin(), {VELOTAG_CLI, "--home", home_.path()});
-    return RunProcess(args, input);
+    if (fileSizeLimit > 0)
+      args.insert(args.begin(), {"sh", "-c", "trap '' XFSZ; exec \"$@\"", "sh", "prlimit",
+                                 "--fsize=" + std::to_string(fileSizeLimit), "--"});
+    return RunProcess(args);
   }
-
-  static ID3v1Tag V1(std::string title, int track = 0, int year = 0, int genre = 255, std::string comment = "") {
-    ID3v1Tag t;
-    t.Title = std::move(title);
-    t.Track = static_cast<std::uint8_t>(track);
-    t.Year = year;
-    t.Genre = static_cast<std::uint8_t>(genre);
-    t.Comment = std::move(comment);
-    return t;
+  // Runs the CLI and expects its exit status.
+  ProcessResult Run(int status, const std::vector<std::string>& args) {
+    ProcessResult r = Cli(args);
+    EXPECT_EQ(r.exitCode, status) << r.err;
+    return r;
   }
-  // A real MP3 file with an ID3v2.3 tag of these frames and an ID3v1 tag,
-  // written by our own tag code.
+  // A real MP3 file with an ID3v2.3 tag of these frames (APIC: a picture
+  // file) and an ID3v1 tag {title, artist, album, year, comment, genre,
+  // track}, written by our own tag code.
   std::string Mp3(const std::string& name, const std::map<std::string, std::string>& v2 = {},
                   std::optional<ID3v1Tag> v1 = {}) {
     std::string path = music_.file(name);
@@ -65,7 +62,9 @@ class CliTest : public ::testing::Test {
     if (!v2.empty()) {
       ID3v2Tag tag;
       OpenID3v2(path, tag, 3);
-      for (const auto& [id, text] : v2) SetID3v2Text(tag, id, text, kID3Utf8, false);
+      for (const auto& [id, text] : v2)
+        EXPECT_TRUE(id == "APIC" ? SetID3v2Picture(tag, "", text, kID3Utf8, false)
+                                 : SetID3v2Text(tag, id, text, kID3Utf8, false));
       EXPECT_TRUE(WriteID3v2(tag));
     }
     if (v1) {
@@ -73,18 +72,20 @@ class CliTest : public ::testing::Test {
     }
     return path;
   }
+  // A real MP3 of generated tones made by lame; "" when lame is missing.
+  std::string LameMp3(double seconds) {
+    const std::string wav = home_.file("tones.wav"), mp3 = music_.file("tones.mp3");
+    WriteWav(wav, {44100, 2, 16, 1, seconds});
+    const bool made = RunProcess({"lame", "--quiet", "-b", "128", wav, mp3}).exitCode == 0;
+    ::unlink(wav.c_str());
+    return made ? mp3 : "";
+  }
 
   static std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> out;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) out.push_back(line);
     return out;
-  }
-  // Runs the CLI and expects its exit status.
-  ProcessResult Run(int status, const std::vector<std::string>& args) {
-    ProcessResult r = Cli(args);
-    EXPECT_EQ(r.exitCode, status) << r.err;
-    return r;
   }
   // mutagen's reading of the named fields.
   static void ExpectFields(const std::string& file, const std::map<std::string, std::string>& fields) {
@@ -101,44 +102,9 @@ class CliTest : public ::testing::Test {
       EXPECT_TRUE(r.exitCode == 2 && Has(r.err, message) && r.out.empty()) << message << ": " << r.exitCode << r.err;
     }
   }
-  static bool Pictured(const std::string& file) {
-    ID3v2Tag tag;
-    OpenID3v2(file, tag, 4);
-    ReadID3v2Frames(tag);
-    return HasID3v2Picture(tag);
-  }
-
-  // The CLI under a limit on the size of any file it writes (SIGXFSZ
-  // ignored, so that writes fail as on a full disk).
-  ProcessResult Cli(std::vector<std::string> args, long fileSizeLimit) {
-    args.insert(args.begin(), {"sh", "-c", "trap '' XFSZ; exec \"$@\"", "sh", "prlimit",
-                               "--fsize=" + std::to_string(fileSizeLimit), "--", VELOTAG_CLI, "--home", home_.path()});
-    return RunProcess(args);
-  }
-  // An ID3v2.3 title and, when asked, the demo cover.
-  std::string CoverMp3(const std::string& name, bool cover) {
-    std::string path = Mp3(name, {{"TIT2", "Title"}});
-    if (cover) {
-      ID3v2Tag tag;
-      OpenAndRead(path, tag);
-      EXPECT_TRUE(SetID3v2Picture(tag, "", kCover, kID3Utf8, false));
-      EXPECT_TRUE(WriteID3v2(tag));
-    }
-    return path;
-  }
-
-  // A real MP3 of generated tones made by lame; "" when lame is missing.
-  std::string LameMp3(double seconds) {
-    const std::string wav = home_.file("tones.wav"), mp3 = music_.file("tones.mp3");
-    WriteWav(wav, {44100, 2, 16, 1, seconds});
-    const bool made = !FindExecutable("", "lame").empty() &&
-                      RunProcess({"lame", "--quiet", "-b", "128", wav, mp3}).exitCode == 0;
-    ::unlink(wav.c_str());
-    return made ? mp3 : "";
-  }
-  bool LibofaMissing() { return !ClassLibofa(LibofaOptions{home_.path(), "", {}}).DRIVER_INSTALLED(); }
 
   const std::string kCover = std::string(VELOTAG_SOURCE_DIR) + "/tools/demo/cover.png";
+  const std::map<std::string, std::string> kCovered = {{"TIT2", "Title"}, {"APIC", kCover}};
   TempDir music_, home_;
   const Bytes audio_ = ReadFileBytes(DataPath("peers/mutagen/no-tags.mp3"));
 };
@@ -185,7 +151,6 @@ TEST_F(CliTest, VersionHelpAndUsageErrors) {
       {{"change", "disc=2", a}, "disc is an ID3v2 field; add --edit v2"},
       {{"change", a}, "change needs at least one FIELD=VALUE"},
       {{"rename"}, "rename needs more arguments"},
-      {{"--show", "v3", "frames", a}, "--show takes v1 or v2"},
       {{"--edit=v0", "frames", a}, "--edit takes v1 or v2"},
       {{"--format", "xml", "frames", a}, "--format takes tsv, csv or json"},
       {{"--format", "csv", "frames", a}, "frames has no --format csv"},
@@ -195,184 +160,120 @@ TEST_F(CliTest, VersionHelpAndUsageErrors) {
       {{"--quiet=yes", "frames", a}, "--quiet takes no value"},
       {{"frames", a, music_.file("missing.mp3")}, "no such file or folder: "},
       {{"--acoustid-server", "api.acoustid.org", "autotag", a}, "--acoustid-server"},
-      {{"--acoustid-server", "ftp://api.acoustid.org", "autotag", a}, "--acoustid-server"},
       {{"--acoustid-server", "https://:80/x", "autotag", a}, "--acoustid-server"},
   });
 }
 
 TEST_F(CliTest, FramesAsJsonAndAsText) {
-  const std::string f = music_.file("rich.mp3"), odd = music_.path() + "-odd.mp3";
+  const std::string f = music_.file("rich.mp3"), odd = music_.path() + "-odd.mp3", bad = music_.file("bad.mp3");
   WriteFileBytes(f, RichFile());
   WriteFileBytes(odd, Audio(500));
+  WriteFileBytes(bad, Cat({{'I', 'D', '3', 9, 0, 0, 0, 0, 0, 5}, Audio(100)}));
   // Options go anywhere before "--"; after it, "-odd.mp3" is a file.
   ProcessResult r = Run(0, {"frames", f, "--format", "json", "-q", "--show=v2", "--fingerprint-server",
-              "localhost:8080", "-y", "-r", "--home", music_.path(), "--edit", "v2",
-              "--cddb-server", "[::1]:8880", "--", odd});
-  EXPECT_EQ(r.err, "");
+                            "localhost:8080", "-y", "-r", "--home", music_.path(), "--edit", "v2",
+                            "--cddb-server", "[::1]:8880", "--", odd});
   Json all = ParseJson(r.out);
   ASSERT_EQ(all.array.size(), 2u);
-  EXPECT_EQ(all[0]["path"].string, f);
-  EXPECT_EQ(all[1]["path"].string, odd);
-  EXPECT_TRUE(all[1]["tag"].isNull());
+  EXPECT_TRUE(r.err.empty() && all[0]["path"].string == f && all[1]["path"].string == odd && all[1]["tag"].isNull())
+      << r.err << r.out;
   const Json &tag = all[0]["tag"], &fields = tag["fields"], &frames = tag["frames"];
   auto n = [](const Json& j) { return std::to_string(static_cast<long long>(j.number)); };
   EXPECT_EQ(n(tag["offset"]) + " " + n(tag["version"]) + " " + n(tag["size"]) + " " +
                 std::to_string(fields.object.size()) + " " + std::to_string(frames.array.size()),
             "0 3 " + std::to_string(RichFile().size() - 1010) + " 16 9");
-  ASSERT_EQ(frames.array.size(), 9u);
   EXPECT_EQ(fields["title"].string + "|" + fields["artist"].string + "|" + fields["comment"].string + "|" +
                 fields["url"].string, "Title \xC3\xA9|Art\"ist|Line1 Line2|http://x.org/");
-  EXPECT_EQ(frames[2]["text"].string + "|" + frames[4]["value"].string + "|" + n(frames[5]["data_size"]) + "|" +
-                frames[6]["url"].string + "|" + n(frames[7]["flags"]), "Line1\r\nLine2|value|50|http://artist/|64");
-  // The keys of each kind of body; a compressed body (the last) is not decoded.
-  std::string keys;
-  for (std::size_t i : {2, 3, 4, 5, 7, 8}) {
-    for (const auto& [key, v] : frames[i].object) keys += key + ",";
-    keys += "|";
-  }
-  EXPECT_EQ(keys, "description,flags,id,language,size,text,|description,flags,id,size,url,|"
-                  "description,flags,id,size,value,|data_size,description,flags,id,mime,size,type,|"
-                  "flags,id,size,|flags,id,size,|");
+  // Each kind of body decoded; a compressed body (the last) is not.
+  EXPECT_EQ(frames[2]["language"].string + frames[2]["description"].string + frames[2]["text"].string + "|" +
+                frames[3]["description"].string + frames[3]["url"].string + "|" + frames[4]["description"].string +
+                frames[4]["value"].string + "|" + frames[5]["mime"].string + n(frames[5]["type"]) +
+                frames[5]["description"].string + n(frames[5]["data_size"]) + "|" + frames[6]["url"].string + "|" +
+                n(frames[7]["flags"]) + "|" + std::to_string(frames[8].object.size()),
+            "engdLine1\r\nLine2|homehttp://x.org/|keyvalue|image/png3cover50|http://artist/|64|3");
 
-  WriteFileBytes(music_.file("bad.mp3"), Cat({{'I', 'D', '3', 9, 0, 0, 0, 0, 0, 5}, Audio(100)}));
-  r = Run(0, {"frames", f, music_.file("bad.mp3")});
-  const std::string& o = r.out;
-  EXPECT_EQ(o.rfind(f + "\n  ID3v2.3.0 at offset 0, flags 0x00, size ", 0), 0u) << o;
-  for (const std::string& part : {std::string("  TIT2        9  0x0000  \"Title \xC3\xA9\"\n"),
-                                  std::string("[eng] \"d\": \"Line1\\r\\nLine2\""),
-                                  std::string("image/png, Cover (front), \"cover\", 50 bytes"),
-                                  std::string("  PRIV        8  0x0040\n"),
-                                  music_.file("bad.mp3") + "\n  no usable ID3v2 tag"})
-    EXPECT_TRUE(Has(o, part)) << part << "\n" << o;
+  const std::string o = Run(0, {"frames", f, bad}).out;
+  EXPECT_TRUE(o.starts_with(f + "\n  ID3v2.3.0 at offset 0, flags 0x00, size ")) << o;
+  EXPECT_TRUE(Has(o, "  TIT2        9  0x0000  \"Title \xC3\xA9\"\n") && Has(o, "[eng] \"d\": \"Line1\\r\\nLine2\"") &&
+              Has(o, "image/png, Cover (front), \"cover\", 50 bytes") && Has(o, bad + "\n  no usable ID3v2 tag"))
+      << o;
 }
 
+// A link to another folder is neither followed nor listed, and a pipe named
+// like an MP3 (which once hung every scan and batch for good) is refused at once.
 TEST_F(CliTest, FoldersListTheirMp3FilesAndFailuresGiveOne) {
   ::mkdir(music_.file("sub").c_str(), 0755);
   for (const char* name : {"a.mp3", "b.MP3", "c.txt", "x.mp", "noext", "sub/d.mp3"})
     WriteFileBytes(music_.file(name), Audio(100));
-  // A link to another folder is neither followed nor listed.
   WriteFileBytes(home_.file("outside.mp3"), Audio(100));
   ASSERT_EQ(::symlink(home_.path().c_str(), music_.file("link").c_str()), 0);
   auto paths = [](const ProcessResult& r) {
     std::vector<std::string> out;
     for (const Json& f : ParseJson(r.out).array) out.push_back(f["path"].string);
-    std::sort(out.begin(), out.end());
     return out;
   };
   // As in the window, an extension found inside "*.mp3" qualifies, and x.mp
   // then fails as a file the tag code does not open.
   ProcessResult flat = Run(1, {"frames", "--format", "json", music_.path()});
-  EXPECT_TRUE(std::regex_match(flat.err, std::regex("^\\[\\d\\d:\\d\\d:\\d\\d\\] File open error: " + music_.file("x.mp") + "\n$")))
-      << flat.err;
+  EXPECT_TRUE(Logged(flat, "File open error: " + music_.file("x.mp")) && Lines(flat.err).size() == 1) << flat.err;
   EXPECT_EQ(paths(flat), (std::vector<std::string>{music_.file("a.mp3"), music_.file("b.MP3"), music_.file("x.mp")}));
-  ProcessResult quiet = Run(1, {"-q", "--format", "json", "frames", music_.file("x.mp"), music_.file("a.mp3")});
-  EXPECT_TRUE(quiet.err.empty() && ParseJson(quiet.out).array.size() == 2u) << "the batch goes on";
   ::unlink(music_.file("x.mp").c_str());
   EXPECT_EQ(paths(Run(0, {"-r", "frames", "--format", "json", music_.path()})),
             (std::vector<std::string>{music_.file("a.mp3"), music_.file("b.MP3"), music_.file("sub/d.mp3")}));
   EXPECT_EQ(Run(0, {"frames", "--format", "json"}).out, "[]\n");
+
+  const std::string pipe = music_.file("pipe.mp3");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+  for (std::vector<std::string> args : {std::vector<std::string>{"list"}, {"--edit", "v1", "change", "title=x"},
+                                        {"--edit", "v2", "change", "title=x"}}) {
+    args.push_back(music_.path());
+    EXPECT_TRUE(Has(Run(1, args).err, pipe)) << args[0];
+  }
 }
 
-TEST_F(CliTest, ListInEveryFormat) {
-  Mp3("a.mp3", {{"TIT2", "Tab\there"}, {"TPE1", "Line\nbreak \\ slash"}}, V1("V1 title", 4, 999, 17));
-  auto second = [](const ProcessResult& r) {
-    auto lines = Lines(r.out);
-    return lines.size() == 2 ? lines[1] : "not two lines: " + r.out;
-  };
+// Texts from tags and file names in every format. tsv escapes tabs, line
+// breaks and escape sequences, and so do the status lines and any output on
+// a terminal; JSON keeps values as they are and writes file-name bytes that
+// are not UTF-8 as \udc80..\udcff, which Python's surrogateescape reads back
+// into the same bytes (the file is found by them).
+TEST_F(CliTest, TextsAndNamesInEveryFormat) {
+  const std::string evil = "\x1B[2J\x07\xC2\x9B", shown = "\\x1B[2J\\x07\\u009B";
+  const std::string bytes = "bad\xe9name\xed\xa0\x80 \xf0\x9f\x98\x80.mp3", b = Mp3(bytes);
+  Mp3("a" + evil + ".mp3", {{"TIT2", "Tab\t" + evil}, {"TPE1", "Line\nbreak \\ slash"}},
+      ID3v1Tag{"V1 title", "", "", 999, "", 17, 4});
   ProcessResult r = Run(0, {"list", music_.path()});
-  EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
-            "filename\tTrack\tArtist\tTitle\tAlbum\tYear\tGenre\tComment\tpath\tSize\tID3v1\tID3v2");
-  EXPECT_EQ(second(r).rfind("a.mp3\t004\t\tV1 title\t\t0999\tRock\t\t" + music_.path(), 0), 0u) << r.out;
-  r = Run(0, {"--show", "v2", "list", music_.path()});
-  EXPECT_EQ(second(r).rfind("a.mp3\t\tLine\\nbreak \\\\ slash\tTab\\there\t\t\t\t\t/", 0), 0u) << r.out;
+  const std::string header = "filename\tTrack\tArtist\tTitle\tAlbum\tYear\tGenre\tComment\tpath\tSize\tID3v1\tID3v2\n";
+  EXPECT_TRUE(r.out.starts_with(header) &&
+              Has(r.out, "\na" + shown + ".mp3\t004\t\tV1 title\t\t0999\tRock\t\t" + music_.path()) &&
+              Has(r.out, "\n" + bytes + std::string(8, '\t') + b + "\t")) << r.out;
+  EXPECT_TRUE(Has(Run(0, {"--show", "v2", "list", music_.path()}).out,
+                  "\tLine\\nbreak \\\\ slash\tTab\\t" + shown + "\t\t\t\t\t/"));
   Json j = ParseJson(Run(0, {"--show", "v2", "--format", "json", "list", music_.path()}).out);
-  EXPECT_EQ(j.array.size() == 1 ? j[0]["Title"].string + "|" + j[0]["Artist"].string : "",
-            "Tab\there|Line\nbreak \\ slash");
-  r = Run(0, {"list", "--format", "csv", music_.path()});
-  EXPECT_TRUE(r.out.rfind("\"filename\";\"Track\";\"Artist\";", 0) == 0 &&
-              Has(r.out, "\r\na.mp3;004;;V1 title;;0999;Rock;")) << r.out;
-}
-
-// File names are bytes: JSON writes the ones that are not UTF-8 as
-// \udc80..\udcff, which Python's surrogateescape reads back into the same
-// bytes (the file is found by them); tsv keeps the bytes themselves.
-TEST_F(CliTest, NamesThatAreNotUtf8SurviveEveryFormat) {
-  const std::string name = "bad\xe9name\xed\xa0\x80 \xf0\x9f\x98\x80.mp3";
-  const std::string file = Mp3(name);
+  EXPECT_EQ(j[0]["Title"].string + "|" + j[0]["Artist"].string, "Tab\t" + evil + "|Line\nbreak \\ slash");
   const std::string check =
       "import json, os, sys\n"
-      "esc = lambda s: s.encode('utf-8', 'surrogateescape')\n"
-      "files = json.loads(sys.stdin.buffer.read().decode('utf-8'))\n"
-      "for o in files:\n"
-      "    assert os.path.isfile(esc(o['path'])), o\n"
-      "    assert esc(o.get('filename', '')) in (b'', os.path.basename(esc(o['path']))), o\n"
-      "print(len(files))\n";
-  for (const char* command : {"list", "frames"}) {
-    ProcessResult r = Run(0, {command, "--format", "json", music_.path()});
-    ProcessResult back = RunProcess({PythonPath(), "-c", check}, r.out);
-    EXPECT_EQ(back.out, "1\n") << back.err << r.out;
-  }
-  EXPECT_NE(Run(0, {"list", music_.path()}).out.find(name + std::string(8, '\t') + file + "\t"), std::string::npos);
-}
-
-// Escape sequences from tags and file names never reach a terminal raw: tsv
-// and status lines escape them always, other output when it is a terminal;
-// JSON values stay what they are.
-TEST_F(CliTest, ControlCharactersReachNoTerminalRaw) {
-  const std::string evil = "\x1B[2J\x07\xC2\x9B", shown = "\\x1B[2J\\x07\\u009B";
-  Mp3("a" + evil + ".mp3", {{"TIT2", "T" + evil}});
-  ProcessResult r = Run(0, {"--show", "v2", "list", music_.path()});
-  EXPECT_NE(r.out.find("\tT" + shown + "\t"), std::string::npos) << r.out;
-  r = Run(0, {"--show", "v2", "--format", "json", "list", music_.path()});
-  EXPECT_EQ(ParseJson(r.out)[0]["Title"].string, "T" + evil);
-  r = Run(1, {"-y", "rename", "%artist%", music_.path()});
+      "for o in json.loads(sys.stdin.buffer.read().decode('utf-8')):\n"
+      "    print(os.path.isfile(o['path'].encode('utf-8', 'surrogateescape')),\n"
+      "          o['filename'] == os.path.basename(o['path']))\n";
+  r = Run(0, {"list", "--format", "json", music_.path()});
+  ProcessResult back = RunProcess({PythonPath(), "-c", check}, r.out);
+  EXPECT_EQ(back.out, "True True\nTrue True\n") << back.err << r.out;
+  r = Run(1, {"-y", "rename", "%album%", music_.path()});
   EXPECT_TRUE(Logged(r, "File doesn't contain enough ID3 tag: a" + shown + ".mp3")) << r.err;
-  ProcessResult tty = RunProcess({"script", "-qec", std::string("'") + VELOTAG_CLI + "' --show v2 --format csv list '" +
-                                      music_.path() + "'", "/dev/null"});
-  EXPECT_EQ(tty.out.find("\x1B[2J"), std::string::npos);
-  EXPECT_NE(tty.out.find("T" + shown), std::string::npos) << tty.out;
-}
-
-// Progress goes to a terminal only: script(1) gives the CLI one.
-TEST_F(CliTest, ProgressOnATerminalOnly) {
-  for (const char* name : {"a.mp3", "b.mp3", "c.mp3"}) Mp3(name);
-  const std::string command = std::string("'") + VELOTAG_CLI + "' --home '" + home_.path() +
-                              "' change title=T '" + music_.path() + "'";
-  ProcessResult tty = RunProcess({"script", "-qec", command, "/dev/null"});
-  EXPECT_EQ(tty.exitCode, 0) << tty.out;
-  EXPECT_NE(tty.out.find("\r0/3 files  0.0 %  "), std::string::npos) << tty.out;
-  EXPECT_NE(tty.out.find("Changed 3 MP3(s)"), std::string::npos) << tty.out;
-  ProcessResult piped = Run(0, {"change", "title=T", music_.path()});
-  EXPECT_EQ(piped.err.find('\r'), std::string::npos) << piped.err;
-}
-
-TEST_F(CliTest, ChangeID3v2AsMutagenSeesItOrSaysWhyNot) {
-  std::string a = Mp3("01 first.mp3", {{"TALB", "Kept"}});
-  std::string b = Mp3("02 second.mp3");
-  // Every field's frame is checked below; here unusual values and auto-track.
-  ProcessResult r = Run(0, {"--edit", "v2", "change", "--auto-track", "title=Árvíztűrő tükörfúrógép 😀",
-                            "genre=Post-rock", "comment=two\nlines", music_.path()});
-  EXPECT_TRUE(Logged(r, "Changed 2 MP3(s)")) << r.err;
-  for (const auto& [file, track] : {std::pair{a, "1"}, std::pair{b, "2"}})
-    ExpectFields(file, {{"title", "Árvíztűrő tükörfúrógép 😀"}, {"genre", "Post-rock"}, {"comment", "two\nlines"},
-                        {"track", track}, {"album", file == a ? "Kept" : ""}});
-
-  // A file that cannot be written: said, exit 1, the file unchanged.
-  OpenToEveryone(music_.path());
-  OpenToEveryone(home_.path());
-  std::string ro = Mp3("ro.mp3", {{"TIT2", "old"}});
-  ::chmod(ro.c_str(), 0444);
-  // As nobody when the tests run as root, so that the permission holds.
-  EXPECT_TRUE(RunUnprivileged([&] {
-    ProcessResult c = Cli({"--edit", "v2", "change", "title=new", ro});
-    return c.exitCode == 1 && c.err.find("File write error: " + ro) != std::string::npos &&
-           c.err.find("Changed 0 MP3(s)") != std::string::npos;
-  }));
-  ExpectFields(ro, {{"title", "old"}});
+  ProcessResult tty = RunProcess({"script", "-qec", std::string("'") + VELOTAG_CLI + "' --home '" + home_.path() +
+                                      "' --format csv list '" + music_.path() + "'", "/dev/null"});
+  // There the progress line is shown too; it never goes into a pipe.
+  EXPECT_TRUE(tty.out.starts_with("\r0/2 files  0.0 %  ") && !Has(tty.out, "\x1B[2J") &&
+              Has(tty.out, "\"filename\";\"Track\";\"Artist\";") &&
+              Has(tty.out, "a" + shown + ".mp3;004;;V1 title;;0999;Rock;"))
+      << tty.out;
+  EXPECT_FALSE(Has(r.err, "\r")) << r.err;
 }
 
 // Every FIELD of change reaches the frame mutagen names it by, and load
 // reads each back under its own name (a swapped frame or input box would not).
+// A second change takes unusual values and leaves the other fields alone; an
+// image too big to load is said, and the pictures stay.
 TEST_F(CliTest, EveryFieldReachesItsFrameAndLoadsBack) {
   // FIELD, mutagen's name of its frame.
   const std::vector<std::pair<std::string, std::string>> kFields = {
@@ -380,181 +281,100 @@ TEST_F(CliTest, EveryFieldReachesItsFrameAndLoadsBack) {
       {"genre", "genre"}, {"comment", "comment"}, {"disc", "partofset"}, {"albumartist", "band"},
       {"composer", "composer"}, {"publisher", "publisher"}, {"origartist", "origartist"},
       {"copyright", "copyright"}, {"url", "url"}, {"encoded", "encodedby"}, {"bpm", "bpm"}};
-  std::string a = Mp3("a.mp3");
-  std::vector<std::string> args = {"--edit", "v2", "change"}, set;
+  const std::string a = Mp3("07 a.mp3", kCovered), huge = music_.file("huge.png");
+  std::vector<std::string> args = {"--edit", "v2", "change"}, written;
   // A distinct year-like number each, which every frame takes as it is.
-  for (std::size_t i = 0; i < kFields.size(); ++i) set.push_back(kFields[i].first + "=" + std::to_string(1001 + i));
-  args.insert(args.end(), set.begin(), set.end());
+  for (std::size_t i = 0; i < kFields.size(); ++i) args.push_back(kFields[i].first + "=" + std::to_string(1001 + i));
+  const std::vector<std::string> set(args.begin() + 3, args.end());
   args.push_back(a);
   Run(0, args);
   Json m = MutagenFields(a);
-  std::vector<std::string> written, loaded = Lines(Run(0, {"--edit", "v2", "load", a}).out);
   for (const auto& [field, name] : kFields) written.push_back(field + "=" + m[name].string);
   EXPECT_EQ(written, set);
+  const std::vector<std::string> loaded = Lines(Run(0, {"--edit", "v2", "load", a}).out);
   for (const std::string& line : set) EXPECT_NE(std::find(loaded.begin(), loaded.end(), line), loaded.end()) << line;
+
+  auto pictured = [&] { return Has(Cli({"frames", a}).out, "\n  APIC "); };
+  WriteFileText(huge, "");
+  ASSERT_EQ(::truncate(huge.c_str(), 300L << 20), 0);  // beyond any tag, and sparse
+  ProcessResult r = Run(1, {"--edit", "v2", "change", "--auto-track", "title=Árvíztűrő tükörfúrógép 😀",
+                            "genre=Post-rock", "comment=two\nlines", "picture=" + huge, music_.path()});
+  EXPECT_TRUE(Logged(r, "File open error: " + huge) && pictured()) << r.err;
+  ExpectFields(a, {{"title", "Árvíztűrő tükörfúrógép 😀"}, {"genre", "Post-rock"}, {"comment", "two\nlines"},
+                   {"track", "7"}, {"album", "1004"}});
+  Run(0, {"--edit", "v2", "change", "picture=", a});  // an empty path removes them
+  EXPECT_FALSE(pictured());
 }
 
 TEST_F(CliTest, ChangeID3v1CopyBothWaysAndClear) {
-  std::string a = Mp3("a.mp3");
-  std::string b = Mp3("b.mp3", {}, V1("Only", 0, 0, 255, "note"));
-  ProcessResult r = Run(0, {"change", "track=7", "year=1999abc", "genre=Rock", "title=T", a});
-  r = Run(0, {"copy", a, b});
-  EXPECT_TRUE(Logged(r, "Copied 2 ID3(s)"));
+  std::string a = Mp3("a.mp3"), b = Mp3("b.mp3", {}, ID3v1Tag{"Only", "", "", 0, "note", 255, 0});
+  Run(0, {"change", "track=7", "year=1999abc", "genre=Rock", "title=T", a});
+  EXPECT_TRUE(Logged(Run(0, {"copy", a, b}), "Copied 2 ID3(s)"));
   // What the change wrote into ID3v1, in ID3v2; no number, no frame.
   ExpectFields(a, {{"title", "T"}, {"track", "7"}, {"year", "1999"}, {"genre", "Rock"}});
   ExpectFields(b, {{"comment", "note"}, {"track", ""}, {"year", ""}});
 
   // ID3v2 into ID3v1: numbers from their leading digits, genre names without blanks.
   std::string c = Mp3("c.mp3", {{"TIT2", "From v2"}, {"TRCK", "300/12"}, {"TDRC", "2005"}, {"TCON", "Classic  Rock"}});
-  r = Run(0, {"--edit", "v2", "copy", c});
+  const Bytes withoutV1 = ReadFileBytes(c);
+  Run(0, {"--edit", "v2", "copy", c});
   ID3v1Tag v1;
   ASSERT_EQ(ReadID3v1(c, v1), kTagDone);
   EXPECT_EQ(v1.Title + "|" + std::to_string(v1.Track) + "|" + std::to_string(v1.Year) + "|" +
                 std::to_string(v1.Genre), "From v2|44|2005|1");
-
-  // clear asks first, and takes stacked ID3v1 blocks too.
-  std::string d = Mp3("d.mp3", {}, V1("x"));
-  Bytes before = ReadFileBytes(d);
-  Bytes stacked = before;  // a second block, as old taggers left them
-  stacked.insert(stacked.end(), before.end() - 128, before.end());
-  WriteFileBytes(d, stacked);
-  r = Run(1, {"clear", d});
-  EXPECT_TRUE(Has(r.err, "Do you really want to clear ID3 tag(s)? No (-y answers Yes)")) << r.err;
-  EXPECT_EQ(ReadFileBytes(d), stacked);
-  r = Run(0, {"-y", "clear", d});
-  EXPECT_TRUE(Logged(r, "Cleared 1 ID3(s)"));
-  EXPECT_EQ(ReadFileBytes(d), audio_);
+  // clear asks first.
+  EXPECT_TRUE(Has(Run(1, {"clear", c}).err, "Do you really want to clear ID3 tag(s)? No (-y answers Yes)") &&
+              ReadID3v1(c, v1) == kTagDone);
+  EXPECT_TRUE(Logged(Run(0, {"-y", "clear", c}), "Cleared 1 ID3(s)"));
+  EXPECT_EQ(ReadFileBytes(c), withoutV1);
 }
 
 TEST_F(CliTest, RenameFromTheShownTag) {
   Mp3("x.mp3", {{"TRCK", "3"}, {"TPE1", "AC/DC"}, {"TIT2", "Song"}});
-  Mp3("y.mp3", {{"TRCK", "4"}, {"TIT2", "No artist"}});
   Mp3("z.mp3", {{"TRCK", "5"}, {"TPE1", "X"}, {"TIT2", "Same"}});
   Mp3("05 - X - Same.mp3");
   ProcessResult r = Run(1, {"-y", "--show", "v2", "rename", "%track:2::0% - %artist% - %title%", music_.path()});
-  for (const char* line : {"File renaming pattern: %track:2::0% - %artist% - %title%",
-                           "File doesn't contain enough ID3 tag: y.mp3",
-                           "File exist: 05 - X - Same.mp3", "Renamed file(s): 1"})
-    EXPECT_TRUE(Logged(r, line)) << line << "\n" << r.err;
+  EXPECT_TRUE(Logged(r, "File exist: 05 - X - Same.mp3") && Logged(r, "Renamed file(s): 1")) << r.err;
   // "/" from the tag stays inside the folder.
-  EXPECT_EQ(std::vector<int>({GetPathType(music_.file("03 - AC-DC - Song.mp3")), GetPathType(music_.file("x.mp3")),
-                              GetPathType(music_.file("z.mp3"))}),
-            std::vector<int>({kPathFile, kPathMissing, kPathFile}));
-  r = Run(1, {"-y", "rename", "plain", music_.path()});
-  EXPECT_TRUE(Logged(r, "Please create rename pattern"));
+  EXPECT_EQ(FolderNames(music_.path()),
+            (std::vector<std::string>{"03 - AC-DC - Song.mp3", "05 - X - Same.mp3", "z.mp3"}));
 }
 
 TEST_F(CliTest, PicturesLoadAndCsv) {
-  ProcessResult r = Run(1, {"load", music_.path()});
-  EXPECT_TRUE(r.out.empty() && Logged(r, "Please load MP3 to media browser")) << r.err;
   std::string a = Mp3("a.mp3");
   // Written by mutagen: a picture and user texts, as another tagger leaves them.
-  ProcessResult w = RunProcess({PythonPath(), ToolPath("mutagen_id3v2.py"), "write", a,
-                  R"({"version": 4, "frames": [{"id": "TIT2", "encoding": 3, "text": "T"},
-           {"id": "TCON", "encoding": 3, "text": "Jazz"},
-           {"id": "TXXX", "encoding": 3, "desc": "MOOD", "text": "calm"},
-           {"id": "TXXX", "encoding": 1, "desc": "tab", "text": "a\tb"},
-           {"id": "APIC", "encoding": 3, "mime": "image/png", "type": 3, "desc": "front",
-            "data": "89504e4707"}]})"});
-  ASSERT_EQ(w.exitCode, 0) << w.err;
-  r = Run(0, {"pictures", a});
-  auto written = Lines(r.out);
-  ASSERT_EQ(written.size(), 1u);
-  EXPECT_TRUE(GetFolderPart(written[0]) == music_.path() && ReadFileBytes(written[0]) == Bytes({0x89, 'P', 'N', 'G', 7}));
+  ProcessResult r = RunProcess({PythonPath(), ToolPath("mutagen_id3v2.py"), "write", a,
+                   R"({"version": 4, "frames": [{"id": "TXXX", "encoding": 3, "desc": "MOOD", "text": "calm"},
+            {"id": "TXXX", "encoding": 1, "desc": "tab", "text": "a\tb"},
+            {"id": "APIC", "encoding": 3, "mime": "image/png", "type": 3, "desc": "front",
+             "data": "89504e4707"}]})"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string picture = music_.file("a_front(Cover_(front)).png");
+  EXPECT_EQ(Run(0, {"pictures", a}).out, picture + "\n");
+  EXPECT_EQ(ReadFileBytes(picture), Bytes({0x89, 'P', 'N', 'G', 7}));
 
+  // The fields, then the user texts.
   r = Run(0, {"--edit", "v2", "load", a});
-  auto fields = Lines(r.out);
-  ASSERT_EQ(fields.size(), 19u) << r.out;
-  EXPECT_EQ(fields[1] + "|" + fields[5] + "|" + fields[17] + "|" + fields[18],
-            "title=T|genre=Jazz|txxx=MOOD=calm|txxx=tab=a\\tb");
-  EXPECT_TRUE(Logged(r, "The file contain picture(s) a.mp3"));
-  r = Cli({"load", Mp3("b.mp3", {}, V1("V1 title", 3, 2001, 0))});
-  fields = Lines(r.out);
-  ASSERT_GE(fields.size(), 6u) << r.out;
-  EXPECT_EQ(fields[0] + "|" + fields[1] + "|" + fields[4] + "|" + fields[5],
-            "track=003|title=V1 title|year=2001|genre=Blues");
+  EXPECT_TRUE(Lines(r.out).size() == 19 && r.out.ends_with("\ntxxx=MOOD=calm\ntxxx=tab=a\\tb\n") &&
+              Logged(r, "The file contain picture(s) a.mp3")) << r.out << r.err;
 
-  r = Run(0, {"csv", "-o", music_.file("list.csv"), a});
-  EXPECT_EQ(r.out, music_.file("list.csv") + "\n");
-  Bytes csv = ReadFileBytes(music_.file("list.csv"));
-  EXPECT_TRUE(csv.size() > 2 && csv[0] == '"' && csv[1] == 0);  // UTF-16LE without a mark: "\"filename\";..."
+  EXPECT_EQ(Run(0, {"csv", "-o", music_.file("list.csv"), a}).out, music_.file("list.csv") + "\n");
   // Without -o: a name of the day in the program folder, numbered when taken.
   std::string first = Cli({"csv", a}).out, second = Cli({"csv", a}).out;
   EXPECT_EQ(GetFolderPart(first), home_.path());
   EXPECT_EQ(second, first.substr(0, first.size() - 5) + "(001).csv\n");
 }
 
-// The fingerprint lookup end to end: a real MP3 made by lame, decoded by
-// lame, fingerprinted by libofa, answered by a scripted service on 127.0.0.1.
+// Without a service, auto tag says so at once, without waiting for a
+// time-out; nor does a cache that links to a device hold it up. With a key
+// it asks AcoustID, end to end: a real MP3 made by lame, Chromaprint over it
+// decoded in process, a scripted JSON answer on 127.0.0.1, and what it
+// names written into the tag, the album too.
 TEST_F(CliTest, AutotagAgainstAScriptedService) {
-  if (LibofaMissing()) GTEST_SKIP() << "libofa.so.0 cannot be loaded (install libofa0)";
-  const std::string mp3 = LameMp3(20);
-  if (mp3.empty()) GTEST_SKIP() << "lame is not on PATH (install lame)";
-  ScriptServer server(home_.file("requests.jsonl"));
-  ASSERT_TRUE(server.ok());
-  ProcessResult r = Run(0, {"--show", "v2", "--fingerprint-server", "127.0.0.1:" + std::to_string(server.port()),
-                            "autotag", mp3});
-  EXPECT_TRUE(Logged(r, "Auto tagged file(s): 1")) << r.err;
-  ExpectFields(mp3, {{"title", "Tones & Silence"}, {"artist", "Björk Иван"}});
-  EXPECT_EQ(server.Requests().size(), 1u);
-}
-
-// An auto tag ended by a signal while the decoder writes its WAV, or while
-// the lookup waits for a server that never answers: SIGTERM, or a second
-// Ctrl-C after the Stop of the first, ends the process at once, and neither
-// the decoded "libofa_tmp_*.wav" in the program folder nor a "QRN*" answer
-// file in $TMPDIR is left, nor the decoder running.
-TEST_F(CliTest, AnAutotagEndedBySignalsLeavesNoFiles) {
-  if (LibofaMissing()) GTEST_SKIP() << "libofa.so.0 cannot be loaded (install libofa0)";
-  const std::string mp3 = LameMp3(30);
-  if (mp3.empty()) GTEST_SKIP() << "lame is not on PATH (install lame)";
-  // Takes connections and never answers.
-  FileHandle silent(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof addr;
-  ASSERT_EQ(::bind(silent.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::listen(silent.get(), 8), 0);
-  ::getsockname(silent.get(), reinterpret_cast<sockaddr*>(&addr), &length);
-  const std::string server = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
-
-  TempDir tmp;
-  auto names = [](const std::string& folder, const std::string& prefix) {
-    std::vector<FolderEntry> entries;
-    ListFolder(folder, entries);
-    return std::count_if(entries.begin(), entries.end(),
-                         [&](const FolderEntry& e) { return GetFileNamePart(e.Name).rfind(prefix, 0) == 0; });
-  };
-  const struct {
-    const char* when;  // the file whose appearance marks the moment
-    std::vector<int> signals;
-  } cases[] = {{"libofa_tmp_", {SIGTERM}}, {"QRN", {SIGTERM}}, {"QRN", {SIGINT, SIGINT}}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.when << " " << c.signals.size());
-    const pid_t pid = Spawn({VELOTAG_CLI, "--home", home_.path(), "-q", "--fingerprint-server", server, "autotag", mp3},
-                            tmp.path());
-    const std::string& folder = c.when[0] == 'Q' ? tmp.path() : home_.path();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (names(folder, c.when) == 0 && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    for (int sig : c.signals) {
-      ::kill(pid, sig);
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signals.back()) << status;
-    EXPECT_EQ(names(home_.path(), "libofa_tmp_"), 0);
-    EXPECT_EQ(names(tmp.path(), ""), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(RunProcess({"pgrep", "-f", "--", "--decode " + mp3}).out, "") << "the decoder runs on";
-  }
-}
-
-// With a key the lookup goes to AcoustID instead: Chromaprint over the MP3
-// decoded in process, a scripted JSON answer, the album too.
-TEST_F(CliTest, AutotagThroughAcoustId) {
+  ASSERT_EQ(::symlink("/dev/urandom", home_.file("LocalDB.ini").c_str()), 0);
+  ProcessResult r = Run(1, {"autotag", Mp3("a.mp3")});
+  EXPECT_TRUE(Logged(r, "LocalDB.ini is not a regular file: it is not used") &&
+              r.err.ends_with("] Auto tagged file(s): 0\n")) << r.err;
   const std::string mp3 = LameMp3(20);
   if (mp3.empty()) GTEST_SKIP() << "lame is not on PATH (install lame)";
   TempDir web;
@@ -564,71 +384,90 @@ TEST_F(CliTest, AutotagThroughAcoustId) {
                 R"({"status": "ok", "results": [{"id": "aid-1", "score": 0.9, "recordings": [
                    {"id": "rid-1", "title": "Ének", "artists": [{"name": "Иван"}],
                     "releasegroups": [{"title": "四季", "type": "Album"}]}]}]})");
-  ProcessResult r = Run(0, {"--acoustid-key", "K3y", "--acoustid-server", server.url("/best"),
+  r = Run(0, {"--acoustid-key", "K3y", "--acoustid-server", server.url("/best"),
                             "--show", "v2", "autotag", mp3});
-  EXPECT_TRUE(Logged(r, "tones.mp3: Иван - Ének")) << r.err;
+  EXPECT_TRUE(Logged(r, "tones.mp3: Иван - Ének") && Logged(r, "Auto tagged file(s): 1")) << r.err;
   ExpectFields(mp3, {{"title", "Ének"}, {"artist", "Иван"}, {"album", "四季"}});
   EXPECT_EQ(server.Requests().size(), 1u);
-
 }
 
-// Said at once, without waiting for a time-out; nor does a cache that links
-// to a device hold it up.
-TEST_F(CliTest, AutotagWithoutAServiceSaysSo) {
-  ASSERT_EQ(::symlink("/dev/urandom", home_.file("LocalDB.ini").c_str()), 0);
-  ProcessResult r = Run(1, {"autotag", Mp3("a.mp3")});
-  EXPECT_TRUE(Logged(r, "LocalDB.ini is not a regular file: it is not used")) << r.err;
-  EXPECT_TRUE(std::string_view(r.err).ends_with("] Auto tagged file(s): 0\n")) << r.err;
+// An auto tag (through libofa) ended by a signal while the decoder writes
+// its WAV, or while the lookup waits for a server that never answers:
+// SIGTERM, or a second Ctrl-C after the Stop of the first, ends the process
+// at once, and neither the decoded "libofa_tmp_*.wav" in the program folder
+// nor a "QRN*" answer file in $TMPDIR is left, nor the decoder running.
+TEST_F(CliTest, AnAutotagEndedBySignalsLeavesNoFiles) {
+  if (!ClassLibofa(LibofaOptions{home_.path(), "", {}}).DRIVER_INSTALLED())
+    GTEST_SKIP() << "libofa.so.0 cannot be loaded (install libofa0)";
+  const std::string mp3 = LameMp3(30);
+  if (mp3.empty()) GTEST_SKIP() << "lame is not on PATH (install lame)";
+  // Takes connections and never answers.
+  FileHandle silent(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in addr{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+  socklen_t length = sizeof addr;
+  ASSERT_TRUE(::bind(silent.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+              ::listen(silent.get(), 8) == 0);
+  ::getsockname(silent.get(), reinterpret_cast<sockaddr*>(&addr), &length);
+  const std::string server = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+
+  TempDir tmp;
+  auto names = [](const std::string& folder, const std::string& prefix) {
+    return std::ranges::count_if(FolderNames(folder), [&](const std::string& n) { return n.starts_with(prefix); });
+  };
+  // The file whose appearance marks the moment, the signals then.
+  const std::pair<std::string, std::vector<int>> cases[] = {
+      {"libofa_tmp_", {SIGTERM}}, {"QRN", {SIGTERM}}, {"QRN", {SIGINT, SIGINT}}};
+  for (const auto& [when, signals] : cases) {
+    SCOPED_TRACE(testing::Message() << when << " " << signals.size());
+    const pid_t pid = Spawn({VELOTAG_CLI, "--home", home_.path(), "-q", "--fingerprint-server", server, "autotag", mp3},
+                            tmp.path());
+    const std::string& folder = when == "QRN" ? tmp.path() : home_.path();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (names(folder, when) == 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    for (int sig : signals) {
+      ::kill(pid, sig);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signals.back()) << status;
+    EXPECT_EQ(names(home_.path(), "libofa_tmp_") + names(tmp.path(), ""), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(RunProcess({"pgrep", "-f", "--", "--decode " + mp3}).out, "") << "the decoder runs on";
+  }
 }
 
 // ---- failures lose nothing ----
 
-TEST_F(CliTest, AnImageThatCannotBeLoadedKeepsThePictures) {
-  const std::string song = CoverMp3("song.mp3", true);
-  const Bytes before = ReadFileBytes(song);
-  const std::string empty = music_.file("empty.png"), huge = music_.file("huge.png");
-  WriteFileText(empty, "");
-  WriteFileText(huge, "");
-  ASSERT_EQ(::truncate(huge.c_str(), 300L << 20), 0);  // beyond any tag, and sparse
-  for (const std::string& image : {empty, huge, music_.file("missing.png")}) {
-    ProcessResult r = Run(1, {"--edit", "v2", "change", "picture=" + image, song});
-    EXPECT_TRUE(Logged(r, "File open error: " + image)) << r.err;
-    EXPECT_TRUE(Pictured(song)) << image;
-  }
-  // Other fields of the same command are still written.
-  Run(1, {"--edit", "v2", "change", "picture=" + empty, "artist=Someone", song});
-  ExpectFields(song, {{"artist", "Someone"}});
-  EXPECT_TRUE(Pictured(song));
-  EXPECT_NE(ReadFileBytes(song), before);
-  Run(0, {"--edit", "v2", "change", "picture=", song});  // an empty path removes them
-  EXPECT_FALSE(Pictured(song));
-}
-
-// On a full disk every write fails cleanly: no MP3, export or picture is
-// left cut short, an older export survives, and the command says so.
-TEST_F(CliTest, AFullDiskLosesNothing) {
-  const std::string song = CoverMp3("song.mp3", true);
+// On a full disk every write fails cleanly and says so: no MP3, export or
+// picture is left cut short, and an older export survives. Nor is a
+// read-only MP3 written.
+TEST_F(CliTest, WriteFailuresLoseNothing) {
+  const std::string song = Mp3("song.mp3", kCovered), csv = music_.file("list.csv");
   const Bytes mp3 = ReadFileBytes(song);
-  // ID3v1 appended where only half a block fits.
-  ProcessResult r = Cli({"--edit", "v1", "change", "title=New", song}, static_cast<long>(mp3.size()) + 64);
-  EXPECT_EQ(r.exitCode, 1) << r.err;
-  EXPECT_TRUE(Logged(r, "File write error: " + song)) << r.err;
-  EXPECT_EQ(ReadFileBytes(song), mp3);
-
-  // The export over an older one.
-  const std::string csv = music_.file("list.csv");
   WriteFileText(csv, "the older export");
-  r = Cli({"csv", "-o", csv, song}, 64);
-  EXPECT_EQ(r.exitCode, 1) << r.err;
+  const std::pair<std::vector<std::string>, long> cases[] = {
+      {{"--edit", "v1", "change", "title=New", song}, static_cast<long>(mp3.size()) + 64},  // half a block fits
+      {{"csv", "-o", csv, song}, 64},
+      {{"pictures", song}, 100}};  // a picture bigger than the limit
+  for (const auto& [args, limit] : cases) {
+    ProcessResult r = Cli(args, limit);
+    EXPECT_TRUE(r.exitCode == 1 && Has(r.err, "File write error: ")) << args[0] << ": " << r.err;
+  }
+  EXPECT_EQ(ReadFileBytes(song), mp3);
   EXPECT_EQ(ReadFileBytes(csv), ToBytes("the older export"));
+  EXPECT_EQ(FolderNames(music_.path()), (std::vector<std::string>{"list.csv", "song.mp3"}))
+      << "a cut picture or a temporary file was left";
 
-  // A picture bigger than the limit.
-  r = Cli({"pictures", song}, 100);
-  EXPECT_EQ(r.exitCode, 1) << r.err;
-  EXPECT_NE(r.err.find("File write error: "), std::string::npos) << r.err;
-  std::vector<FolderEntry> entries;
-  ListFolder(music_.path(), entries);
-  EXPECT_EQ(entries.size(), 2u) << "a cut picture or a temporary file was left";
+  OpenToEveryone(music_.path());
+  OpenToEveryone(home_.path());
+  ::chmod(song.c_str(), 0444);
+  // As nobody when the tests run as root, so that the permission holds.
+  EXPECT_TRUE(RunUnprivileged([&] {
+    ProcessResult c = Cli({"--edit", "v2", "change", "title=new", song});
+    return c.exitCode == 1 && Has(c.err, "File write error: " + song) && Has(c.err, "Changed 0 MP3(s)");
+  }));
   EXPECT_EQ(ReadFileBytes(song), mp3);
 }
 
@@ -639,13 +478,13 @@ TEST_F(CliTest, AKilledBatchLeavesEveryFileOldOrNew) {
   constexpr int kFiles = 200;
   std::vector<Bytes> before(kFiles), after(kFiles);
   auto name = [&](int i) { return music_.file("song" + std::to_string(i) + ".mp3"); };
-  for (int i = 0; i < kFiles; ++i)
-    before[i] = Cat({Tag(3, Frame(3, "TIT2", TextBody(std::to_string(i))), 10), Audio(20000 + i)});
   auto restore = [&] {
     for (int i = 0; i < kFiles; ++i) WriteFileBytes(name(i), before[i]);
   };
+  for (int i = 0; i < kFiles; ++i)
+    before[i] = Cat({Tag(3, Frame(3, "TIT2", TextBody(std::to_string(i))), 10), Audio(20000 + i)});
   const std::vector<std::string> args = {VELOTAG_CLI, "--home", home_.path(), "-q", "--edit", "v2",
-                                          "change", "artist=" + std::string(300, 'a'), music_.path()};
+                                         "change", "artist=" + std::string(300, 'a'), music_.path()};
   restore();
   const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(RunProcess(args).exitCode, 0);
@@ -654,27 +493,14 @@ TEST_F(CliTest, AKilledBatchLeavesEveryFileOldOrNew) {
   std::mt19937 random(std::random_device{}());
   for (int round = 0; round < 12; ++round) {
     restore();
-    const pid_t pid = Spawn(args);
     const double delay = std::uniform_real_distribution<double>(0, whole.count())(random);
-    std::this_thread::sleep_for(std::chrono::duration<double>(delay));
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
+    std::vector<std::string> killed = {"timeout", "-s", "KILL", std::to_string(delay)};
+    killed.insert(killed.end(), args.begin(), args.end());
+    RunProcess(killed);
     for (int i = 0; i < kFiles; ++i) {
       const Bytes now = ReadFileBytes(name(i));
       ASSERT_TRUE(now == before[i] || now == after[i]) << name(i) << " killed after " << delay << " s";
     }
-  }
-}
-
-// A pipe named like an MP3 once hung every scan and batch for good.
-TEST_F(CliTest, APipeNamedLikeAnMp3IsRefusedAtOnce) {
-  CoverMp3("song.mp3", false);
-  const std::string pipe = music_.file("pipe.mp3");
-  ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
-  for (std::vector<std::string> args : {std::vector<std::string>{"list"}, {"--edit", "v1", "change", "title=x"},
-                                        {"--edit", "v2", "change", "title=x"}}) {
-    args.push_back(music_.path());
-    EXPECT_TRUE(Has(Run(1, args).err, pipe)) << args[0];
   }
 }
 
@@ -689,59 +515,44 @@ TEST_F(CliTest, CdCommands) {
   ASSERT_TRUE(CreatePath(music_.path() + "mb/ws/2/discid"));
   WriteFileText(music_.path() + "mb/ws/2/discid/" + mbId, MusicBrainzFoundAnswer(mbId));
   ExpectUsage({
-      {{"cd", "read", "rock", "1", "--server", "musicbrainz"}, "cd read reads CDDB records"},
       {{"cd", "rip", "--server", "musicbrainz", "--category", "rock", "--discid", "1"}, "not both"},
-      {{"cd", "read", "rock"}, "cd read takes CATEGORY and DISCID"},
       {{"cd", "toc", "--drive", music_.file("none.cue")}, "no such device or image: "},
       {{"cd", "rip", "--drive", cue, "--tracks", "9"}, "the disc has no track 9"},
       {{"--cddb-email", "nobody", "cd", "drives"}, "--cddb-email takes an e-mail address"}});
   EXPECT_EQ(Run(0, {"cd", "toc", "--drive", cue}).out,
             "AudioTrack01 [ 00:00:13 ]\nAudioTrack02 [ 00:00:11 ]\nAudioTrack03 [ 00:00:04 ]\n"
             " DataTrack04 [ 00:00:05 ]\n");
-  std::vector<std::string> lines =
-      Lines(Run(0, {"--cddb-server", host, "--cddb-email", "me@example.org", "cd", "query", "--drive", cue}).out);
-  ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[2], "rock " + lines[0] + " T\u00ebst \u00c1rtist / \u0410\u043b\u044c\u0431\u043e\u043c");
+  // The disc ID, the status line, then the matches.
+  const std::string query =
+      Run(0, {"--cddb-server", host, "--cddb-email", "me@example.org", "cd", "query", "--drive", cue}).out;
+  EXPECT_TRUE(Has(query, "\nrock " + query.substr(0, 8) + " T\u00ebst \u00c1rtist / \u0410\u043b\u044c\u0431\u043e\u043c\n"))
+      << query;
   EXPECT_TRUE(Has(server.Requests().back()["path"].string, "hello=me%20example.org"));
-  EXPECT_EQ(Run(1, {"--cddb-server", host, "cd", "read", "rock", "40140140"}).out,
-            "401 cddb read: specified entry not found.\n");
   // The MusicBrainz disc ID, the status line and the releases.
   EXPECT_EQ(Run(0, {"--musicbrainz-server", mb, "cd", "query", "--server", "musicbrainz", "--drive", cue}).out,
             mbId + "\n2 release(s)\nПётр Чайковский & Orchestra / Времена года & 四季 (1997-05-21, JP)\n"
                    "Various / Box (disc 2/2)\n");
 
-  struct Rip {
-    std::vector<std::string> args;
-    int status;
-    std::vector<std::string> files;  // below CDRIP/; "*" is the dated folder
-    const char* said;
-  } rips[] = {
-      {{"-y", "cd", "rip", "--tracks", "1,3"}, 0,
-       {"*/AudioTrack01 [ 00;00;13 ].wav", "*/AudioTrack03 [ 00;00;04 ].wav"}, "2 AudioTrack(s) ripped"},
-      {{"--cddb-server", host, "cd", "rip", "--fast", "--category", "data", "--discid", "1"}, 0,
-       {"*/01 Same.wav", "*/02 Same.wav", "*/AudioTrack03 [ 00;00;04 ].wav"}, "3 AudioTrack(s) ripped"},
-      {{"--cddb-server", host, "cd", "rip", "--tracks", "2", "--server", "freedb"}, 0,
-       {"T\u00ebst \u00c1rtist - \u0410\u043b\u044c\u0431\u043e\u043c/02 AC-DC; Back In Black.wav"},
-       "1 AudioTrack(s) ripped"},
-      {{"--musicbrainz-server", mb, "cd", "rip", "--tracks", "1-2", "--server", "musicbrainz"}, 0,
+  // Each rip prints the WAV files it wrote below CDRIP/ ("*" is the dated folder).
+  const std::pair<std::vector<std::string>, std::vector<std::string>> rips[] = {
+      {{"-y", "cd", "rip", "--tracks", "1,3"}, {"*/AudioTrack01 [ 00;00;13 ].wav", "*/AudioTrack03 [ 00;00;04 ].wav"}},
+      {{"--cddb-server", host, "cd", "rip", "--fast", "--category", "data", "--discid", "1"},
+       {"*/01 Same.wav", "*/02 Same.wav", "*/AudioTrack03 [ 00;00;04 ].wav"}},
+      // A title the record continues over several lines.
+      {{"--cddb-server", host, "cd", "rip", "--tracks", "2", "--server", "freedb"},
+       {"T\u00ebst \u00c1rtist - \u0410\u043b\u044c\u0431\u043e\u043c/02 AC-DC; Back In Black.wav"}},
+      {{"--musicbrainz-server", mb, "cd", "rip", "--tracks", "1-2", "--server", "musicbrainz"},
        {"Пётр Чайковский & Orchestra - Времена года & 四季/01 久石 譲 - Январь; У камелька.wav",
-        "Пётр Чайковский & Orchestra - Времена года & 四季/02 Февраль.wav"}, "2 AudioTrack(s) ripped"},
-      {{"--cddb-server", host, "cd", "rip", "--category", "rock", "--discid", "40140140"}, 1, {},
-       "401 cddb read: specified entry not found."},  // names asked for and not found
-      {{"cd", "rip"}, 1, {}, nullptr},  // without a record and without -y: No
-  };
-  for (Rip& c : rips) {
-    c.args.insert(c.args.end(), {"--drive", cue});
-    ProcessResult r = Run(c.status, c.args);
-    EXPECT_TRUE(!c.said || Logged(r, c.said)) << r.err;
-    std::vector<std::string> printed = Lines(r.out);
-    ASSERT_EQ(printed.size(), c.files.size()) << r.out;
-    for (std::size_t i = 0; i < c.files.size(); ++i) {
-      std::string rel = printed[i].substr(home_.path().size() + 6);  // after "CDRIP/"
-      if (c.files[i][0] == '*') c.files[i].replace(0, 1, rel.substr(0, rel.find('/')));
-      EXPECT_EQ(rel, c.files[i]);
-      EXPECT_GT(GetLargeFileSize(printed[i]), 300 * 2352);
+        "Пётр Чайковский & Orchestra - Времена года & 四季/02 Февраль.wav"}}};
+  for (auto [args, files] : rips) {
+    args.insert(args.end(), {"--drive", cue});
+    std::vector<std::string> printed;
+    for (std::string path : Lines(Run(0, args).out)) {
+      EXPECT_GT(GetLargeFileSize(path), 300 * 2352) << path;
+      path.erase(0, home_.path().size() + 6);  // after "CDRIP/"
+      printed.push_back(files[0][0] == '*' ? "*" + path.substr(path.find('/')) : path);
     }
+    EXPECT_EQ(printed, files);
     DeleteTree(home_.path() + "CDRIP/");
   }
 }
