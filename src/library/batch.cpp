@@ -148,10 +148,7 @@ BatchResult Form1::RunBatch(BatchKind kind, bool allRows) {
     LowerBusy();
     if (done > 0) CmdInput_Click(kCmdReload);
   } else {
-    if (done > 0) {
-      listChanged_ = true;
-      RefreshMediaList();
-    }
+    if (done > 0) RefreshChangedList();
     LowerBusy();
   }
   return TakeResult();

@@ -231,8 +231,7 @@ void Form1::AddFolderRows(const std::string& folder, bool recursive) {
     grid_.InsertItem(BuildRow(files[i].Name, files[i].Size), -1, false);
     if (!RowLoopStep(i + 1, files.size(), caption)) break;
   }
-  listChanged_ = true;
-  RefreshMediaList();
+  RefreshChangedList();
 }
 
 void Form1::AddMediaFile() {
@@ -245,8 +244,7 @@ void Form1::AddMediaFile() {
 
 void Form1::AddFileRow(const std::string& path) {
   grid_.InsertItem(BuildRow(path, GetLargeFileSize(path)), -1, false);
-  listChanged_ = true;
-  RefreshMediaList();
+  RefreshChangedList();
 }
 
 void Form1::ReloadRows() {
@@ -265,8 +263,7 @@ void Form1::ReloadRows() {
     }
     if (!RowLoopStep(total - static_cast<std::size_t>(i), total, caption)) break;
   }
-  listChanged_ = true;
-  RefreshMediaList();
+  RefreshChangedList();
 }
 
 void Form1::DeleteSelectedRows() {
@@ -481,10 +478,7 @@ BatchResult Form1::RenameFiles() {
       if (Killed()) break;
     }
     AddStatusLine("Renamed file(s): " + std::to_string(renamed));
-    if (renamed >= 1) {
-      listChanged_ = true;
-      RefreshMediaList();
-    }
+    if (renamed >= 1) RefreshChangedList();
   });
   return TakeResult();
 }
@@ -594,10 +588,7 @@ BatchResult Form1::AutoTag() {
       if (Killed()) break;
     }
     AddStatusLine("Auto tagged file(s): " + std::to_string(tagged));
-    if (tagged >= 1) {
-      listChanged_ = true;
-      RefreshMediaList();
-    }
+    if (tagged >= 1) RefreshChangedList();
   });
   return TakeResult();
 }

@@ -211,6 +211,11 @@ class Form1 : public MyListviewEvents {
   // A command that does not start says why.
   void Refuse(const std::string& line);
   BatchResult TakeResult() { return std::exchange(result_, {}); }
+  // Rows came, went or changed: their widths are measured again.
+  void RefreshChangedList() {
+    listChanged_ = true;
+    RefreshMediaList();
+  }
   void AddMediaFolder();
   void AddMediaFile();
   void AddFolderRows(const std::string& folder, bool recursive);
