@@ -12,7 +12,6 @@
 #include "online/wave.h"
 #include "support/largefile.h"
 #include "support/paths.h"
-#include "support/safewrite.h"
 #include "support/strutil.h"
 #include "support/tempfiles.h"
 
@@ -121,9 +120,7 @@ bool PrintWave(const std::string& fileName, AudioPrint& print) {
 
 // The decoded WAV, removed whatever way the print ends.
 TempFile MakeTempWave(const std::string& folder) {
-  TempFile wave = TempFile::Create(folder, kAudioPrintTempPrefix, ".wav");
-  return wave.path().empty() ? TempFile::Create(TempFolder(), kAudioPrintTempPrefix, ".wav")
-                             : std::move(wave);
+  return TempFile::CreateOrInTempFolder(folder, kAudioPrintTempPrefix, ".wav");
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include "online/http.h"
 #include "support/largefile.h"
 #include "support/numtext.h"
-#include "support/safewrite.h"
 #include "support/strutil.h"
 #include "support/tempfiles.h"
 #include "support/textenc.h"

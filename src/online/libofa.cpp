@@ -16,7 +16,6 @@
 #include "support/ini.h"
 #include "support/numtext.h"
 #include "support/paths.h"
-#include "support/safewrite.h"
 #include "support/tempfiles.h"
 #include "support/textenc.h"
 
@@ -36,9 +35,7 @@ TempFile MakeAnswerFile() { return TempFile::Create(TempFolder(), "QRN", ""); }
 // run the CLI many times at once beside the window; with one name a run
 // deleted another's WAV while it was written, or printed another's song.
 TempFile MakeWaveFile(const std::string& programFolder) {
-  TempFile name = TempFile::Create(programFolder, kLibofaTempWavePrefix, ".wav");
-  return name.path().empty() ? TempFile::Create(TempFolder(), kLibofaTempWavePrefix, ".wav")
-                             : std::move(name);
+  return TempFile::CreateOrInTempFolder(programFolder, kLibofaTempWavePrefix, ".wav");
 }
 
 constexpr std::int64_t kMaxAnswerBytes = 1 << 20;

@@ -2,7 +2,6 @@
 
 #include "online/http.h"
 #include "support/largefile.h"
-#include "support/safewrite.h"
 #include "support/tempfiles.h"
 
 namespace velotag {

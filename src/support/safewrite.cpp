@@ -121,11 +121,12 @@ void RemoveLeftover(const std::string& name) {
     ::unlink(name.c_str());
 }
 
-// name.id3tmp created and locked, else a hidden name beside it; -1 with
-// errno set when the folder takes no new file. `name` receives the name,
-// `slot` its place in the signal handler's table.
+// `preferred` (name.id3tmp) created and locked, else prefix + a random part
+// + suffix in the folder; -1 with errno set when the folder takes no new
+// file. `name` receives the name, `slot` its place in the signal handler's
+// table (-1 when there is none to give back).
 int CreateNamedBeside(const std::string& folder, const std::string& preferred,
-                      const char* suffix, std::string& name, int& slot) {
+                      const char* prefix, const char* suffix, std::string& name, int& slot) {
   name.clear();
   if (!preferred.empty()) {
     FileHandle fd(CreateRememberedFile(preferred, 0600, slot));
@@ -140,10 +141,11 @@ int CreateNamedBeside(const std::string& folder, const std::string& preferred,
       return -1;
     }
   }
-  FileHandle fd(CreateRememberedUniqueFile(folder, ".velotag-", suffix, name, slot));
+  FileHandle fd(CreateRememberedUniqueFile(folder, prefix, suffix, name, slot));
   if (fd.valid() && !LockNew(fd.get())) {
     ::unlink(name.c_str());
     ForgetTempFile(slot);
+    slot = -1;
     name.clear();
     return -1;
   }
@@ -151,11 +153,6 @@ int CreateNamedBeside(const std::string& folder, const std::string& preferred,
 }
 
 }  // namespace
-
-std::string TempFolder() {
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp && *tmp ? tmp : "/tmp";
-}
 
 bool WriteNewFile(const std::string& path, const void* data, std::size_t size) {
   int slot = -1;
@@ -215,7 +212,7 @@ SafeWrite SafeWrite::Replace(const std::string& path, TempNaming naming, int sou
   if (!w.out_.valid() && NamelessUnsupported(errno))
     w.out_.reset(CreateNamedBeside(
         folder, naming == TempNaming::Id3tmp && st.st_nlink <= 1 ? w.target_ + ".id3tmp" : "",
-        suffix, w.work_, w.slot_));
+        ".velotag-", suffix, w.work_, w.slot_));
   w.beside_ = w.out_.valid();
   if (w.beside_) {
     // Before any data, so that the flush of the data carries them too.
@@ -225,13 +222,8 @@ SafeWrite SafeWrite::Replace(const std::string& path, TempNaming naming, int sou
     // A folder we may not write in: the content is made in the temporary
     // folder and copied back through the inode, which works from anywhere.
     w.out_.reset(OpenNameless(TempFolder()));
-    if (!w.out_.valid() && NamelessUnsupported(errno)) {
-      w.out_.reset(CreateRememberedUniqueFile(TempFolder(), "QRN", "", w.work_, w.slot_));
-      if (w.out_.valid() && !LockNew(w.out_.get())) {
-        ::unlink(w.work_.c_str());
-        w.out_.reset();
-      }
-    }
+    if (!w.out_.valid() && NamelessUnsupported(errno))
+      w.out_.reset(CreateNamedBeside(TempFolder(), "", "QRN", "", w.work_, w.slot_));
   }
   if (!w.out_.valid()) {
     w.Forget();

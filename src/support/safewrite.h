@@ -15,9 +15,6 @@
 
 namespace velotag {
 
-// $TMPDIR, else "/tmp".
-std::string TempFolder();
-
 // Exactly `size` bytes in a file that did not exist before, or no file at
 // all: a name that appeared meanwhile is never overwritten.
 bool WriteNewFile(const std::string& path, const void* data, std::size_t size);

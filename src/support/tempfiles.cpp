@@ -9,8 +9,11 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
+
+#include "support/paths.h"
 
 namespace velotag {
 
@@ -63,6 +66,11 @@ extern "C" void OnEndingSignal(int sig) { EndBySignal(sig); }
 
 }  // namespace
 
+std::string TempFolder() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp && *tmp ? tmp : "/tmp";
+}
+
 int RememberTempFile(const std::string& path) {
   if (path.empty() || path.size() >= PATH_MAX) return -1;
   return Take(gFiles, [&](FileSlot& s) { std::memcpy(s.path, path.c_str(), path.size() + 1); });
@@ -87,8 +95,7 @@ int CreateRememberedFile(const std::string& path, mode_t mode, int& slot) {
 
 int CreateRememberedUniqueFile(const std::string& folder, const std::string& prefix,
                                const std::string& suffix, std::string& name, int& slot) {
-  const std::string base = (folder.empty() ? std::string(".") : folder) +
-                           (folder.empty() || folder.back() != '/' ? "/" : "") + prefix;
+  const std::string base = WithTrailingSlash(folder.empty() ? "." : folder) + prefix;
   for (int tries = 0; tries < 100; ++tries) {
     name = base + RandomNamePart() + suffix;
     const int fd = CreateRememberedFile(name, 0600, slot);
@@ -161,6 +168,13 @@ TempFile TempFile::Create(const std::string& folder, const std::string& prefix,
   TempFile made;
   const int fd = CreateRememberedUniqueFile(folder, prefix, suffix, made.path_, made.slot_);
   if (fd != -1) ::close(fd);
+  return made;
+}
+
+TempFile TempFile::CreateOrInTempFolder(const std::string& folder, const std::string& prefix,
+                                        const std::string& suffix) {
+  TempFile made = Create(folder, prefix, suffix);
+  if (made.path().empty()) made = Create(TempFolder(), prefix, suffix);
   return made;
 }
 

@@ -12,6 +12,9 @@
 
 namespace velotag {
 
+// $TMPDIR, else "/tmp".
+std::string TempFolder();
+
 // A file created by this process, removed when the object goes: whatever
 // way the owner leaves, and by the signal handler should the process end by
 // a signal meanwhile.
@@ -24,6 +27,9 @@ class TempFile {
   // empty path) when it cannot be made.
   static TempFile Create(const std::string& folder, const std::string& prefix,
                          const std::string& suffix);
+  // The same in the folder, else in the temporary folder.
+  static TempFile CreateOrInTempFolder(const std::string& folder, const std::string& prefix,
+                                       const std::string& suffix);
   ~TempFile() { reset(); }
   TempFile(TempFile&& other) noexcept;
   TempFile& operator=(TempFile&& other) noexcept;
