@@ -22,7 +22,6 @@ using cdaudio::CdSource;
 
 namespace {
 
-constexpr long kSessionGap = 11400;  // lead-out 6750 + lead-in 4500 + pregap 150
 constexpr int kParanoiaRetries = 20;
 constexpr int kWriteBlocks = 8;
 

@@ -12,6 +12,9 @@ inline constexpr int kFramesPerSecond = 75;
 inline constexpr std::int32_t kMsfOffset = 150;
 // Control bit of a data track.
 inline constexpr std::uint8_t kTocDataBit = 4;
+// Sectors between an enhanced CD's audio session and its data session:
+// lead-out 6750 + lead-in 4500 + pregap 150.
+inline constexpr std::int32_t kSessionGap = 11400;
 
 struct TocEntry {
   std::uint8_t control = 0;  // Control (low nibble) and ADR (high nibble)

@@ -87,7 +87,6 @@ class ClassAcoustId {
                                   const std::string& dbFile);
   const std::string& Last_Error() const { return lastError_; }
 
-  // How MP3 files are decoded: "libmpg123" when it loaded, else the decoder.
   const AcoustIdOptions& Options() const { return options_; }
   void SetApiKey(const std::string& key) { options_.apiKey = key; }
   void SetServer(const std::string& server) { options_.server = server; }

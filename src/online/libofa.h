@@ -102,7 +102,6 @@ class ClassLibofa {
   // The library file that was loaded; empty when none.
   const std::string& LibraryPath() const { return libraryPath_; }
 
-  // program folder + "LocalDB.ini", the database the auto-tag command uses.
   const std::string& ProgramFolder() const { return programFolder_; }
   void SetServiceHost(const std::string& host) { options_.serviceHost = host; }
   bool ServiceConfigured() const;

@@ -79,8 +79,7 @@ Mp3Decoding Mpg123Library::Decode(const std::string& fileName, double maxSeconds
                                   const std::function<bool()>& keepGoing) const {
   Mp3Decoding result;
   if (!Loaded()) return result;
-  Offset64 size = 0;
-  FileHandle file = OpenRead(fileName, &size);
+  FileHandle file = OpenRead(fileName);
   if (!file.valid()) return result;
   const Api& api = *api_;
   std::unique_ptr<mpg123_handle, void (*)(mpg123_handle*)> mh(api.create(nullptr, nullptr),

@@ -17,9 +17,6 @@ namespace velotag {
 namespace {
 
 constexpr std::int64_t kMaxAnswerBytes = 8 << 20;
-// The lead-out, lead-in and pregap between an enhanced CD's audio session
-// and its data session, in sectors.
-constexpr std::int32_t kDataSessionGap = 11400;
 
 // Base64 in the service's alphabet: "." "_" and "-" stand for "+" "/" and
 // "=", so that the ID can be part of a URL.
@@ -207,8 +204,8 @@ std::string MusicBrainzTocDiscId(const std::vector<TocEntry>& toc, int firstTrac
   while (audio > 1 && IsDataEntry(toc[audio - 1])) --audio;
   std::int32_t leadOut = TocFrames(toc[audio]);
   // An image of such a disc may hold no gap: the audio ends at the data.
-  if (audio < tracks && leadOut - kDataSessionGap > TocFrames(toc[audio - 1]))
-    leadOut -= kDataSessionGap;
+  if (audio < tracks && leadOut - kSessionGap > TocFrames(toc[audio - 1]))
+    leadOut -= kSessionGap;
   std::vector<std::int32_t> offsets;
   for (std::size_t i = 0; i < audio; ++i) offsets.push_back(TocFrames(toc[i]));
   return MusicBrainzDiscId(firstTrack, firstTrack + static_cast<int>(audio) - 1, leadOut, offsets);

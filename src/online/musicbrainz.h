@@ -29,7 +29,7 @@ std::string MusicBrainzDiscId(int firstTrack, int lastTrack, std::int32_t leadOu
 // The disc ID of a table of contents as read from a drive (entries in MSF
 // frames, the lead-out last). Data tracks at the end (an enhanced CD's
 // second session) are left out, as the service counts them: the audio then
-// ends where the gap of 11400 sectors before the data session begins.
+// ends kSessionGap sectors before the data session begins.
 std::string MusicBrainzTocDiscId(const std::vector<TocEntry>& toc, int firstTrack);
 
 // "Velotag/0.1.0 ( contact )": the service turns away clients that do not

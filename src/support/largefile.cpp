@@ -184,12 +184,6 @@ std::size_t LargeFileWriteAt(int handle, const void* buffer, std::size_t count, 
   return done;
 }
 
-bool LargeFileSetEnd(int handle) {
-  if (handle == -1) return false;
-  off_t pos = ::lseek(handle, 0, SEEK_CUR);
-  return pos >= 0 && ::ftruncate(handle, pos) == 0;
-}
-
 Offset64 LargeFileCopy(int from, Offset64 fromPos, int to, Offset64 toPos, Offset64 count) {
   if (from == -1 || to == -1 || fromPos < 0 || toPos < 0) return -1;
   constexpr Offset64 kKernelChunk = Offset64{1} << 30;
@@ -238,25 +232,6 @@ bool FileDelete(const std::string& fileName) {
   if (S_ISDIR(st.st_mode)) return false;
   if (!S_ISLNK(st.st_mode)) FileSetAttributes(name, 0);
   return ::unlink(name.c_str()) == 0;
-}
-
-int FileGetAttributes(const std::string& fileName) {
-  std::string name = StripTrailingSlashes(fileName);
-  struct stat st {};
-  if (name.empty() || ::lstat(name.c_str(), &st) != 0) return -1;
-  int attrs = 0;
-  if (S_ISLNK(st.st_mode)) {
-    attrs |= kAttrLink;
-    struct stat target {};
-    if (::stat(name.c_str(), &target) == 0) st = target;
-  } else if (S_ISDIR(st.st_mode)) {
-    attrs |= kAttrDirectory;
-  }
-  if (!(st.st_mode & S_IWUSR)) attrs |= kAttrReadOnly;
-  std::size_t slash = name.find_last_of('/');
-  std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
-  if (base.size() > 1 && base[0] == '.' && base != "..") attrs |= kAttrHidden;
-  return attrs;
 }
 
 void FileSetAttributes(const std::string& fileName, int attributes, bool /*unicode*/) {

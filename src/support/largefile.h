@@ -44,7 +44,6 @@ int LargeFileClose(int handle);
 // the end of the file or on an error).
 std::size_t LargeFileRead(int handle, void* buffer, std::size_t count);
 std::size_t LargeFileWrite(int handle, const void* buffer, std::size_t count);
-bool LargeFileSetEnd(int handle);
 // Positioned transfers that leave the handle's position alone; the count
 // actually transferred.
 std::size_t LargeFileReadAt(int handle, void* buffer, std::size_t count, Offset64 offset);
@@ -57,8 +56,6 @@ std::size_t LargeFileWriteAt(int handle, const void* buffer, std::size_t count, 
 Offset64 LargeFileCopy(int from, Offset64 fromPos, int to, Offset64 toPos, Offset64 count);
 
 bool FileDelete(const std::string& fileName);
-// The attribute set of a name (lstat: a link reports kAttrLink), -1 when missing.
-int FileGetAttributes(const std::string& fileName);
 void FileSetAttributes(const std::string& fileName, int attributes, bool unicode = true);
 // Never replaces an existing file.
 bool FileMove(const std::string& oldName, const std::string& newName, bool unicode = true);

@@ -65,12 +65,12 @@ namespace {
 
 // The file opened for writing and locked (support/filelock.h): the check
 // for a block and the write that follows it see the same file, so two
-// writers never both append one. -1 when it cannot be had.
-int OpenLocked(const std::string& fileName, const LockWait& wait, Offset64& size) {
-  if (!IsMp3FileName(fileName)) return -1;
+// writers never both append one. None when it cannot be had.
+FileHandle OpenLocked(const std::string& fileName, const LockWait& wait, Offset64& size) {
+  if (!IsMp3FileName(fileName)) return {};
   FileHandle h = OpenReadWrite(fileName, &size);
-  if (!h.valid() || LockFileAtName(h, fileName, true, size, wait) != LockResult::Locked) return -1;
-  return h.release();
+  if (!h.valid() || LockFileAtName(h, fileName, true, size, wait) != LockResult::Locked) return {};
+  return h;
 }
 
 }  // namespace
@@ -82,7 +82,7 @@ int WriteID3v1(const std::string& fileName, ID3v1Tag& tag, const LockWait& wait)
 int EditID3v1(const std::string& fileName, const std::function<void(ID3v1Tag&)>& edit,
               ID3v1Tag& tag, const LockWait& wait) {
   Offset64 size = -1;
-  FileHandle h(OpenLocked(fileName, wait, size));
+  FileHandle h = OpenLocked(fileName, wait, size);
   if (!h.valid()) return kTagFailed;
   ID3v1Tag old;
   const int existing = ReadID3v1FromHandle(fileName, h.get(), old, size);
@@ -122,15 +122,15 @@ int EditID3v1(const std::string& fileName, const std::function<void(ID3v1Tag&)>&
 
 int RemoveID3v1(const std::string& fileName, const LockWait& wait) {
   Offset64 size = -1;
-  FileHandle h(OpenLocked(fileName, wait, size));
+  FileHandle h = OpenLocked(fileName, wait, size);
   if (!h.valid()) return kTagFailed;
   ID3v1Tag scratch;
   const int existing = ReadID3v1FromHandle(fileName, h.get(), scratch, size);
   if (existing != kTagDone) return existing;
   // Reported as "cannot" when the file did not get shorter, so that
   // RemoveAllID3v1 never loops on a file it cannot cut.
-  if (::ftruncate(h.get(), static_cast<off_t>(size - 128)) != 0 ||
-      LargeFileSize(h.get()) != size - 128)
+  const Offset64 cut = size - static_cast<Offset64>(kBlockSize);
+  if (::ftruncate(h.get(), static_cast<off_t>(cut)) != 0 || LargeFileSize(h.get()) != cut)
     return kTagFailed;
   return kTagDone;
 }

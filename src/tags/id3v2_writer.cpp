@@ -204,9 +204,7 @@ void ReleaseWriteLock(ID3v2Tag& tag) {
 bool FinishRewrite(ID3v2Tag& tag, SafeWrite out, Offset64 newSize, SafeWriteBatch* batch,
                    ID3v2WriteDone& done) {
   if (batch) {
-    tag.FileHandle.reset();
-    tag.LockHandle.reset();
-    tag.Locked = false;
+    CloseID3v2(tag);
     tag.FileSize = newSize;
     batch->Add(std::move(out), [done = std::move(done), newSize](const SafeWriteOutcome& o) {
       if (done) done({o.ok, o.ok ? newSize : -1, o.keptCopy});

@@ -24,8 +24,7 @@ struct DigestFree {
 }  // namespace
 
 DownloadKind DetectDownloadKind(const std::string& file) {
-  Offset64 size = 0;
-  FileHandle f = OpenRead(file, &size);
+  FileHandle f = OpenRead(file);
   std::array<char, 4> head{};
   if (!f.valid() || LargeFileRead(f.get(), head.data(), head.size()) < 2)
     return DownloadKind::Other;
@@ -87,8 +86,7 @@ std::string DownloadFirstMirror(std::string& localPath, const std::vector<std::s
 }
 
 std::string ReadVersionStamp(const std::string& file) {
-  Offset64 size = 0;
-  FileHandle f = OpenRead(file, &size);
+  FileHandle f = OpenRead(file);
   if (!f.valid()) return {};
   const std::string prefix = kVersionStampPrefix;
   const std::size_t keep = prefix.size() + kMaxStampVersion;

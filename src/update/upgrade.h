@@ -40,7 +40,8 @@ struct UpdateSite {
 bool FetchHomePage(const UpdateSite& site, const std::string& caption, std::string& page);
 
 // "Check last version": reads the home page and logs what it says about
-// localVersion; false when the page or its version could not be had.
+// localVersion; false when the page or its title could not be had, or the
+// title's version would not compare.
 bool CheckLastVersion(const UpdateSite& site, const std::string& caption,
                       const std::string& localVersion);
 

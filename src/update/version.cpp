@@ -123,11 +123,11 @@ std::vector<std::string> VersionCheckLines(const std::string& caption, const std
   std::vector<std::string> lines = {caption + ": " + title};
   std::string remote;
   // A title without a version says nothing the user could act on, but the
-  // page was had and read: not a failure, as before.
+  // page was had and read: not a failure.
   ok = true;
   if (!VersionOfTitle(title, remote)) return lines;
   const int order = CompareVersions(localVersion, remote);
-  ok = order == kVersionsEqual || order == kLocalNewer || order == kRemoteNewer;
+  ok = order != kVersionError;
   switch (order) {
     case kVersionsEqual: lines.push_back(caption + ": You DON'T need to upgrade!"); break;
     case kLocalNewer: lines.push_back(caption + ": You need to upload the newer version!"); break;

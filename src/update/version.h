@@ -32,7 +32,8 @@ bool VersionOfTitle(const std::string& title, std::string& version);
 std::string PublishedSha256(const std::string& page);
 
 // The status lines "Check last version" adds for a page it has read;
-// *answered tells whether the page gave a title whose version compared.
+// *answered is false when the page has no title, or its title's version
+// would not compare.
 std::vector<std::string> VersionCheckLines(const std::string& caption, const std::string& page,
                                            const std::string& localVersion,
                                            bool* answered = nullptr);
