@@ -26,7 +26,6 @@ struct Form1::BatchRun {
 
 namespace {
 
-
 std::string LastChars(const std::string& s, std::size_t n) {
   return s.size() <= n ? s : s.substr(s.size() - n);
 }

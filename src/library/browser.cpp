@@ -326,8 +326,7 @@ void Form1::Search() {
 // ---- load one file into the panel ----
 
 BatchResult Form1::LoadID3Data() {
-  result_ = {};
-  InFrame([&] {
+  return RunInFrame([&] {
     if (grid_.ItemCount() == 0) return;
     std::int32_t first = grid_.GetFirstSelectedItemID();
     if (first < 0) return Refuse("Please select an MP3");
@@ -377,14 +376,12 @@ BatchResult Form1::LoadID3Data() {
     }
     CloseID3v2(tag);
   });
-  return TakeResult();
 }
 
 // ---- pictures ----
 
 BatchResult Form1::SavePictures(bool all) {
-  result_ = {};
-  InFrame([&] {
+  return RunInFrame([&] {
     if (grid_.ItemCount() == 0) return Refuse("Please load MP3 to media browser");
     const std::string& caption = inputCaptions_[all ? kCmdSavePicturesAll : kCmdSavePicturesSel];
     AddStatusLine("WORKING: " + caption);
@@ -415,14 +412,12 @@ BatchResult Form1::SavePictures(bool all) {
     }
     AddStatusLine("Saved picture(s): " + std::to_string(result_.done));
   });
-  return TakeResult();
 }
 
 // ---- rename ----
 
 BatchResult Form1::RenameFiles() {
-  result_ = {};
-  InFrame([&] {
+  return RunInFrame([&] {
     const auto& variables = RenameVariables();
     if (IsValidRenamePattern(options_.RenamePattern, variables).empty()) {
       options_.RenamePattern.clear();
@@ -480,14 +475,12 @@ BatchResult Form1::RenameFiles() {
     AddStatusLine("Renamed file(s): " + std::to_string(renamed));
     if (renamed >= 1) RefreshChangedList();
   });
-  return TakeResult();
 }
 
 // ---- auto tag ----
 
 BatchResult Form1::AutoTag() {
-  result_ = {};
-  InFrame([&] {
+  return RunInFrame([&] {
     if (grid_.ItemCount() == 0) return Refuse("Please load MP3 to media browser");
     if (grid_.GetFirstSelectedItemID() < 0) return Refuse("No selection");
     AddStatusLine("WORKING: " + inputCaptions_[kCmdAutoTag]);
@@ -590,7 +583,6 @@ BatchResult Form1::AutoTag() {
     AddStatusLine("Auto tagged file(s): " + std::to_string(tagged));
     if (tagged >= 1) RefreshChangedList();
   });
-  return TakeResult();
 }
 
 // ---- CSV and the local database ----

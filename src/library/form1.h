@@ -211,6 +211,12 @@ class Form1 : public MyListviewEvents {
   // A command that does not start says why.
   void Refuse(const std::string& line);
   BatchResult TakeResult() { return std::exchange(result_, {}); }
+  // An operation run in the command frame, with the result it gathered.
+  BatchResult RunInFrame(const std::function<void()>& work) {
+    result_ = {};
+    InFrame(work);
+    return TakeResult();
+  }
   // Rows came, went or changed: their widths are measured again.
   void RefreshChangedList() {
     listChanged_ = true;
@@ -241,7 +247,7 @@ class Form1 : public MyListviewEvents {
   // The file's size as its open saw it, -1 when it could not be opened.
   Offset64 FillTagColumns(std::vector<std::string>& row, const std::string& path);
 
-  // A batch's writes and the count of files really written.
+  // A batch's writes, flushed together.
   struct BatchRun;
   void ChangeRow(BatchRun& run, std::int32_t i, std::vector<std::string>& row,
                  std::uint8_t typedTrack, std::uint8_t typedGenre);

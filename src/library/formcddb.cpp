@@ -319,8 +319,12 @@ void FormCDDB::QueryMusicBrainz(const std::string& drive) {
 }
 
 void FormCDDB::ChooseRelease(std::size_t index) {
+  ShowRecord(MusicBrainzRecord(lookup_.releases[index]));
+}
+
+void FormCDDB::ShowRecord(CddbResponse record) {
   ClearList(1);
-  response_ = MusicBrainzRecord(lookup_.releases[index]);
+  response_ = std::move(record);
   TxtCDDB[1] = response_.message;
   for (const auto& [key, value] : response_.lines) AddListLine(1, value);
   Changed(CddbControl::Answers);
@@ -342,14 +346,8 @@ void FormCDDB::Read() {
     return;
   }
   ClearList(1);
-  CddbResponse r = CddbRequest(CddbReadCommand(TxtCDDBdiscid, CmbCategories), kCddbProtoLevel, 0,
-                               Client());
-  response_ = r;
-  TxtCDDB[1] = r.message;
-  for (const auto& [key, value] : r.lines) AddListLine(1, value);
-  Changed(CddbControl::Answers);
-  Changed(CddbControl::Record);
-  if (!lstCDDB_[1].Lines().empty()) LstCDDB_Click(1, 0);
+  ShowRecord(CddbRequest(CddbReadCommand(TxtCDDBdiscid, CmbCategories), kCddbProtoLevel, 0,
+                         Client()));
 }
 
 void FormCDDB::LstCDDB_Click(int list, int row) {

@@ -106,6 +106,8 @@ class FormCDDB {
   void Stop();
   void QueryMusicBrainz(const std::string& drive);
   void ChooseRelease(std::size_t index);
+  // A record (a CDDB read's answer, or a release) in the record list.
+  void ShowRecord(CddbResponse record);
   CddbClient Client() const;
   bool UsesMusicBrainz() const;
   void AddListLine(int list, const std::string& text);
