@@ -138,12 +138,9 @@ int Toc(CdSession& s) {
 
 // The MusicBrainz disc ID, the status line and a line per release.
 int QueryMusicBrainz(CdSession& s) {
-  std::vector<TocEntry> toc;
-  int first = 1;
-  ReadToc(s.form().DriveText(), toc, &first);
   s.form().CmdCDDB_Click(kCddbQuery);
   const MbLookup& found = s.form().MusicBrainzAnswer();
-  s.Print(MusicBrainzTocDiscId(toc, first));
+  s.Print(s.form().TxtCDDBdiscid);  // empty when no ID could be made
   s.Print(found.message);
   for (const std::string& line : s.form().LstCDDB(0).Lines()) s.Print(line);
   return found.status == MbStatus::Found ? kExitDone : kExitFailed;

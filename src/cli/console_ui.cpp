@@ -1,6 +1,5 @@
 #include "console_ui.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <csignal>

@@ -11,7 +11,8 @@ std::string JsonString(std::string_view text) {
   char buf[8];
   for (std::size_t i = 0; i < text.size();) {
     std::size_t n;
-    DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()) + i, text.size() - i, n);
+    const std::uint32_t cp =
+        DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()) + i, text.size() - i, n);
     if (n == 0) {
       // A byte that is not UTF-8 (file names are raw bytes): U+DC80..U+DCFF,
       // which Python's surrogateescape turns back into that byte.
@@ -21,11 +22,10 @@ std::string JsonString(std::string_view text) {
       continue;
     }
     // C1 controls too: the JSON may be shown on a terminal as it is.
-    if (n == 2 && static_cast<unsigned char>(text[i]) == 0xC2 &&
-        static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned char>(text[i + 1]));
+    if (cp >= 0x80 && cp <= 0x9F) {
+      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(cp));
       out += buf;
-      i += 2;
+      i += n;
       continue;
     }
     if (n > 1) {

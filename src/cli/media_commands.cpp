@@ -1,14 +1,11 @@
 // The commands that run the main window's logic: the PATH arguments fill the
 // media list as the window's buttons would, every row counts as selected, and
 // the "(Sel MP3)" variant of the window's command runs on them.
-#include <unistd.h>
-
 #include "commands.h"
 #include "console_ui.h"
 #include "json.h"
 #include "library/fingerprint.h"
 #include "library/form1.h"
-#include "support/largefile.h"
 #include "support/paths.h"
 #include "support/textenc.h"
 #include "terminal_text.h"
