@@ -64,6 +64,12 @@ Bytes ReadFileBytes(const std::string& path) {
   return ToBytes(text.str());
 }
 
+std::string ReadFileText(const std::string& path, const std::string& missing) {
+  if (!std::filesystem::is_regular_file(path)) return missing;
+  const Bytes b = ReadFileBytes(path);
+  return std::string(b.begin(), b.end());
+}
+
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
@@ -110,10 +116,16 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
   drain(out[0], result.out);
   feed.join();
   errors.join();
+  if (rc != 0) {
+    result.err = std::string("spawn failed: ") + std::strerror(rc);
+    return result;
+  }
   int status = 0;
-  if (rc == 0) ::waitpid(pid, &status, 0);
-  result.exitCode = rc ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  if (rc != 0) result.err = std::string("spawn failed: ") + std::strerror(rc);
+  ::waitpid(pid, &status, 0);
+  if (WIFEXITED(status))
+    result.exitCode = WEXITSTATUS(status);
+  else
+    result.exitCode = 128 + WTERMSIG(status);
   return result;
 }
 
@@ -157,8 +169,11 @@ struct JsonParser {
   [[noreturn]] void Fail(const char* what) {
     throw std::runtime_error(std::string("JSON: ") + what + " at " + std::to_string(i));
   }
-  bool Eat(char c) {
+  void SkipSpace() {
     while (i < s.size() && std::strchr(" \t\r\n", s[i])) ++i;
+  }
+  bool Eat(char c) {
+    SkipSpace();
     if (i >= s.size() || s[i] != c) return false;
     ++i;
     return true;
@@ -211,20 +226,27 @@ struct JsonParser {
     std::string out;
     while (i < s.size() && s[i] != '"') {
       const char c = s[i++];
-      const char e = c == '\\' && i < s.size() ? s[i++] : 0;
       if (c != '\\') {
         out.push_back(c);
-      } else if (e == 'u') {
-        unsigned cp = Hex4();
-        if (cp >= 0xD800 && cp < 0xDC00 && s.compare(i, 2, "\\u") == 0) {
-          i += 2;
-          cp = 0x10000 + ((cp - 0xD800) << 10) + (Hex4() - 0xDC00);
+        continue;
+      }
+      if (i >= s.size()) Fail("unterminated string");
+      switch (const char e = s[i++]) {
+        case 'n': out.push_back('\n'); break;
+        case 'r': out.push_back('\r'); break;
+        case 't': out.push_back('\t'); break;
+        case 'b': out.push_back('\b'); break;
+        case 'f': out.push_back('\f'); break;
+        case 'u': {
+          unsigned cp = Hex4();
+          if (cp >= 0xD800 && cp < 0xDC00 && s.compare(i, 2, "\\u") == 0) {
+            i += 2;
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (Hex4() - 0xDC00);
+          }
+          AppendUtf8(out, cp);
+          break;
         }
-        AppendUtf8(out, cp);
-      } else {
-        const char* from = "nrtbf";
-        const char* at = std::strchr(from, e);
-        out.push_back(at && e ? "\n\r\t\b\f"[at - from] : e);
+        default: out.push_back(e);  // \" \\ \/
       }
     }
     if (i++ >= s.size()) Fail("unterminated string");
@@ -237,16 +259,19 @@ struct JsonParser {
 Json ParseJson(const std::string& text) {
   JsonParser p{text};
   Json v = p.Value();
-  p.Eat(' ');  // past trailing white space
+  p.SkipSpace();
   if (p.i != text.size()) p.Fail("trailing text");
   return v;
 }
 
-Json MutagenFields(const std::string& path) {
-  ProcessResult r = RunProcess({PythonPath(), ToolPath("mutagen_id3v2.py"), "fields", path});
-  if (r.exitCode != 0) throw std::runtime_error("mutagen: " + r.err);
-  return ParseJson(r.out)[path]["fields"];
+Json Mutagen(const std::string& command, std::vector<std::string> args) {
+  args.insert(args.begin(), {PythonPath(), ToolPath("mutagen_id3v2.py"), command});
+  const ProcessResult r = RunProcess(args);
+  if (r.exitCode != 0) throw std::runtime_error("mutagen_id3v2.py " + command + ": " + r.err);
+  return r.out.empty() ? Json{} : ParseJson(r.out);
 }
+
+Json MutagenFields(const std::string& path) { return Mutagen("fields", {path})[path]["fields"]; }
 
 unsigned long InodeOf(const std::string& path) {
   struct stat st {};

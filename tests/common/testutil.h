@@ -33,6 +33,8 @@ class TempDir {
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 void WriteFileText(const std::string& path, const std::string& text);
 Bytes ReadFileBytes(const std::string& path);
+// The whole file as text; missing when there is no such regular file.
+std::string ReadFileText(const std::string& path, const std::string& missing = "");
 Bytes ToBytes(const std::string& s);
 
 struct ProcessResult {
@@ -87,8 +89,11 @@ std::vector<std::string> FolderNames(const std::string& folder);
 // PythonPath() running tools/<script> with args: its output, a failure when it exits non-zero.
 std::string RunTool(const std::string& script, std::vector<std::string> args);
 
-// The 16 media-list fields of an MP3 as mutagen reads them (tools/mutagen_id3v2.py);
-// a null Json when mutagen finds no tag.
+// tools/mutagen_id3v2.py's JSON answer to command (read, fields, write) with args;
+// a null Json when it prints nothing. Throws when the script fails.
+Json Mutagen(const std::string& command, std::vector<std::string> args);
+// The 16 media-list fields of an MP3 as mutagen reads them; a null Json when
+// mutagen finds no tag.
 Json MutagenFields(const std::string& path);
 
 }  // namespace velotag::test

@@ -53,7 +53,7 @@ class CdWindowTest : public QObject {
     MainWindow main(AppPaths{home.path(), "velotag"}, nullptr, &dialogs);
     QVERIFY(main.Start());
     main.show();
-    main.form().Options().Servers.Cddb = "127.0.0.1:" + std::to_string(server.port());
+    main.form().Options().Servers.Cddb = server.hostPort();
     QTest::mouseClick(main.findChild<QPushButton*>(u"CmdCDDB"_s), Qt::LeftButton);
     auto* cd = main.findChild<CdWindow*>();
     QVERIFY(cd && cd->isVisible());

@@ -49,9 +49,10 @@ TEST_F(FormCDDBTest, AnswersWithoutAMatch) {
     Use("/code/" + code);
     form->CmbCategories = "kept";
     form->CmdCDDB_Click(kCddbQuery);
-    EXPECT_EQ(form->TxtCDDB[0].substr(0, 13) + "|" + std::to_string(form->LstCDDB(0).Lines().size()) + "|" +
-                  std::to_string(form->LstCDDBIndex(0)) + "|" + form->CmbCategories,
-              "disc.cue " + code + " |0|-1|kept");
+    EXPECT_EQ(form->TxtCDDB[0].substr(0, 13), "disc.cue " + code + " ");
+    EXPECT_EQ(form->LstCDDB(0).Lines().size(), 0u) << code;
+    EXPECT_EQ(form->LstCDDBIndex(0), -1) << code;
+    EXPECT_EQ(form->CmbCategories, "kept") << code;
   }
   Use("/code/200");  // an exact match: the status line's text is the match
   form->CmdCDDB_Click(kCddbQuery);
@@ -63,7 +64,7 @@ TEST_F(FormCDDBTest, AnswersWithoutAMatch) {
 
 // The releases fill the match list and the first is the record; an error
 // status and STOP in a slow answer leave both empty, and the next lookup
-// works. (Every status of the client: tests/online/musicbrainz_test.cpp.)
+// works. (Every status of the client: tests/online/disc_test.cpp.)
 TEST_F(FormCDDBTest, MusicBrainzLookups) {
   const std::string id = MusicBrainzDiscId(1, 3, 150 + 2100, {150, 150 + 1000, 150 + 1800});  // no data track
   ASSERT_TRUE(CreatePath(www.path() + "mb/ws/2/discid"));
@@ -79,9 +80,9 @@ TEST_F(FormCDDBTest, MusicBrainzLookups) {
     };
     form->CmdCDDB_Click(kCddbQuery);
     // The matches, then the record's lines.
-    EXPECT_EQ(form->TxtCDDB[0] + " " + std::to_string(form->LstCDDB(0).Lines().size()) + " " +
-                  std::to_string(form->Response().lines.size()),
-              "disc.cue " + status + (prefix == "/mb" ? " 2 4" : " 0 0"));
+    EXPECT_EQ(form->TxtCDDB[0], "disc.cue " + status);
+    EXPECT_EQ(form->LstCDDB(0).Lines().size(), prefix == "/mb" ? 2u : 0u) << prefix;
+    EXPECT_EQ(form->Response().lines.size(), prefix == "/mb" ? 4u : 0u) << prefix;
   }
 }
 
@@ -121,9 +122,10 @@ TEST_F(FormCDDBTest, ClosingTheProgramStopsARip) {
     closing = n >= 3;
   };
   form->CmdCDDB_Click(kCddbRip);
-  EXPECT_EQ(form->TxtCDrip + "|" + ui.messages.back() + "|" +
-                std::to_string(ui.opened.size() + form->RipCounter()),
-            "0 AudioTrack(s) ripped|RIP selected: Still working... 5000|0");
+  EXPECT_EQ(form->TxtCDrip, "0 AudioTrack(s) ripped");
+  EXPECT_EQ(ui.messages.back(), "RIP selected: Still working... 5000");
+  EXPECT_EQ(ui.opened.size(), 0u);
+  EXPECT_EQ(form->RipCounter(), 0);
   std::vector<FolderEntry> files;
   ListFolder(form->RipFolder(), files);
   ASSERT_EQ(files.size(), 1u);

@@ -40,15 +40,13 @@ class Fingerprint : public ::testing::Test {
     if (FindExecutable("", "lame").empty()) GTEST_SKIP() << "lame is not on PATH (install lame)";
     ASSERT_TRUE(server.ok());
     ASSERT_TRUE(CreatePath(temp) && CreatePath(program));
-    test::WriteWav(wav, {.seconds = 20});
-    test::ProcessResult r = test::RunProcess({"lame", "--quiet", "-b", "128", wav, mp3});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_TRUE(test::WriteToneMp3(mp3, 20, wav));
   }
 
   LibofaOptions Options(const std::string& service = "") {
     return {program, service, [this] { ++pumps; }};
   }
-  std::string Service() const { return "127.0.0.1:" + std::to_string(server.port()); }
+  std::string Service() const { return server.hostPort(); }
 
   // Temporary files go, whatever way a lookup ends.
   void ExpectNoTemporaryFiles() {
@@ -145,7 +143,6 @@ TEST_F(Fingerprint, DecoderFailuresAndCancelLeaveNothingBehind) {
   EXPECT_TRUE(server.Requests().empty());
 }
 
-
 std::vector<std::uint32_t> RawPrint(const std::string& encoded) {
   std::uint32_t* raw = nullptr;
   int size = 0, algorithm = 0;
@@ -167,13 +164,8 @@ class AcoustId : public ::testing::Test {
   // "" without lame.
   static const std::string& Mp3() {
     static test::TempDir shared;
-    static const std::string mp3 = [] {
-      const std::string wav = shared.file("song.wav"), made = shared.file("song.mp3");
-      test::WriteWav(wav, {.seconds = 130});
-      const bool ok = !FindExecutable("", "lame").empty() &&
-                      test::RunProcess({"lame", "--quiet", "-b", "128", wav, made}).exitCode == 0;
-      return ok ? made : "";
-    }();
+    static const std::string mp3 =
+        test::WriteToneMp3(shared.file("song.mp3"), 130) ? shared.file("song.mp3") : "";
     return mp3;
   }
 

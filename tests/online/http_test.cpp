@@ -6,20 +6,14 @@
 #include <tuple>
 
 #include "script_server.h"
-#include "support/paths.h"
 #include "testutil.h"
 
 namespace velotag {
 namespace {
 
+using test::ReadFileText;
 using test::ScriptServer;
 using test::TempDir;
-
-std::string ReadText(const std::string& path) {
-  if (GetPathType(path) != kPathFile) return "<missing>";
-  test::Bytes b = test::ReadFileBytes(path);
-  return std::string(b.begin(), b.end());
-}
 
 struct Options {
   int timeoutMs = 5000;
@@ -50,7 +44,7 @@ class HttpTest : public ::testing::Test {
 
   TempDir dir;
   ScriptServer server{dir.file("requests.jsonl")};
-  const std::string host = "127.0.0.1:" + std::to_string(server.port());
+  const std::string host = server.hostPort();
 };
 
 TEST_F(HttpTest, SendsTheRequestBytesExactly) {
@@ -92,7 +86,7 @@ TEST_F(HttpTest, SendsTheRequestBytesExactly) {
     std::string url = c.url[0] == '/' ? server.url(c.url) : c.url;
     Download d = Get(url, dir.file("echo.txt"), c.options);
     EXPECT_TRUE(d.ok) << c.url;
-    EXPECT_EQ(ReadText(d.file), c.expected) << c.url;
+    EXPECT_EQ(ReadFileText(d.file, "<missing>"), c.expected) << c.url;
   }
 }
 
@@ -155,7 +149,7 @@ TEST_F(HttpTest, AnswersAndRedirects) {
     Download d = Get(server.url(c.path), dir.file("answer.bin"), c.options);
     EXPECT_EQ(d.ok, c.ok) << c.path;
     EXPECT_EQ(d.cookies, c.cookies) << c.path;
-    EXPECT_EQ(ReadText(d.file), c.ok ? c.body : "<missing>") << c.path;
+    EXPECT_EQ(ReadFileText(d.file, "<missing>"), c.ok ? c.body : "<missing>") << c.path;
     EXPECT_EQ(d.url, server.url(c.finalPath.empty() ? c.path : c.finalPath)) << c.path;
     EXPECT_LT(d.seconds, c.within > 0 ? c.within : c.options.timeoutMs / 1000.0 + 2.5) << c.path;
   }
@@ -204,7 +198,7 @@ TEST(Https, VerifiesTheServerCertificate) {
     std::size_t before = server.Requests().size();
     Download d = Get("https://" + std::string(host) + ":" + port + "/echo", dir.file("body"));
     EXPECT_EQ(d.ok, ok) << host << " trusting " << trusted;
-    EXPECT_EQ(ReadText(d.file).rfind("GET /echo HTTP/1.1\r\n", 0) == 0, ok);
+    EXPECT_EQ(ReadFileText(d.file, "<missing>").rfind("GET /echo HTTP/1.1\r\n", 0) == 0, ok);
     EXPECT_EQ(server.Requests().size(), before + (ok ? 1 : 0));
   }
 }

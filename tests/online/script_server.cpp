@@ -49,7 +49,7 @@ ScriptServer::~ScriptServer() {
 }
 
 std::string ScriptServer::base() const {
-  return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_);
+  return std::string(tls_ ? "https://" : "http://") + hostPort();
 }
 
 std::vector<Json> ScriptServer::Requests() const {

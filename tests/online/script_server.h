@@ -23,6 +23,8 @@ class ScriptServer {
 
   bool ok() const { return port_ > 0; }
   int port() const { return port_; }
+  // "127.0.0.1:port", as a HOST[:PORT] setting names it.
+  std::string hostPort() const { return "127.0.0.1:" + std::to_string(port_); }
   // "http://127.0.0.1:port" (or https).
   std::string base() const;
   std::string url(const std::string& path) const { return base() + path; }

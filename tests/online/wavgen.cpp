@@ -1,5 +1,7 @@
 #include "wavgen.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 
 #include "testutil.h"
@@ -51,6 +53,15 @@ void WriteWav(const std::string& path, const WavSpec& w) {
   std::string riff = "RIFF";  // the size of what follows: "WAVEfmt " and the rest
   Put(riff, static_cast<std::uint32_t>(8 + fmt.size() + data.size()), 4);
   WriteFileText(path, riff + "WAVEfmt " + fmt + data);
+}
+
+bool WriteToneMp3(const std::string& mp3, double seconds, const std::string& wav) {
+  TempDir scratch;
+  const std::string from = wav.empty() ? scratch.file("tones.wav") : wav;
+  WriteWav(from, {.seconds = seconds});
+  const ProcessResult r = RunProcess({"lame", "--quiet", "-b", "128", from, mp3});
+  if (r.exitCode > 0) ADD_FAILURE() << "lame: " << r.err;
+  return r.exitCode == 0;
 }
 
 }  // namespace velotag::test

@@ -1,4 +1,5 @@
-// Writes WAV files of changing tones for the tests, with optional extra chunks.
+// Writes WAV files of changing tones for the tests, with optional extra chunks,
+// and MP3 files of them.
 #pragma once
 
 #include <cstdint>
@@ -18,5 +19,10 @@ struct WavSpec {
 };
 
 void WriteWav(const std::string& path, const WavSpec& spec);
+
+// A real MP3 of these tones made by lame (128 kbit/s) from a WAV at wav, or
+// in a folder removed after; false when lame is missing (a test failure when
+// lame fails).
+bool WriteToneMp3(const std::string& mp3, double seconds, const std::string& wav = "");
 
 }  // namespace velotag::test

@@ -19,12 +19,6 @@ using namespace test;
 const Bytes kImage = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0xFF, 0x00, 0xFF, 0xE0, 0, 1};
 const std::string kImageHex = "89504e470d0a1a0aff00ffe00001";
 
-Json Mutagen(const std::string& command, std::vector<std::string> args) {
-  args.insert(args.begin(), command);
-  const std::string out = RunTool("mutagen_id3v2.py", args);
-  return out.empty() ? Json{} : ParseJson(out);
-}
-
 // mutagen's canonical frame texts, but those of the given identifiers.
 std::vector<std::string> FramesBut(const Json& tag, const std::set<std::string>& skip) {
   std::vector<std::string> out;

@@ -2,7 +2,6 @@
 #
 #   mutagen_id3v1.py read FILE          prints the block as JSON (null: none)
 #   mutagen_id3v1.py write FILE JSON    writes (or replaces) the block
-#
 import json
 import sys
 

@@ -7,7 +7,6 @@
 #                                                  ("values"), joined as the media list joins them
 #   mutagen_id3v2.py write FILE TAG [FILE TAG]...  TAG: {"version": 3|4, "frames": [{"id": "TIT2",
 #                                                  "text": ...}, ...]} with mutagen's frame members
-#
 import json
 import sys
 

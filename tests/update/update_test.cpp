@@ -9,7 +9,8 @@
 #include <chrono>
 #include <thread>
 
-#include "../online/script_server.h"
+#include "fake_ui.h"
+#include "script_server.h"
 #include "library/form1.h"
 #include "online/http.h"
 #include "support/paths.h"
@@ -23,20 +24,11 @@
 namespace velotag {
 namespace {
 
-using test::WriteFileText;
+using test::ReadFileText, test::WriteFileText;
 
-// "" when there is no such file.
-std::string ReadText(const std::string& path) {
-  if (GetPathType(path) != kPathFile) return {};
-  test::Bytes b = test::ReadFileBytes(path);
-  return std::string(b.begin(), b.end());
-}
-
-std::string MakeArchive(const std::string& path, const std::vector<std::string>& entries) {
-  std::vector<std::string> argv = {test::PythonPath(), test::ToolPath("make_archive.py"), path, "zip"};
-  argv.insert(argv.end(), entries.begin(), entries.end());
-  test::ProcessResult r = test::RunProcess(argv);
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+std::string MakeArchive(const std::string& path, std::vector<std::string> entries) {
+  entries.insert(entries.begin(), {path, "zip"});
+  test::RunTool("make_archive.py", entries);
   return path;
 }
 
@@ -89,16 +81,16 @@ TEST(ShellScript, ReplacesRenamesRestoresAndWaits) {
     EXPECT_EQ(script.find("mv -f") != std::string::npos, c.running != "velotag");
     WriteFileText(dir.file("upgrade.sh"), script);
     EXPECT_EQ(test::RunProcess({"/bin/sh", dir.file("upgrade.sh")}).exitCode, c.exitCode);
-    std::string log = ReadText(dir.file("log"));
+    std::string log = ReadFileText(dir.file("log"));
     EXPECT_NE(log.find(c.logged), std::string::npos) << log;
     const bool done = c.exitCode == 0;
-    EXPECT_EQ(ReadText(program + "lib/x"), done ? "new lib" : "old lib");
-    EXPECT_NE(ReadText(program + c.running).find(done ? "new" : "old"), std::string::npos);
+    EXPECT_EQ(ReadFileText(program + "lib/x"), done ? "new lib" : "old lib");
+    EXPECT_NE(ReadFileText(program + c.running).find(done ? "new" : "old"), std::string::npos);
     EXPECT_EQ(GetPathType(program + "velotag"), done && c.running != "velotag" ? kPathMissing : kPathFile);
     EXPECT_EQ(GetPathType(program + "missing"), kPathMissing);
     for (int i = 0; i < 100 && done && GetPathType(program + "started") != kPathFile; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(done ? ReadText(program + "started") : "", c.started);
+    EXPECT_EQ(done ? ReadFileText(program + "started") : "", c.started);
     EXPECT_EQ(GetPathType(program + "started") == kPathFile, done);
   }
 }
@@ -112,10 +104,8 @@ TEST(Extract, UnpacksPlainFilesAndRefusesTheRest) {
       dir.file("out"), "velotag");
   ASSERT_TRUE(good.ok) << good.error;
   EXPECT_EQ(good.names, (std::vector<std::string>{"velotag", "lib", "doc"}));
-  EXPECT_EQ(ReadText(dir.file("out/doc/read me")), "doc");
-  struct stat st {};
-  ASSERT_EQ(::stat(dir.file("out/velotag").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0755u);  // no set-id bit from a download
+  EXPECT_EQ(ReadFileText(dir.file("out/doc/read me")), "doc");
+  EXPECT_EQ(test::ModeOf(dir.file("out/velotag")), 0755u);  // no set-id bit from a download
 
   for (const std::vector<std::string>& entries : std::vector<std::vector<std::string>>{
            {"text:ok:1", "text:../x:evil"}, {"text:ok:1", "text:sub/../../x:evil"},
@@ -152,23 +142,10 @@ TEST(DownloadedFile, KindByFirstBytesAndTheOfferText) {
   }
 }
 
-
 std::string Page(const std::string& title, const std::string& sha256) {
   return "<html><head><title>" + title + "</title>\n<meta name=\"sha256\" content=\"" + sha256 +
          "\"></head></html>\n";
 }
-
-class Person : public UserInterface {
- public:
-  bool AskYesNo(const std::string& text, const std::string& title) override {
-    questions.push_back(title + "|" + text);
-    return false;
-  }
-  void StatusLineAdded(const std::string& line) override { texts.push_back(line.substr(11)); }
-  void CloseWindow() override { ++closed; }
-  std::vector<std::string> questions, texts;
-  int closed = 0;
-};
 
 // The home host: the page at /id3 and the two mirrors, files of a folder
 // the scripted server answers from.
@@ -203,7 +180,7 @@ class HomeHost : public ::testing::Test {
   std::string root = dir.file("www/"), home = dir.file("home/"),
               download = home + "velotag-download/", program = dir.file("program/");
   test::ScriptServer server{dir.file("requests.jsonl"), "", "", root};
-  Person person;
+  test::FakeUI person;
 };
 
 TEST_F(HomeHost, VersionCheckReportsWhatThePageSays) {
@@ -254,7 +231,7 @@ TEST_F(HomeHost, OnlyTheArchiveThePageVouchesForIsTaken) {
             {"No SHA-256 on the home page: " + server.url("/id3"), "AUTO Upgrade UNSUCCESSFUL..."}}}) {
     Serve("Velotag v9.0", c.first, c.second, c.shaOf);
     DeleteTree(home);
-    person = Person();
+    person = test::FakeUI();
     std::size_t before = Requested().size();
     auto form = Window(program);
     form->CmdUpdate_Click(kCmdAutoUpgrade);
@@ -264,7 +241,7 @@ TEST_F(HomeHost, OnlyTheArchiveThePageVouchesForIsTaken) {
     EXPECT_EQ(person.texts, c.logged);
     const bool taken = c.shaOf == good;
     EXPECT_EQ(form->UpgradeMarker(), taken ? download + "Velotag.zip" : "");
-    EXPECT_EQ(ReadText(download + "extracted/velotag"), taken ? "new" : "");
+    EXPECT_EQ(ReadFileText(download + "extracted/velotag"), taken ? "new" : "");
     EXPECT_EQ(GetPathType(download + "Velotag.zip"), taken ? kPathFile : kPathMissing);
     // The window closes itself; the script runs only once it has.
     EXPECT_EQ(form->ClosingRequest(), taken);
@@ -296,7 +273,7 @@ TEST(EraseDownloadFolder, OnlyTheProgramsOwnFolderAlsoAtStartUp) {
     ASSERT_TRUE(!exists || CreatePath(folder + "sub/"));
     if (exists) WriteFileText(folder + "sub/file", "x");
     if (marked) WriteFileText(folder + kDownloadMarker, "");
-    Person person;
+    test::FakeUI person;
     Form1 form(person, AppPaths{dir.path(), "velotag"}, nullptr);
     form.Form_Load();
     EXPECT_EQ(std::count(person.texts.begin(), person.texts.end(), logged), marked ? 1 : 0);
@@ -325,18 +302,17 @@ TEST(EndToEnd, UpgradesACopyOfTheProgram) {
   test::ScriptServer server(dir.file("log"), dir.file("cert.pem"), dir.file("cert.key"), www);
   ASSERT_TRUE(server.ok());
   test::ProcessResult r = test::RunProcess(
-      {program + "velotag-cli", "--home", program, "--update-server",
-       "127.0.0.1:" + std::to_string(server.port()), "update", "upgrade"},
+      {program + "velotag-cli", "--home", program, "--update-server", server.hostPort(), "update", "upgrade"},
       "", {{"SSL_CERT_FILE", dir.file("cert.pem")}});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, program + "velotag-download/upgrade.sh\n");
   // The script waits for the command to end, then 3 seconds.
   const std::string log = program + "velotag-upgrade.log", started = "velotag-cli " VELOTAG_VERSION;
-  for (int i = 0; i < 300 && ReadText(log).find(started) == std::string::npos; ++i)
+  for (int i = 0; i < 300 && ReadFileText(log).find(started) == std::string::npos; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_NE(ReadText(log).find(started), std::string::npos) << ReadText(log);
+  EXPECT_NE(ReadFileText(log).find(started), std::string::npos) << ReadFileText(log);
   EXPECT_EQ(test::ReadFileBytes(program + "velotag-cli"), newer);
-  EXPECT_EQ(ReadText(program + "NEWS"), "2.0");
+  EXPECT_EQ(ReadFileText(program + "NEWS"), "2.0");
   EXPECT_EQ(test::RunProcess({program + "velotag-cli", "--version"}).out, started + "\n");
 }
 

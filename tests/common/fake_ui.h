@@ -22,7 +22,7 @@ class FakeUI : public UserInterface {
   // "title: text" of questions and messages ("title: text ms" when timed).
   std::vector<std::string> questions, messages, opened;
   std::vector<std::string> texts;  // status lines without their "[hh:mm:ss] " stamps
-  int pumps = 0;
+  int pumps = 0, closed = 0;
 
   bool AskYesNo(const std::string& text, const std::string& title) override {
     questions.push_back(title + ": " + text);
@@ -42,6 +42,7 @@ class FakeUI : public UserInterface {
   }
   void StatusLineAdded(const std::string& line) override { texts.push_back(line.size() >= 11 ? line.substr(11) : line); }
   void OpenExternally(const std::string& path) override { opened.push_back(path); }
+  void CloseWindow() override { ++closed; }
 
   bool Logged(const std::string& text) const { return std::find(texts.begin(), texts.end(), text) != texts.end(); }
 };
